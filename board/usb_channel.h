@@ -1,0 +1,34 @@
+// CUSBChannel: the board link the control owns. Adds the board-state lock, which makes the
+// read-modify-write of the line-state record atomic, and the sensor lock.
+//
+// Lock order, everywhere: the board-state lock or the sensor lock first, then the exchange lock.
+// The board-state and sensor locks are never held together.
+#pragma once
+
+#include <cstdint>
+
+#include "board/usb_hardware.h"
+
+class CUSBChannel : public CUSBHardWare {
+ public:
+  CUSBChannel();
+  ~CUSBChannel() override;
+
+  // Line setters: read the record, change one byte, write it back, all under the board-state
+  // lock and the exchange lock.
+  void SetPower(int nStatus);
+  void SetReset(int nStatus);
+  void SetBuzzer(int nStatus);
+  void SetLedPass(int nStatus);
+  void SetLedFail(int nStatus);
+  void SetLedError(int nStatus);
+
+  // 32 values from the raw sensor block, high byte first, under the sensor lock.
+  void ReadSensorRawData(std::uint16_t (&values)[board::kSensorValueCount]);
+
+  platform::CriticalSection m_csBoardState;
+  platform::CriticalSection m_csSensor;
+
+ private:
+  void SetLine(std::size_t recordByte, int nStatus);
+};

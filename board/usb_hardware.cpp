@@ -1,0 +1,157 @@
+#include "board/usb_hardware.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/pause.h"
+
+using namespace board;
+
+namespace {
+
+void Clear(Report& report) { std::memset(report, 0, sizeof report); }
+
+}  // namespace
+
+CUSBHardWare::CUSBHardWare() = default;
+
+// The handle is closed before the locks go away.
+CUSBHardWare::~CUSBHardWare() { ReplaceDevice(nullptr); }
+
+void CUSBHardWare::SendAnnounce(std::uint8_t code, std::uint8_t arg1, std::uint8_t arg2) {
+  BeginCommand();
+  Report report;
+  Clear(report);
+  report[kAnnounceMagic1] = kMagic1;
+  report[kAnnounceMagic2] = kMagic2;
+  report[kAnnounceCommand] = code;
+  report[kAnnounceArg1] = arg1;
+  report[kAnnounceArg2] = arg2;
+  SendReport(report);
+}
+
+void CUSBHardWare::SendI2cParameters(std::uint8_t bSlaveAddr, std::uint32_t count,
+                                     bool fGenStart, bool fGenStop) {
+  Report report;
+  Clear(report);
+  report[kI2cParamSlave] = bSlaveAddr;
+  report[kI2cParamCountHigh] = static_cast<std::uint8_t>(count >> 8);
+  report[kI2cParamCountLow] = static_cast<std::uint8_t>(count);
+  report[kI2cParamStart] = fGenStart ? 1 : 0;
+  report[kI2cParamStop] = fGenStop ? 1 : 0;
+  SendReport(report);
+}
+
+void CUSBHardWare::SendEepromParameters(std::int32_t nAddr, std::uint8_t cnt) {
+  Report report;
+  Clear(report);
+  report[kEepromParamAddrHigh] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(nAddr) >> 8);
+  report[kEepromParamAddrLow] = static_cast<std::uint8_t>(nAddr);
+  report[kEepromParamCount] = cnt;
+  SendReport(report);
+}
+
+int CUSBHardWare::SetI2CSpeed(std::uint16_t nSpeed) {
+  platform::CsLock lock(m_csExchange);
+  SendAnnounce(CMD_I2C_SPEED);
+  Report report;
+  Clear(report);
+  report[kSpeedParamCode] = SpeedCodeFor(nSpeed);
+  SendReport(report);
+  ReceiveReport();
+  return (m_Answer[kAnswerStatus] >> 2) & 3;
+}
+
+int CUSBHardWare::ReadI2CLongBytes(std::uint8_t bSlaveAddr, std::uint8_t* pbXferData,
+                                   std::uint32_t bBytesCnts, bool fGenStart, bool fGenStop) {
+  if (bBytesCnts > kMaxTransferCount) return kCountRefused;
+  platform::CsLock lock(m_csExchange);
+  SendAnnounce(CMD_I2C_READ);
+  SendI2cParameters(bSlaveAddr, bBytesCnts, fGenStart, fGenStop);
+  const std::uint32_t reports = DataReportCount(bBytesCnts);
+  for (std::uint32_t k = 0; k < reports; ++k) {
+    ReceiveReport();
+    const std::uint32_t offset = k * kPayloadSize;
+    const std::uint32_t n = std::min<std::uint32_t>(kPayloadSize, bBytesCnts - offset);
+    if (n != 0) std::memcpy(pbXferData + offset, m_Answer + kAnswerData, n);
+  }
+  ReceiveReport();  // status report
+  return m_Answer[kAnswerStatus];
+}
+
+int CUSBHardWare::WriteI2CLongBytes(std::uint8_t bSlaveAddr, const std::uint8_t* pbXferData,
+                                    std::uint32_t bBytesCnts, bool fGenStart, bool fGenStop) {
+  if (bBytesCnts > kMaxTransferCount) return kCountRefused;
+  platform::CsLock lock(m_csExchange);
+  SendAnnounce(CMD_I2C_WRITE);
+  SendI2cParameters(bSlaveAddr, bBytesCnts, fGenStart, fGenStop);
+  const std::uint32_t reports = DataReportCount(bBytesCnts);
+  for (std::uint32_t k = 0; k < reports; ++k) {
+    Report report;
+    Clear(report);
+    const std::uint32_t offset = k * kPayloadSize;
+    const std::uint32_t n = std::min<std::uint32_t>(kPayloadSize, bBytesCnts - offset);
+    if (n != 0) std::memcpy(report + 1, pbXferData + offset, n);
+    SendReport(report);
+  }
+  ReceiveReport();  // status report
+  return m_Answer[kAnswerStatus];
+}
+
+void CUSBHardWare::WriteEEPROMPage(std::int32_t nAddr, const std::uint8_t* pbData,
+                                   std::uint8_t cnt) {
+  platform::CsLock lock(m_csExchange);
+  cnt = std::min(cnt, kEepromMaxPage);
+  SendAnnounce(CMD_EEPROM_WRITE);
+  SendEepromParameters(nAddr, cnt);
+  Report report;
+  Clear(report);
+  if (cnt != 0) std::memcpy(report + 1, pbData, cnt);
+  SendReport(report);
+  // The board is busy programming the page; nothing may reach it meanwhile, so the pause is
+  // taken with the exchange lock still held.
+  platform::PauseMs(kEepromWritePauseMs);
+}
+
+void CUSBHardWare::ReadEEPROMPage(std::int32_t nAddr, std::uint8_t* pbData, std::uint8_t cnt) {
+  platform::CsLock lock(m_csExchange);
+  cnt = std::min(cnt, kEepromMaxPage);
+  SendAnnounce(CMD_EEPROM_READ);
+  SendEepromParameters(nAddr, cnt);
+  ReceiveReport();
+  if (cnt != 0) std::memcpy(pbData, m_Answer + kAnswerData, cnt);
+}
+
+void CUSBHardWare::ReadLineState(std::uint8_t (&record)[kLineRecordSize]) {
+  platform::CsLock lock(m_csExchange);
+  SendAnnounce(CMD_GET_LINES);
+  ReceiveReport();
+  std::memcpy(record, m_Answer + 1, kLineRecordSize);
+}
+
+void CUSBHardWare::WriteLineState(const std::uint8_t (&record)[kLineRecordSize]) {
+  platform::CsLock lock(m_csExchange);
+  SendAnnounce(CMD_SET_LINES);
+  Report report;
+  Clear(report);
+  std::memcpy(report + 1, record, kLineRecordSize);
+  SendReport(report);
+  ReceiveReport();  // acknowledgement; its content is not used
+}
+
+void CUSBHardWare::SelectExpandChannel(std::uint8_t nAddress, std::uint8_t nChannel) {
+  platform::CsLock lock(m_csExchange);
+  SendAnnounce(CMD_EXPAND_CHANNEL, nAddress, nChannel);
+}
+
+void CUSBHardWare::SendHardwareReset() {
+  platform::CsLock lock(m_csExchange);
+  SendAnnounce(CMD_HARDWARE_RESET);
+}
+
+void CUSBHardWare::ReadSensorBlock(std::uint8_t (&raw)[kSensorBlockSize]) {
+  platform::CsLock lock(m_csExchange);
+  SendAnnounce(CMD_SENSOR_DATA, kSensorRequestArg);
+  ReceiveReport();
+  std::memcpy(raw, m_Answer + 1, kSensorBlockSize);
+}

@@ -1,0 +1,58 @@
+// CUSBHardWare: one member function per board command, each holding the exchange lock from its
+// announce report to its last answer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "board/hiddata.h"
+#include "platform/critical_section.h"
+
+class CUSBHardWare : public hiddata {
+ public:
+  // Returned by the long transfers instead of a status byte when the count does not fit the
+  // 16 bits the parameter report carries. Nothing has been sent then.
+  static constexpr int kCountRefused = -1;
+
+  CUSBHardWare();
+  ~CUSBHardWare() override;
+
+  // I2C master (0x1C, 0x1A, 0x1B).
+  // Returns the speed code the board reports back (bits 2 and 3 of answer byte 1).
+  int SetI2CSpeed(std::uint16_t nSpeed);
+  // Both return the board's status byte (0..255), or kCountRefused for a count above 65535.
+  // `pbXferData` must hold `bBytesCnts` bytes.
+  int ReadI2CLongBytes(std::uint8_t bSlaveAddr, std::uint8_t* pbXferData, std::uint32_t bBytesCnts,
+                       bool fGenStart, bool fGenStop);
+  int WriteI2CLongBytes(std::uint8_t bSlaveAddr, const std::uint8_t* pbXferData,
+                        std::uint32_t bBytesCnts, bool fGenStart, bool fGenStop);
+
+  // EEPROM pages (0x22, 0x23): the low 16 bits of nAddr are sent; cnt above 64 is taken as 64.
+  // The write pauses 10 ms after its data report, still holding the exchange lock.
+  void WriteEEPROMPage(std::int32_t nAddr, const std::uint8_t* pbData, std::uint8_t cnt);
+  void ReadEEPROMPage(std::int32_t nAddr, std::uint8_t* pbData, std::uint8_t cnt);
+
+  // Line-state record (0x24, 0x25), expander channel (0x50), board reset (0xFD).
+  void ReadLineState(std::uint8_t (&record)[board::kLineRecordSize]);
+  void WriteLineState(const std::uint8_t (&record)[board::kLineRecordSize]);
+  void SelectExpandChannel(std::uint8_t nAddress, std::uint8_t nChannel);
+  void SendHardwareReset();
+
+  // Raw sensor block (0x30).
+  void ReadSensorBlock(std::uint8_t (&raw)[board::kSensorBlockSize]);
+
+  // Opens the first board among the HID devices, closing a held handle; stores 0 when none is
+  // found. Returns TRUE (nonzero) when no board was opened. Runs under the exchange lock.
+  int OpenBoard();
+
+  // The exchange lock: held by every command and by OpenBoard. Callers that must keep other
+  // commands out across several exchanges take it (after the board-state lock) themselves.
+  platform::CriticalSection m_csExchange;
+
+ protected:
+  // Sends the announce report of `code` (with the two argument bytes of 0x30 and 0x50).
+  void SendAnnounce(std::uint8_t code, std::uint8_t arg1 = 0, std::uint8_t arg2 = 0);
+  void SendI2cParameters(std::uint8_t bSlaveAddr, std::uint32_t count, bool fGenStart,
+                         bool fGenStop);
+  void SendEepromParameters(std::int32_t nAddr, std::uint8_t cnt);
+};

@@ -1,0 +1,108 @@
+#include "link/discovery.h"
+
+#include <cstring>
+#include <string>
+
+#include "board/usb_hardware.h"
+#include "link/board_identity.h"
+
+namespace {
+
+// Reads one device string into `buffer` with `query`, narrows it and compares it with
+// `expected`. Returns -1 when the query failed, 1 on a match, 0 otherwise.
+template <typename Query>
+int MatchString(Query query, std::uint8_t (&buffer)[kHidStringBytes], const char* expected) {
+  std::memset(buffer, 0, sizeof buffer);
+  if (!query(reinterpret_cast<char16_t*>(buffer), sizeof buffer)) return -1;
+  NarrowHidString(buffer, sizeof buffer);
+  // Exact comparison up to and including the terminator.
+  return std::strcmp(reinterpret_cast<const char*>(buffer), expected) == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+void NarrowHidString(void* buffer, std::size_t bytes) {
+  auto* const bytesIn = static_cast<std::uint8_t*>(buffer);
+  const std::size_t units = bytes / 2;
+  if (units == 0) return;
+  std::size_t i = 0;
+  // Byte i is written after unit i (bytes 2i, 2i+1) has been read, so the output never overtakes
+  // the input. A string that fills the buffer without a terminator is cut before the last unit.
+  for (; i + 1 < units; ++i) {
+    const unsigned unit = bytesIn[2 * i] | (bytesIn[2 * i + 1] << 8);  // UTF-16LE
+    if (unit == 0) break;
+    bytesIn[i] = unit < 256 ? static_cast<std::uint8_t>(unit) : '?';
+  }
+  bytesIn[i] = 0;
+}
+
+int FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDevice>* out,
+                  std::uint32_t vendorId, const char* manufacturer, std::uint32_t productId,
+                  const char* product) {
+  int result = kFindNotFound;
+  std::unique_ptr<platform::HidDevice> held;
+  std::uint8_t buffer[kHidStringBytes];
+
+  std::unique_ptr<platform::HidEnumeration> devices = backend.Enumerate();
+  for (unsigned index = 0; devices != nullptr; ++index) {
+    held.reset();  // close the device examined in the previous pass before opening the next
+
+    std::string path;
+    const platform::InterfaceStatus status = devices->InterfacePath(index, &path);
+    if (status == platform::InterfaceStatus::kEnd) break;
+    if (status == platform::InterfaceStatus::kUnreadable) continue;
+
+    held = backend.Open(path);
+    if (!held) continue;
+
+    platform::HidAttributes attributes;
+    if (!held->GetAttributes(&attributes)) continue;
+    if (attributes.vendor_id != vendorId || attributes.product_id != productId) continue;
+
+    result = kFindNotFound;
+    if (manufacturer == nullptr || product == nullptr) break;  // the IDs alone decide
+
+    platform::HidDevice* device = held.get();
+    const int maker = MatchString(
+        [device](char16_t* b, std::size_t n) { return device->GetManufacturerString(b, n); },
+        buffer, manufacturer);
+    if (maker < 0) result = kFindStringFailed;
+    if (maker != 1) continue;
+
+    const int name = MatchString(
+        [device](char16_t* b, std::size_t n) { return device->GetProductString(b, n); }, buffer,
+        product);
+    if (name < 0) result = kFindStringFailed;
+    if (name == 1) break;
+  }
+  devices.reset();  // release the device information set
+
+  if (held) {
+    *out = std::move(held);
+    return kFindFound;
+  }
+  return result;
+}
+
+std::unique_ptr<platform::HidDevice> OpenBoardDevice(platform::HidBackend& backend) {
+  // The expected texts live in zero-filled 255-character buffers, copied with a bound.
+  char manufacturer[255] = {};
+  char product[255] = {};
+  std::strncpy(manufacturer, board_identity::kManufacturer, sizeof manufacturer - 1);
+  std::strncpy(product, board_identity::kProduct, sizeof product - 1);
+
+  std::unique_ptr<platform::HidDevice> handle;
+  if (FindHidDevice(backend, &handle, board_identity::kVendorId, manufacturer,
+                    board_identity::kProductId, product) != kFindFound) {
+    return nullptr;
+  }
+  return handle;
+}
+
+int CUSBHardWare::OpenBoard() {
+  platform::CsLock lock(m_csExchange);
+  std::unique_ptr<platform::HidDevice> device = OpenBoardDevice(platform::ActiveHidBackend());
+  const bool found = device != nullptr;
+  ReplaceDevice(std::move(device));  // closes a held handle, stores the new one or none
+  return found ? 0 : 1;
+}

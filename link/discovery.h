@@ -1,0 +1,30 @@
+// Finding and opening the board among the HID devices. Every opening enumerates afresh; at most
+// one device handle is open at any moment of a search, and only the kept one outlives it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/hid_backend.h"
+
+// Result codes of FindHidDevice.
+inline constexpr int kFindFound = 0;         // a device matched; its handle is returned
+inline constexpr int kFindStringFailed = 2;  // a string query failed on the last ID match
+inline constexpr int kFindNotFound = 3;      // no device matched
+
+// Size of the buffer a device string is received into: 256 UTF-16 code units.
+inline constexpr std::size_t kHidStringBytes = 512;
+
+// Searches for the first device whose vendor and product IDs match and, when both texts are
+// given, whose manufacturer and product strings equal them exactly (8-bit characters, case
+// sensitive, terminator included). `*out` is written only when the result is kFindFound.
+int FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDevice>* out,
+                  std::uint32_t vendorId, const char* manufacturer, std::uint32_t productId,
+                  const char* product);
+
+// Narrows the zero-terminated UTF-16 string at the start of `buffer` in place to 8-bit
+// characters: units below 256 keep their low byte, others become '?'. `bytes` bounds the walk.
+void NarrowHidString(void* buffer, std::size_t bytes);
+
+// FindHidDevice with the board identity; nullptr when the board is not found.
+std::unique_ptr<platform::HidDevice> OpenBoardDevice(platform::HidBackend& backend);

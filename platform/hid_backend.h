@@ -1,0 +1,46 @@
+// The narrow HID back end that board discovery runs over: enumerate the present HID interfaces
+// by index, tell an interface's path, open it. Queries on an opened device are on HidDevice.
+//
+// Back ends: Win32 (SetupAPI + HidD_*), Linux hidraw, and the emulated HID system.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/hid_device.h"
+
+namespace platform {
+
+enum class InterfaceStatus {
+  kFound,       // *path holds the interface's device path
+  kUnreadable,  // the interface exists but its detail could not be read: skip it
+  kEnd,         // `index` is past the last interface
+};
+
+// One pass over the present HID interfaces (a SetupAPI device information set on Windows).
+// Destroying it releases the set.
+class HidEnumeration {
+ public:
+  virtual ~HidEnumeration() = default;
+  virtual InterfaceStatus InterfacePath(unsigned index, std::string* path) = 0;
+};
+
+class HidBackend {
+ public:
+  virtual ~HidBackend() = default;
+  // Starts an enumeration; nullptr when the system gives no device information set.
+  virtual std::unique_ptr<HidEnumeration> Enumerate() = 0;
+  // Opens a device path for reading and writing; nullptr when the open fails.
+  virtual std::unique_ptr<HidDevice> Open(const std::string& path) = 0;
+};
+
+// The back end that opening the board uses. A process starts with its build's default back end
+// (Win32, hidraw, or the emulated HID system in the emulated builds); tests and tools may put
+// another in its place. The caller keeps ownership of `backend`; nullptr restores the default.
+HidBackend& ActiveHidBackend();
+void SetActiveHidBackend(HidBackend* backend);
+
+// Defined by exactly one of the back-end libraries linked into a program.
+HidBackend& DefaultHidBackend();
+
+}  // namespace platform

@@ -1,0 +1,56 @@
+// One opened HID device, as the board link sees it: 65-byte reports out and in.
+//
+// Every back end (Win32 file handle, Linux hidraw, the emulated HID system) implements this
+// interface. Destroying the object closes the device: that is the only way a handle is closed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// Report ID byte plus 64 payload bytes; the board uses report ID 0 only.
+inline constexpr std::size_t kReportSize = 65;
+
+enum class ReadResult {
+  kOk,        // a whole input report was stored
+  kFailed,    // the read failed at once (no device, device gone, I/O error)
+  kTimedOut,  // no report arrived within the bound
+};
+
+struct HidAttributes {
+  std::uint16_t vendor_id = 0;
+  std::uint16_t product_id = 0;
+  std::uint16_t version = 0;
+};
+
+class HidDevice {
+ public:
+  virtual ~HidDevice() = default;
+
+  // Writes one output report. Returns false on failure; the board link ignores the outcome,
+  // as a write to a board that is gone must not stop a command sequence.
+  virtual bool WriteReport(const std::uint8_t (&report)[kReportSize]) = 0;
+
+  // Reads one input report into `report`, waiting at most `timeout_ms` milliseconds.
+  // `report` is written only when the result is kOk. A timeout of 0 takes a report that is
+  // already waiting and otherwise returns kTimedOut at once.
+  virtual ReadResult ReadReport(std::uint8_t (&report)[kReportSize], unsigned timeout_ms) = 0;
+
+  // Drops every input report that has arrived and not yet been read.
+  virtual void DiscardPendingInput() = 0;
+
+  // Device queries made during discovery (HidD_GetAttributes, HidD_GetManufacturerString,
+  // HidD_GetProductString). The strings are zero-terminated UTF-16 written into `buffer` of
+  // `bytes` bytes (512 in discovery); false when the query fails.
+  virtual bool GetAttributes(HidAttributes* attributes) = 0;
+  virtual bool GetManufacturerString(char16_t* buffer, std::size_t bytes) = 0;
+  virtual bool GetProductString(char16_t* buffer, std::size_t bytes) = 0;
+
+ protected:
+  HidDevice() = default;
+  HidDevice(const HidDevice&) = delete;
+  HidDevice& operator=(const HidDevice&) = delete;
+};
+
+}  // namespace platform

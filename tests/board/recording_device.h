@@ -1,0 +1,91 @@
+// A HidDevice that records every output report and answers from a script of input reports.
+// Reads beyond the script behave as the test asks: fail at once, or time out.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/hid_device.h"
+
+namespace testing_support {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A 65-byte report from its leading bytes; the rest is 0.
+inline Bytes ReportOf(std::initializer_list<int> head) {
+  Bytes r(platform::kReportSize, 0);
+  std::size_t i = 0;
+  for (int b : head) r[i++] = static_cast<std::uint8_t>(b);
+  return r;
+}
+
+struct Event {
+  enum Kind { kWrite, kRead, kDiscard } kind;
+  Bytes report;  // the report written, or the report returned by a read (empty when none)
+};
+
+class RecordingDevice : public platform::HidDevice {
+ public:
+  enum class WhenEmpty { kFail, kTimeOut };
+
+  explicit RecordingDevice(std::vector<Event>* log, std::mutex* mutex = nullptr)
+      : log_(log), mutex_(mutex) {}
+
+  void QueueAnswer(const Bytes& report) { Guard g(mutex_); answers_.push_back(report); }
+  void SetWhenEmpty(WhenEmpty w) { when_empty_ = w; }
+  unsigned last_timeout_ms() const { return last_timeout_ms_; }
+  std::size_t pending_answers() const { return answers_.size(); }
+  const std::vector<unsigned>& read_timeouts() const { return read_timeouts_; }
+
+  bool WriteReport(const std::uint8_t (&report)[platform::kReportSize]) override {
+    Guard g(mutex_);
+    log_->push_back({Event::kWrite, Bytes(report, report + platform::kReportSize)});
+    return true;
+  }
+  platform::ReadResult ReadReport(std::uint8_t (&report)[platform::kReportSize],
+                                  unsigned timeout_ms) override {
+    Guard g(mutex_);
+    last_timeout_ms_ = timeout_ms;
+    read_timeouts_.push_back(timeout_ms);
+    if (answers_.empty()) {
+      log_->push_back({Event::kRead, {}});
+      return when_empty_ == WhenEmpty::kFail ? platform::ReadResult::kFailed
+                                             : platform::ReadResult::kTimedOut;
+    }
+    std::memcpy(report, answers_.front().data(), platform::kReportSize);
+    log_->push_back({Event::kRead, answers_.front()});
+    answers_.pop_front();
+    return platform::ReadResult::kOk;
+  }
+  void DiscardPendingInput() override {
+    Guard g(mutex_);
+    log_->push_back({Event::kDiscard, {}});
+    answers_.clear();
+  }
+  bool GetAttributes(platform::HidAttributes* a) override {
+    a->vendor_id = 0x04B4;
+    a->product_id = 0xE006;
+    return true;
+  }
+  bool GetManufacturerString(char16_t*, std::size_t) override { return false; }
+  bool GetProductString(char16_t*, std::size_t) override { return false; }
+
+ private:
+  struct Guard {
+    explicit Guard(std::mutex* m) : m_(m) { if (m_) m_->lock(); }
+    ~Guard() { if (m_) m_->unlock(); }
+    std::mutex* m_;
+  };
+  std::vector<Event>* log_;
+  std::mutex* mutex_;
+  std::deque<Bytes> answers_;
+  WhenEmpty when_empty_ = WhenEmpty::kFail;
+  unsigned last_timeout_ms_ = 0;
+  std::vector<unsigned> read_timeouts_;
+};
+
+}  // namespace testing_support
