@@ -13,4 +13,8 @@ void PauseMs(unsigned ms);
 using PauseHook = void (*)(unsigned ms, void* context);
 void SetPauseHook(PauseHook hook, void* context);
 
+// Benchmarks only: with false, PauseMs still runs the hook but no longer sleeps, so the host-side
+// cost of a command can be measured without its pause. Pass true to restore.
+void SetPauseSleeps(bool sleeps);
+
 }  // namespace platform

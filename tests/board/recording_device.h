@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,7 +25,7 @@ inline Bytes ReportOf(std::initializer_list<int> head) {
 }
 
 struct Event {
-  enum Kind { kWrite, kRead, kDiscard } kind;
+  enum Kind { kWrite, kRead, kDiscard, kMark } kind;
   Bytes report;  // the report written, or the report returned by a read (empty when none)
 };
 
@@ -35,7 +36,16 @@ class RecordingDevice : public platform::HidDevice {
   explicit RecordingDevice(std::vector<Event>* log, std::mutex* mutex = nullptr)
       : log_(log), mutex_(mutex) {}
 
-  void QueueAnswer(const Bytes& report) { Guard g(mutex_); answers_.push_back(report); }
+  void QueueAnswer(const Bytes& report) {
+    Guard g(mutex_);
+    answers_.push_back(report);
+  }
+  // An answer the board sends only once it has received `writes` more output reports, so that
+  // a discard of pending input before those reports cannot drop it.
+  void QueueAnswerAfterWrites(const Bytes& report, int writes = 1) {
+    Guard g(mutex_);
+    deferred_.push_back({writes, report});
+  }
   void SetWhenEmpty(WhenEmpty w) { when_empty_ = w; }
   unsigned last_timeout_ms() const { return last_timeout_ms_; }
   std::size_t pending_answers() const { return answers_.size(); }
@@ -44,6 +54,14 @@ class RecordingDevice : public platform::HidDevice {
   bool WriteReport(const std::uint8_t (&report)[platform::kReportSize]) override {
     Guard g(mutex_);
     log_->push_back({Event::kWrite, Bytes(report, report + platform::kReportSize)});
+    for (auto it = deferred_.begin(); it != deferred_.end();) {
+      if (--it->writes_left > 0) {
+        ++it;
+        continue;
+      }
+      answers_.push_back(it->report);
+      it = deferred_.erase(it);
+    }
     return true;
   }
   platform::ReadResult ReadReport(std::uint8_t (&report)[platform::kReportSize],
@@ -61,6 +79,11 @@ class RecordingDevice : public platform::HidDevice {
     answers_.pop_front();
     return platform::ReadResult::kOk;
   }
+  // Puts a marker into the log, in order with the device's own events (e.g. "pause over").
+  void Mark() {
+    Guard g(mutex_);
+    log_->push_back({Event::kMark, {}});
+  }
   void DiscardPendingInput() override {
     Guard g(mutex_);
     log_->push_back({Event::kDiscard, {}});
@@ -76,13 +99,22 @@ class RecordingDevice : public platform::HidDevice {
 
  private:
   struct Guard {
-    explicit Guard(std::mutex* m) : m_(m) { if (m_) m_->lock(); }
-    ~Guard() { if (m_) m_->unlock(); }
+    explicit Guard(std::mutex* m) : m_(m) {
+      if (m_) m_->lock();
+    }
+    ~Guard() {
+      if (m_) m_->unlock();
+    }
     std::mutex* m_;
   };
   std::vector<Event>* log_;
   std::mutex* mutex_;
   std::deque<Bytes> answers_;
+  struct Deferred {
+    int writes_left;
+    Bytes report;
+  };
+  std::deque<Deferred> deferred_;
   WhenEmpty when_empty_ = WhenEmpty::kFail;
   unsigned last_timeout_ms_ = 0;
   std::vector<unsigned> read_timeouts_;

@@ -1,0 +1,373 @@
+#include "emulator/board_emulator.h"
+
+#include <algorithm>
+#include <utility>
+
+using namespace board;
+
+namespace emulator {
+
+namespace {
+
+// Record bytes that follow the board's inputs rather than what the host writes.
+bool IsInputLine(std::size_t recordByte) {
+  return recordByte == kLineKey1 || recordByte == kLineKey2 || recordByte == kLineKey3 ||
+         recordByte == kLineInt;
+}
+
+std::size_t TransferCount(const std::array<std::uint8_t, kReportSize>& parameters) {
+  return (static_cast<std::size_t>(parameters[kI2cParamCountHigh]) << 8) |
+         parameters[kI2cParamCountLow];
+}
+
+std::size_t EepromAddress(const std::array<std::uint8_t, kReportSize>& parameters) {
+  return (static_cast<std::size_t>(parameters[kEepromParamAddrHigh]) << 8) |
+         parameters[kEepromParamAddrLow];
+}
+
+std::size_t EepromCount(const std::array<std::uint8_t, kReportSize>& parameters) {
+  return std::min<std::size_t>(parameters[kEepromParamCount], kEepromMaxPage);
+}
+
+constexpr std::size_t kSpeedAnswerShift = 2;
+constexpr std::uint8_t kSpeedAnswerMask = 3;
+
+}  // namespace
+
+const BoardEmulator::CommandSpec* BoardEmulator::Find(std::uint8_t code) {
+  static const CommandSpec kCommands[] = {
+      {CMD_I2C_READ, &BoardEmulator::I2cRead},
+      {CMD_I2C_WRITE, &BoardEmulator::I2cWrite},
+      {CMD_I2C_SPEED, &BoardEmulator::I2cSpeed},
+      {CMD_EEPROM_WRITE, &BoardEmulator::EepromWrite},
+      {CMD_EEPROM_READ, &BoardEmulator::EepromRead},
+      {CMD_GET_LINES, &BoardEmulator::GetLines},
+      {CMD_SET_LINES, &BoardEmulator::SetLines},
+      {CMD_SENSOR_DATA, &BoardEmulator::SensorData},
+      {CMD_EXPAND_CHANNEL, &BoardEmulator::ExpandChannel},
+      {CMD_HARDWARE_RESET, &BoardEmulator::HardwareReset},
+  };
+  for (const CommandSpec& spec : kCommands) {
+    if (spec.code == code) return &spec;
+  }
+  return nullptr;
+}
+
+// Parameter and data reports a command takes after its announce report, given those received.
+std::size_t BoardEmulator::FollowingReports(std::uint8_t code,
+                                            const std::vector<Report>& received) {
+  switch (code) {
+    case CMD_I2C_WRITE:
+      // The parameter report tells how many data reports follow.
+      return received.empty()
+                 ? 1
+                 : 1 + DataReportCount(static_cast<std::uint32_t>(TransferCount(received.front())));
+    case CMD_EEPROM_WRITE:
+      return 2;
+    case CMD_I2C_READ:
+    case CMD_I2C_SPEED:
+    case CMD_EEPROM_READ:
+    case CMD_SET_LINES:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+BoardEmulator::BoardEmulator(BoardData data)
+    : data_(std::move(data)),
+      own_block_(DefaultSensorBlock(kOwnSensorBlock)),
+      memory_(std::make_shared<SerialMemory>()),
+      late_delay_ms_(data_.late_delay_ms) {
+  eeprom_ = data_.eeprom;
+  eeprom_.resize(kEepromSize, kErasedByte);
+  for (int c = 0; c < static_cast<int>(channel_blocks_.size()); ++c) {
+    channel_blocks_[static_cast<std::size_t>(c)] = DefaultSensorBlock(c);
+  }
+  bus_.Attach(kSerialMemoryAddress, memory_);
+  ResetVolatileState();
+}
+
+BoardEmulator::~BoardEmulator() = default;
+
+void BoardEmulator::OnOutputReport(const std::uint8_t (&bytes)[kReportSize],
+                                   std::vector<platform::InputReport>* answers) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Report report;
+  std::copy(bytes, bytes + kReportSize, report.begin());
+  if (report[0] != 0) {  // the board has output report 0 only
+    ++ignored_reports_;
+    return;
+  }
+  if (!in_command_) {
+    if (report[kAnnounceMagic1] != kMagic1 || report[kAnnounceMagic2] != kMagic2) {
+      ++ignored_reports_;
+      return;
+    }
+    const std::uint8_t code = report[kAnnounceCommand];
+    if (Find(code) == nullptr) {
+      ++unknown_commands_;
+      return;
+    }
+    if (code == CMD_SENSOR_DATA && report[kAnnounceArg1] != kSensorRequestArg) {
+      ++ignored_reports_;
+      return;
+    }
+    pending_.announce = report;
+    pending_.follow.clear();
+    in_command_ = true;
+  } else {
+    // Whatever comes while a command is incomplete is its next parameter or data report, even
+    // when it looks like an announce: a data run may hold AA 55 anywhere.
+    pending_.follow.push_back(report);
+  }
+
+  const std::uint8_t code = pending_.announce[kAnnounceCommand];
+  if (pending_.follow.size() < FollowingReports(code, pending_.follow)) return;
+  in_command_ = false;
+  ++command_counts_[code];
+  Answers produced;
+  (this->*Find(code)->handler)(pending_, &produced);
+  pending_.follow.clear();
+  Emit(produced, answers);
+}
+
+void BoardEmulator::Emit(const Answers& produced, std::vector<platform::InputReport>* out) {
+  if (produced.empty() || mode_ == AnswerMode::kSilent) return;
+  const unsigned delay = mode_ == AnswerMode::kLate ? late_delay_ms_ : 0;
+  for (const Report& r : produced) {
+    out->push_back(platform::InputReport{r, delay});
+    if (duplicate_next_) {
+      out->push_back(platform::InputReport{r, delay});
+      duplicate_next_ = false;
+    }
+  }
+}
+
+void BoardEmulator::I2cRead(const Command& c, Answers* out) {
+  const Report& p = c.follow.at(0);
+  const std::size_t n = TransferCount(p);
+  std::vector<std::uint8_t> data(n);
+  const std::uint8_t status =
+      bus_.Read(p[kI2cParamSlave], data.data(), n, p[kI2cParamStart] != 0, p[kI2cParamStop] != 0);
+  const std::size_t reports = DataReportCount(static_cast<std::uint32_t>(n));
+  for (std::size_t k = 0; k < reports; ++k) {
+    Report r{};
+    const std::size_t offset = k * kPayloadSize;
+    const std::size_t len = std::min(kPayloadSize, n - offset);
+    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(offset), len, r.begin() + kAnswerData);
+    out->push_back(r);
+  }
+  Report s{};
+  s[kAnswerStatus] = status;
+  out->push_back(s);
+}
+
+void BoardEmulator::I2cWrite(const Command& c, Answers* out) {
+  const Report& p = c.follow.at(0);
+  const std::size_t n = TransferCount(p);
+  std::vector<std::uint8_t> data(n);
+  for (std::size_t offset = 0, k = 1; offset < n; offset += kPayloadSize, ++k) {
+    const std::size_t len = std::min(kPayloadSize, n - offset);
+    std::copy_n(c.follow.at(k).begin() + kAnswerData, len,
+                data.begin() + static_cast<std::ptrdiff_t>(offset));
+  }
+  Report s{};
+  s[kAnswerStatus] =
+      bus_.Write(p[kI2cParamSlave], data.data(), n, p[kI2cParamStart] != 0, p[kI2cParamStop] != 0);
+  out->push_back(s);
+}
+
+void BoardEmulator::I2cSpeed(const Command& c, Answers* out) {
+  speed_code_ = c.follow.at(0)[kSpeedParamCode];
+  Report r{};
+  r[kAnswerStatus] =
+      static_cast<std::uint8_t>((speed_code_ & kSpeedAnswerMask) << kSpeedAnswerShift);
+  out->push_back(r);
+}
+
+void BoardEmulator::EepromWrite(const Command& c, Answers*) {
+  const Report& p = c.follow.at(0);
+  const Report& d = c.follow.at(1);
+  const std::size_t address = EepromAddress(p);
+  const std::size_t n = EepromCount(p);
+  for (std::size_t i = 0; i < n; ++i) eeprom_[(address + i) % kEepromSize] = d[kAnswerData + i];
+}
+
+void BoardEmulator::EepromRead(const Command& c, Answers* out) {
+  const Report& p = c.follow.at(0);
+  const std::size_t address = EepromAddress(p);
+  const std::size_t n = EepromCount(p);
+  Report r{};
+  for (std::size_t i = 0; i < n; ++i) r[kAnswerData + i] = eeprom_[(address + i) % kEepromSize];
+  out->push_back(r);
+}
+
+void BoardEmulator::GetLines(const Command&, Answers* out) {
+  Report r{};
+  std::copy(lines_.begin(), lines_.end(), r.begin() + 1);
+  out->push_back(r);
+}
+
+void BoardEmulator::SetLines(const Command& c, Answers* out) {
+  const Report& d = c.follow.at(0);
+  for (std::size_t i = 0; i < kLineRecordSize; ++i) {
+    if (!IsInputLine(i)) lines_[i] = d[1 + i];
+  }
+  GetLines(c, out);  // the answer echoes the record as it now stands
+}
+
+void BoardEmulator::SensorData(const Command&, Answers* out) {
+  const SensorBlock& block =
+      channel_ == kNoChannel ? own_block_ : channel_blocks_[static_cast<std::size_t>(channel_)];
+  Report r{};
+  std::copy(block.begin(), block.end(), r.begin() + 1);
+  out->push_back(r);
+}
+
+void BoardEmulator::ExpandChannel(const Command& c, Answers*) {
+  // Only the expander at 0x70 exists; a selection addressed elsewhere reaches nobody.
+  if (c.announce[kAnnounceArg1] == kExpanderAddress) channel_ = c.announce[kAnnounceArg2];
+}
+
+void BoardEmulator::HardwareReset(const Command&, Answers*) {
+  ResetVolatileState();
+}
+
+void BoardEmulator::ResetVolatileState() {
+  lines_ = data_.power_up_lines;
+  ApplyInputs();
+  speed_code_ = 0;
+  channel_ = kNoChannel;
+}
+
+void BoardEmulator::ApplyInputs() {
+  lines_[kLineKey1] = keys_[0] ? 1 : 0;
+  lines_[kLineKey2] = keys_[1] ? 1 : 0;
+  lines_[kLineKey3] = keys_[2] ? 1 : 0;
+  lines_[kLineInt] = int_high_ ? 1 : 0;
+}
+
+void BoardEmulator::OnPlugged() {
+  PowerUp();
+}
+
+void BoardEmulator::PowerUp() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ResetVolatileState();
+  in_command_ = false;  // a command cut short by the power loss is forgotten
+  pending_.follow.clear();
+}
+
+void BoardEmulator::SetKey(int key, bool pressed) {
+  if (key < 1 || key > 3) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  keys_[static_cast<std::size_t>(key - 1)] = pressed;
+  ApplyInputs();
+}
+
+void BoardEmulator::SetInt(bool high) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int_high_ = high;
+  ApplyInputs();
+}
+
+LineRecord BoardEmulator::Lines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lines_;
+}
+
+std::uint8_t BoardEmulator::SpeedCode() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return speed_code_;
+}
+
+int BoardEmulator::ExpanderChannel() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return channel_;
+}
+
+std::vector<std::uint8_t> BoardEmulator::Eeprom(std::size_t address, std::size_t n) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::uint8_t> out(n);
+  for (std::size_t i = 0; i < n; ++i) out[i] = eeprom_[(address + i) % kEepromSize];
+  return out;
+}
+
+void BoardEmulator::SetEeprom(std::size_t address, const std::vector<std::uint8_t>& bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (std::size_t i = 0; i < bytes.size(); ++i) eeprom_[(address + i) % kEepromSize] = bytes[i];
+}
+
+SensorBlock BoardEmulator::Sensor(int channel) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return channel == kOwnSensorBlock ? own_block_
+                                    : channel_blocks_[static_cast<std::size_t>(channel & 0xFF)];
+}
+
+void BoardEmulator::SetSensor(int channel, const SensorBlock& block) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (channel == kOwnSensorBlock) {
+    own_block_ = block;
+  } else {
+    channel_blocks_[static_cast<std::size_t>(channel & 0xFF)] = block;
+  }
+}
+
+std::shared_ptr<SerialMemory> BoardEmulator::Memory() const {
+  return memory_;
+}
+
+void BoardEmulator::AttachI2cSlave(std::uint8_t address, std::shared_ptr<I2cSlave> slave) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  bus_.Attach(address, std::move(slave));
+}
+
+void BoardEmulator::DetachI2cSlave(std::uint8_t address) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  bus_.Detach(address);
+}
+
+void BoardEmulator::SetAnswerMode(AnswerMode mode) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  mode_ = mode;
+}
+
+AnswerMode BoardEmulator::GetAnswerMode() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mode_;
+}
+
+void BoardEmulator::SetLateDelayMs(unsigned ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  late_delay_ms_ = ms;
+}
+
+void BoardEmulator::DuplicateNextAnswer() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  duplicate_next_ = true;
+}
+
+std::size_t BoardEmulator::CommandCount(std::uint8_t code) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return command_counts_[code];
+}
+
+std::size_t BoardEmulator::CommandCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::size_t total = 0;
+  for (std::size_t n : command_counts_) total += n;
+  return total;
+}
+
+std::size_t BoardEmulator::IgnoredReportCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ignored_reports_;
+}
+
+std::size_t BoardEmulator::UnknownCommandCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return unknown_commands_;
+}
+
+}  // namespace emulator

@@ -1,0 +1,128 @@
+// The emulated board: consumes the host's output reports in order and answers them as the
+// board does. docs/emulator.md describes its behaviour in full; tests and the emulated builds
+// rely on that description.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "emulator/board_data.h"
+#include "emulator/i2c_bus.h"
+#include "emulator/serial_memory.h"
+#include "platform/emulated/simulated_device.h"
+
+namespace emulator {
+
+// How the board delivers its answers.
+enum class AnswerMode {
+  kNormal,
+  kSilent,  // carries out every command, sends no report
+  kLate,    // every answer report arrives late_delay_ms after the command
+};
+
+// No expander channel selected since power-up or the last reset.
+inline constexpr int kNoChannel = -1;
+
+class BoardEmulator : public platform::SimulatedDevice {
+ public:
+  explicit BoardEmulator(BoardData data = BoardData());
+  ~BoardEmulator() override;
+
+  // platform::SimulatedDevice
+  void OnOutputReport(const std::uint8_t (&report)[platform::kReportSize],
+                      std::vector<platform::InputReport>* answers) override;
+  void OnPlugged() override;  // power-up: see PowerUp()
+
+  // Power-up state: lines from the data's record (inputs at their current levels), speed code 0,
+  // no expander channel, waiting for an announce report. EEPROM and I2C slaves keep content.
+  void PowerUp();
+
+  // Inputs: a pressed key reads 1, a released one 0; INT reads 1 when high.
+  void SetKey(int key, bool pressed);  // key 1..3; others ignored
+  void SetInt(bool high);
+
+  // Inspection and test set-up.
+  LineRecord Lines() const;
+  std::uint8_t SpeedCode() const;
+  int ExpanderChannel() const;  // kNoChannel or 0..255
+  std::vector<std::uint8_t> Eeprom(std::size_t address, std::size_t n) const;  // wraps at 64 KiB
+  void SetEeprom(std::size_t address, const std::vector<std::uint8_t>& bytes);
+  SensorBlock Sensor(int channel) const;  // kOwnSensorBlock or 0..255
+  void SetSensor(int channel, const SensorBlock& block);
+  std::shared_ptr<SerialMemory> Memory() const;  // the default slave at 0x50
+  void AttachI2cSlave(std::uint8_t address, std::shared_ptr<I2cSlave> slave);
+  void DetachI2cSlave(std::uint8_t address);
+
+  // Misbehaviour on demand.
+  void SetAnswerMode(AnswerMode mode);
+  AnswerMode GetAnswerMode() const;
+  void SetLateDelayMs(unsigned ms);
+  void DuplicateNextAnswer();  // the next answer report is sent twice (once)
+
+  // Counters: commands carried out (by code), reports ignored, unknown command codes.
+  std::size_t CommandCount(std::uint8_t code) const;
+  std::size_t CommandCount() const;
+  std::size_t IgnoredReportCount() const;
+  std::size_t UnknownCommandCount() const;
+
+ private:
+  using Report = std::array<std::uint8_t, platform::kReportSize>;
+  struct Command {
+    Report announce;
+    std::vector<Report> follow;  // parameter and data reports, in order
+  };
+  using Answers = std::vector<Report>;
+  using Handler = void (BoardEmulator::*)(const Command&, Answers*);
+  struct CommandSpec {
+    std::uint8_t code;
+    Handler handler;
+  };
+  static const CommandSpec* Find(std::uint8_t code);
+  static std::size_t FollowingReports(std::uint8_t code, const std::vector<Report>& received);
+
+  // One handler per command code. Lock held.
+  void I2cRead(const Command& c, Answers* out);        // 0x1A
+  void I2cWrite(const Command& c, Answers* out);       // 0x1B
+  void I2cSpeed(const Command& c, Answers* out);       // 0x1C
+  void EepromWrite(const Command& c, Answers* out);    // 0x22
+  void EepromRead(const Command& c, Answers* out);     // 0x23
+  void GetLines(const Command& c, Answers* out);       // 0x24
+  void SetLines(const Command& c, Answers* out);       // 0x25
+  void SensorData(const Command& c, Answers* out);     // 0x30
+  void ExpandChannel(const Command& c, Answers* out);  // 0x50
+  void HardwareReset(const Command& c, Answers* out);  // 0xFD
+
+  void ResetVolatileState();  // lock held
+  void ApplyInputs();         // lock held: keys and INT into the record
+  void Emit(const Answers& answers, std::vector<platform::InputReport>* out);  // lock held
+
+  mutable std::mutex mutex_;
+  BoardData data_;
+  std::vector<std::uint8_t> eeprom_;
+  LineRecord lines_{};
+  std::array<bool, 3> keys_{};
+  bool int_high_ = false;
+  std::uint8_t speed_code_ = 0;
+  int channel_ = kNoChannel;
+  SensorBlock own_block_;
+  std::array<SensorBlock, 256> channel_blocks_;
+  std::shared_ptr<SerialMemory> memory_;
+  I2cBus bus_;
+
+  bool in_command_ = false;
+  Command pending_;
+
+  AnswerMode mode_ = AnswerMode::kNormal;
+  unsigned late_delay_ms_;
+  bool duplicate_next_ = false;
+
+  std::array<std::size_t, 256> command_counts_{};
+  std::size_t ignored_reports_ = 0;
+  std::size_t unknown_commands_ = 0;
+};
+
+}  // namespace emulator

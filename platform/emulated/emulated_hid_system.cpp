@@ -1,0 +1,327 @@
+#include "platform/emulated/emulated_hid_system.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Pending {
+  std::array<std::uint8_t, kReportSize> bytes;
+  Clock::time_point due;
+};
+
+// The input queue of one open handle.
+struct HandleQueue {
+  bool failed = false;  // the device was unplugged while this handle was open
+  std::deque<Pending> reports;
+
+  bool FrontReady(Clock::time_point now) const {
+    return !reports.empty() && reports.front().due <= now;
+  }
+};
+
+struct Device {
+  EmulatedHidSystem::DeviceId id;
+  EmulatedDeviceDescription description;
+  std::shared_ptr<SimulatedDevice> simulated;
+  bool plugged = true;
+  std::vector<std::shared_ptr<HandleQueue>> handles;  // open handles, failed ones included
+  std::size_t manufacturer_queries = 0;               // on any handle, failed queries included
+  std::size_t product_queries = 0;
+};
+
+// Copies `text` as a zero-terminated UTF-16 string into `bytes` bytes, cutting it to fit.
+bool CopyString(const std::u16string& text, char16_t* buffer, std::size_t bytes) {
+  const std::size_t units = bytes / sizeof(char16_t);
+  if (buffer == nullptr || units == 0) return false;
+  const std::size_t n = std::min(text.size(), units - 1);
+  std::copy_n(text.begin(), n, buffer);
+  buffer[n] = 0;
+  return true;
+}
+
+}  // namespace
+
+struct EmulatedHidSystem::State {
+  mutable std::mutex mutex;
+  mutable std::condition_variable changed;
+  std::vector<Device> devices;  // insertion order
+  DeviceId next_id = 1;
+  std::size_t peak_open_handles = 0;  // since creation or the last reset of the peak
+
+  std::size_t OpenHandles() const {
+    std::size_t count = 0;
+    for (const Device& d : devices) count += d.handles.size();
+    return count;
+  }
+
+  Device* Find(DeviceId id) {
+    for (Device& d : devices) {
+      if (d.id == id) return &d;
+    }
+    return nullptr;
+  }
+  const Device* Find(DeviceId id) const { return const_cast<State*>(this)->Find(id); }
+};
+
+namespace {
+
+class EmulatedHandle : public HidDevice {
+ public:
+  EmulatedHandle(std::shared_ptr<EmulatedHidSystem::State> state, EmulatedHidSystem::DeviceId id,
+                 std::shared_ptr<HandleQueue> queue)
+      : state_(std::move(state)), id_(id), queue_(std::move(queue)) {}
+
+  ~EmulatedHandle() override {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (Device* device = state_->Find(id_)) {
+      auto& handles = device->handles;
+      handles.erase(std::remove(handles.begin(), handles.end(), queue_), handles.end());
+    }
+    state_->changed.notify_all();
+  }
+
+  bool WriteReport(const std::uint8_t (&report)[kReportSize]) override {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (queue_->failed) return false;
+    Device* device = state_->Find(id_);
+    if (device == nullptr || !device->simulated) return true;  // a foreign device: accepted
+
+    std::vector<InputReport> answers;
+    device->simulated->OnOutputReport(report, &answers);
+    if (answers.empty()) return true;
+    const Clock::time_point now = Clock::now();
+    for (const InputReport& answer : answers) {
+      const Pending pending{answer.bytes, now + std::chrono::milliseconds(answer.delay_ms)};
+      for (const auto& handle : device->handles) {
+        if (!handle->failed) handle->reports.push_back(pending);
+      }
+    }
+    state_->changed.notify_all();
+    return true;
+  }
+
+  ReadResult ReadReport(std::uint8_t (&report)[kReportSize], unsigned timeout_ms) override {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      if (queue_->failed) return ReadResult::kFailed;
+      const Clock::time_point now = Clock::now();
+      if (queue_->FrontReady(now)) {
+        std::memcpy(report, queue_->reports.front().bytes.data(), kReportSize);
+        queue_->reports.pop_front();
+        return ReadResult::kOk;
+      }
+      if (now >= deadline) return ReadResult::kTimedOut;
+      Clock::time_point wake = deadline;
+      if (!queue_->reports.empty()) wake = std::min(wake, queue_->reports.front().due);
+      state_->changed.wait_until(lock, wake);
+    }
+  }
+
+  void DiscardPendingInput() override {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    // Only what has arrived: a report the device sends later is not known yet.
+    const Clock::time_point now = Clock::now();
+    while (queue_->FrontReady(now)) queue_->reports.pop_front();
+    state_->changed.notify_all();
+  }
+
+  bool GetAttributes(HidAttributes* attributes) override {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    const Device* device = Usable();
+    if (device == nullptr || device->description.attributes_fail || attributes == nullptr) {
+      return false;
+    }
+    attributes->vendor_id = device->description.vendor_id;
+    attributes->product_id = device->description.product_id;
+    attributes->version = device->description.version;
+    return true;
+  }
+
+  bool GetManufacturerString(char16_t* buffer, std::size_t bytes) override {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (Device* queried = state_->Find(id_)) ++queried->manufacturer_queries;
+    const Device* device = Usable();
+    if (device == nullptr || device->description.manufacturer_fails) return false;
+    return CopyString(device->description.manufacturer, buffer, bytes);
+  }
+
+  bool GetProductString(char16_t* buffer, std::size_t bytes) override {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (Device* queried = state_->Find(id_)) ++queried->product_queries;
+    const Device* device = Usable();
+    if (device == nullptr || device->description.product_fails) return false;
+    return CopyString(device->description.product, buffer, bytes);
+  }
+
+ private:
+  // The device behind this handle, or nullptr once the handle has failed. Lock held.
+  const Device* Usable() const { return queue_->failed ? nullptr : state_->Find(id_); }
+
+  std::shared_ptr<EmulatedHidSystem::State> state_;
+  EmulatedHidSystem::DeviceId id_;
+  std::shared_ptr<HandleQueue> queue_;
+};
+
+class EmulatedEnumeration : public HidEnumeration {
+ public:
+  struct Entry {
+    std::string path;
+    bool unreadable;
+  };
+  explicit EmulatedEnumeration(std::vector<Entry> entries) : entries_(std::move(entries)) {}
+
+  InterfaceStatus InterfacePath(unsigned index, std::string* path) override {
+    if (index >= entries_.size()) return InterfaceStatus::kEnd;
+    if (entries_[index].unreadable) return InterfaceStatus::kUnreadable;
+    if (path != nullptr) *path = entries_[index].path;
+    return InterfaceStatus::kFound;
+  }
+
+ private:
+  std::vector<Entry> entries_;
+};
+
+}  // namespace
+
+EmulatedHidSystem::EmulatedHidSystem() : state_(std::make_shared<State>()) {}
+
+EmulatedHidSystem::~EmulatedHidSystem() = default;
+
+EmulatedHidSystem::DeviceId EmulatedHidSystem::AddDevice(
+    const EmulatedDeviceDescription& description, std::shared_ptr<SimulatedDevice> device) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  const DeviceId id = state_->next_id++;
+  state_->devices.push_back(Device{id, description, std::move(device), true, {}, 0, 0});
+  return id;
+}
+
+void EmulatedHidSystem::Plug(DeviceId id) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  Device* device = state_->Find(id);
+  if (device == nullptr || device->plugged) return;
+  device->plugged = true;
+  if (device->simulated) device->simulated->OnPlugged();
+}
+
+void EmulatedHidSystem::Unplug(DeviceId id) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  Device* device = state_->Find(id);
+  if (device == nullptr || !device->plugged) return;
+  device->plugged = false;
+  for (const auto& handle : device->handles) {
+    handle->failed = true;
+    handle->reports.clear();
+  }
+  state_->changed.notify_all();  // blocked reads fail at once
+}
+
+bool EmulatedHidSystem::IsPlugged(DeviceId id) const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  const Device* device = state_->Find(id);
+  return device != nullptr && device->plugged;
+}
+
+std::size_t EmulatedHidSystem::OpenHandleCount() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->OpenHandles();
+}
+
+std::size_t EmulatedHidSystem::PeakOpenHandleCount() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->peak_open_handles;
+}
+
+void EmulatedHidSystem::ResetPeakOpenHandleCount() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->peak_open_handles = state_->OpenHandles();
+}
+
+std::size_t EmulatedHidSystem::ManufacturerQueryCount(DeviceId id) const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  const Device* device = state_->Find(id);
+  return device == nullptr ? 0 : device->manufacturer_queries;
+}
+
+std::size_t EmulatedHidSystem::ProductQueryCount(DeviceId id) const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  const Device* device = state_->Find(id);
+  return device == nullptr ? 0 : device->product_queries;
+}
+
+std::size_t EmulatedHidSystem::OpenHandleCount(DeviceId id) const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  const Device* device = state_->Find(id);
+  return device == nullptr ? 0 : device->handles.size();
+}
+
+namespace {
+
+std::size_t CountScheduled(const Device& device, Clock::time_point now) {
+  std::size_t count = 0;
+  for (const auto& handle : device.handles) {
+    for (const Pending& p : handle->reports) {
+      if (p.due > now) ++count;
+    }
+  }
+  return count;
+}
+
+}  // namespace
+
+std::size_t EmulatedHidSystem::ScheduledInputCount(DeviceId id) const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  const Device* device = state_->Find(id);
+  return device == nullptr ? 0 : CountScheduled(*device, Clock::now());
+}
+
+bool EmulatedHidSystem::WaitUntilDelivered(DeviceId id, unsigned timeout_ms) const {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const Device* device = state_->Find(id);
+    const Clock::time_point now = Clock::now();
+    if (device == nullptr || CountScheduled(*device, now) == 0) return true;
+    if (now >= deadline) return false;
+    Clock::time_point latest = now;
+    for (const auto& handle : device->handles) {
+      for (const Pending& p : handle->reports) latest = std::max(latest, p.due);
+    }
+    state_->changed.wait_until(lock, std::min(deadline, latest));
+  }
+}
+
+std::unique_ptr<HidEnumeration> EmulatedHidSystem::Enumerate() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::vector<EmulatedEnumeration::Entry> entries;
+  for (const Device& d : state_->devices) {
+    if (d.plugged) entries.push_back({d.description.path, d.description.detail_fails});
+  }
+  return std::make_unique<EmulatedEnumeration>(std::move(entries));
+}
+
+std::unique_ptr<HidDevice> EmulatedHidSystem::Open(const std::string& path) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  for (Device& d : state_->devices) {
+    if (!d.plugged || d.description.path != path) continue;
+    if (d.description.open_fails) return nullptr;
+    auto queue = std::make_shared<HandleQueue>();
+    d.handles.push_back(queue);
+    state_->peak_open_handles = std::max(state_->peak_open_handles, state_->OpenHandles());
+    return std::make_unique<EmulatedHandle>(state_, d.id, std::move(queue));
+  }
+  return nullptr;
+}
+
+}  // namespace platform

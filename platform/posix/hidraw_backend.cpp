@@ -1,0 +1,67 @@
+#include "platform/posix/hidraw_backend.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
+#include "platform/posix/hidraw_device.h"
+
+namespace platform::posix {
+
+namespace {
+
+constexpr char kNodePrefix[] = "hidraw";
+constexpr std::size_t kNodePrefixLength = sizeof kNodePrefix - 1;
+
+// The N of "hidrawN", or -1 for any other name.
+long NodeNumber(const std::string& name) {
+  if (name.size() <= kNodePrefixLength || name.compare(0, kNodePrefixLength, kNodePrefix) != 0) {
+    return -1;
+  }
+  const std::string digits = name.substr(kNodePrefixLength);
+  if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) return -1;
+  return std::strtol(digits.c_str(), nullptr, 10);
+}
+
+}  // namespace
+
+InterfaceStatus HidrawEnumeration::InterfacePath(unsigned index, std::string* path) {
+  if (index >= m_paths.size()) return InterfaceStatus::kEnd;
+  *path = m_paths[index];
+  return InterfaceStatus::kFound;
+}
+
+HidrawBackend::HidrawBackend(std::string sysfs_root, std::string dev_root)
+    : m_sysfsRoot(std::move(sysfs_root)), m_devRoot(std::move(dev_root)) {}
+
+std::unique_ptr<HidEnumeration> HidrawBackend::Enumerate() {
+  DIR* dir = ::opendir((m_sysfsRoot + "/class/hidraw").c_str());
+  if (dir == nullptr) return nullptr;
+  std::vector<std::pair<long, std::string>> nodes;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    const long number = NodeNumber(name);
+    if (number >= 0) nodes.emplace_back(number, name);
+  }
+  ::closedir(dir);
+  // readdir gives no order; the kernel numbers the nodes in the order the devices appeared.
+  std::sort(nodes.begin(), nodes.end());
+  std::vector<std::string> paths;
+  paths.reserve(nodes.size());
+  for (const auto& node : nodes) paths.push_back(m_devRoot + "/" + node.second);
+  return std::make_unique<HidrawEnumeration>(std::move(paths));
+}
+
+std::unique_ptr<HidDevice> HidrawBackend::Open(const std::string& path) {
+  if (path.empty()) return nullptr;
+  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  const std::size_t slash = path.find_last_of('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return std::make_unique<HidrawDevice>(fd, m_sysfsRoot, m_sysfsRoot + "/class/hidraw/" + name);
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,37 @@
+// The Linux hidraw back end. The sysfs and /dev roots are parameters so that the enumeration and
+// identity lookup can run against a tree built by a test.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/hid_backend.h"
+
+namespace platform::posix {
+
+// The hidrawN nodes present when the enumeration was taken, in ascending N.
+class HidrawEnumeration final : public HidEnumeration {
+ public:
+  explicit HidrawEnumeration(std::vector<std::string> paths) : m_paths(std::move(paths)) {}
+  InterfaceStatus InterfacePath(unsigned index, std::string* path) override;
+
+ private:
+  std::vector<std::string> m_paths;
+};
+
+class HidrawBackend final : public HidBackend {
+ public:
+  explicit HidrawBackend(std::string sysfs_root = "/sys", std::string dev_root = "/dev");
+
+  // nullptr when <sysfs>/class/hidraw cannot be read (no hidraw support at all).
+  std::unique_ptr<HidEnumeration> Enumerate() override;
+  // Opens the node read-write; its identity is looked up under the class entry of the same
+  // name as the path's last component.
+  std::unique_ptr<HidDevice> Open(const std::string& path) override;
+
+ private:
+  std::string m_sysfsRoot;
+  std::string m_devRoot;
+};
+
+}  // namespace platform::posix

@@ -1,0 +1,113 @@
+#include "platform/posix/hidraw_device.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "platform/posix/sysfs_identity.h"
+#include "platform/posix/utf16_text.h"
+
+namespace platform::posix {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The kernel queues at most 64 input reports per open hidraw node.
+constexpr int kMaxDiscardedReports = 256;
+
+// Waits until `fd` is ready for `events` or `deadline` passes. Returns 1 when ready, 0 on
+// timeout, -1 when the node reports an error or hang-up.
+int WaitReady(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd entry{fd, events, 0};
+    const int ready = ::poll(&entry, 1, left > 0 ? static_cast<int>(left) : 0);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return -1;
+    if (ready == 0) return 0;
+    if (entry.revents & events) return 1;
+    return -1;  // POLLERR, POLLHUP or POLLNVAL without data
+  }
+}
+
+}  // namespace
+
+HidrawDevice::HidrawDevice(int fd, std::string sysfs_root, std::string class_entry)
+    : m_fd(fd), m_sysfsRoot(std::move(sysfs_root)), m_classEntry(std::move(class_entry)) {}
+
+HidrawDevice::~HidrawDevice() {
+  ::close(m_fd);
+}
+
+bool HidrawDevice::WriteReport(const std::uint8_t (&report)[kReportSize]) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
+  for (;;) {
+    const ssize_t written = ::write(m_fd, report, kReportSize);
+    if (written >= 0) return written == static_cast<ssize_t>(kReportSize);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return false;
+    if (WaitReady(m_fd, POLLOUT, deadline) != 1) return false;
+  }
+}
+
+ReadResult HidrawDevice::ReadReport(std::uint8_t (&report)[kReportSize], unsigned timeout_ms) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::uint8_t incoming[kReportSize];
+  for (;;) {
+    const ssize_t got = ::read(m_fd, incoming, sizeof incoming);
+    if (got > 0) {
+      const auto size = static_cast<std::size_t>(got);
+      if (size == kReportSize) {
+        std::memcpy(report, incoming, kReportSize);  // a numbered report: its ID is byte 0
+      } else {
+        std::memset(report, 0, kReportSize);
+        std::memcpy(report + 1, incoming, size);
+      }
+      return ReadResult::kOk;
+    }
+    if (got == 0) return ReadResult::kFailed;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return ReadResult::kFailed;
+    const int ready = WaitReady(m_fd, POLLIN, deadline);
+    if (ready == 0) return ReadResult::kTimedOut;
+    if (ready < 0) return ReadResult::kFailed;
+  }
+}
+
+void HidrawDevice::DiscardPendingInput() {
+  // Bounded, so a device that streams input reports without pause cannot hold us here.
+  std::uint8_t sink[kReportSize];
+  for (int reads = 0; reads < kMaxDiscardedReports; ++reads) {
+    const ssize_t got = ::read(m_fd, sink, sizeof sink);
+    if (got > 0 || (got < 0 && errno == EINTR)) continue;
+    return;  // EAGAIN: the queue is empty; 0 or another error: nothing more will come
+  }
+}
+
+bool HidrawDevice::GetAttributes(HidAttributes* attributes) {
+  SysfsIdentity identity;
+  if (!ReadSysfsIdentity(m_sysfsRoot, m_classEntry, &identity)) return false;
+  attributes->vendor_id = identity.vendor_id;
+  attributes->product_id = identity.product_id;
+  attributes->version = identity.version;
+  return true;
+}
+
+bool HidrawDevice::GetManufacturerString(char16_t* buffer, std::size_t bytes) {
+  SysfsIdentity identity;
+  return ReadSysfsIdentity(m_sysfsRoot, m_classEntry, &identity) && identity.has_manufacturer &&
+         Utf8ToUtf16(identity.manufacturer, buffer, bytes);
+}
+
+bool HidrawDevice::GetProductString(char16_t* buffer, std::size_t bytes) {
+  SysfsIdentity identity;
+  return ReadSysfsIdentity(m_sysfsRoot, m_classEntry, &identity) && identity.has_product &&
+         Utf8ToUtf16(identity.product, buffer, bytes);
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,36 @@
+// One opened hidraw node. Reports follow the hidraw conventions: a write carries the report
+// number in its first byte (0 for a device without numbered reports, which the kernel strips);
+// a read of such a device returns the report without that byte, so 0 is put back in front to
+// keep the 65-byte layout the board link works with.
+#pragma once
+
+#include <string>
+
+#include "platform/hid_device.h"
+
+namespace platform::posix {
+
+// How long a report write may wait for the node to take it.
+inline constexpr int kWriteTimeoutMs = 1000;
+
+class HidrawDevice final : public HidDevice {
+ public:
+  // Takes ownership of `fd` (opened non-blocking). `class_entry` is the node's
+  // <sysfs>/class/hidraw/hidrawN directory, where its identity is looked up.
+  HidrawDevice(int fd, std::string sysfs_root, std::string class_entry);
+  ~HidrawDevice() override;
+
+  bool WriteReport(const std::uint8_t (&report)[kReportSize]) override;
+  ReadResult ReadReport(std::uint8_t (&report)[kReportSize], unsigned timeout_ms) override;
+  void DiscardPendingInput() override;
+  bool GetAttributes(HidAttributes* attributes) override;
+  bool GetManufacturerString(char16_t* buffer, std::size_t bytes) override;
+  bool GetProductString(char16_t* buffer, std::size_t bytes) override;
+
+ private:
+  int m_fd;
+  std::string m_sysfsRoot;
+  std::string m_classEntry;
+};
+
+}  // namespace platform::posix

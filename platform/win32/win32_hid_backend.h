@@ -1,0 +1,43 @@
+// The Win32 HID back end: the present HID interfaces through SetupAPI, devices opened with
+// CreateFileW.
+#pragma once
+
+#include <windows.h>
+
+#include <setupapi.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "platform/hid_backend.h"
+
+namespace platform::win32 {
+
+// One device information set of the present HID interfaces. Each InterfacePath call reads one
+// interface's detail into a buffer that lives until the next call (or the enumeration's end).
+class Win32HidEnumeration final : public HidEnumeration {
+ public:
+  Win32HidEnumeration(HDEVINFO set, const GUID& hidGuid) : m_set(set), m_guid(hidGuid) {}
+  ~Win32HidEnumeration() override;
+  Win32HidEnumeration(const Win32HidEnumeration&) = delete;
+  Win32HidEnumeration& operator=(const Win32HidEnumeration&) = delete;
+
+  InterfaceStatus InterfacePath(unsigned index, std::string* path) override;
+
+ private:
+  struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+  };
+
+  HDEVINFO m_set;
+  GUID m_guid;
+  std::unique_ptr<SP_DEVICE_INTERFACE_DETAIL_DATA_W, FreeDeleter> m_detail;
+};
+
+class Win32HidBackend final : public HidBackend {
+ public:
+  std::unique_ptr<HidEnumeration> Enumerate() override;
+  std::unique_ptr<HidDevice> Open(const std::string& path) override;
+};
+
+}  // namespace platform::win32

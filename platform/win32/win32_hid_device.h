@@ -1,0 +1,41 @@
+// One opened HID device on Windows. The handle is opened for overlapped I/O so that every read
+// and write can be bounded: a wait that runs out cancels the request and waits for the
+// cancellation to finish, so the system never touches a caller's buffer after a call returns.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/hid_device.h"
+
+namespace platform::win32 {
+
+// How long a report write may take before it is cancelled.
+inline constexpr DWORD kWriteTimeoutMs = 1000;
+
+class Win32HidDevice final : public HidDevice {
+ public:
+  // Takes ownership of `handle` (opened with FILE_FLAG_OVERLAPPED) and creates the event the
+  // overlapped requests signal. Check Usable() before using the device.
+  explicit Win32HidDevice(HANDLE handle);
+  ~Win32HidDevice() override;
+
+  bool Usable() const { return m_hEvent != nullptr; }
+
+  bool WriteReport(const std::uint8_t (&report)[kReportSize]) override;
+  ReadResult ReadReport(std::uint8_t (&report)[kReportSize], unsigned timeout_ms) override;
+  void DiscardPendingInput() override;
+  bool GetAttributes(HidAttributes* attributes) override;
+  bool GetManufacturerString(char16_t* buffer, std::size_t bytes) override;
+  bool GetProductString(char16_t* buffer, std::size_t bytes) override;
+
+ private:
+  enum class Outcome { kDone, kFailed, kTimedOut };
+  // Waits for the request started on `overlapped` (started = the call returned FALSE with
+  // ERROR_IO_PENDING, or TRUE), cancelling it after `timeout_ms`. *transferred is set on kDone.
+  Outcome Finish(OVERLAPPED* overlapped, DWORD timeout_ms, DWORD* transferred);
+
+  HANDLE m_handle;
+  HANDLE m_hEvent;
+};
+
+}  // namespace platform::win32

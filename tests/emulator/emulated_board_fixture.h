@@ -1,0 +1,52 @@
+// A CUSBChannel opened through OpenBoard() on a fresh emulated HID system holding one emulated
+// board, made the active HID back end for the test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "board/usb_channel.h"
+#include "emulator/board_emulator.h"
+#include "platform/emulated/emulated_hid_system.h"
+
+namespace testing_support {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// n bytes counting up from `first`.
+inline Bytes Pattern(std::size_t n, std::uint8_t first) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(first + i);
+  return b;
+}
+
+class EmulatedBoardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    id_ = system_.AddDevice(emulator::HidDescriptionOf(emulator::BoardData()), board_);
+    platform::SetActiveHidBackend(&system_);
+    ASSERT_EQ(channel_.OpenBoard(), 0) << "the emulated board was not found";
+  }
+  void TearDown() override { platform::SetActiveHidBackend(nullptr); }
+
+  Bytes ReadEeprom(std::int32_t address, std::uint8_t n) {
+    Bytes out(n, 0);
+    channel_.ReadEEPROMPage(address, out.data(), n);
+    return out;
+  }
+  std::uint8_t Line(std::size_t recordByte) {
+    std::uint8_t record[board::kLineRecordSize];
+    channel_.ReadLineState(record);
+    return record[recordByte];
+  }
+
+  platform::EmulatedHidSystem system_;
+  std::shared_ptr<emulator::BoardEmulator> board_ = std::make_shared<emulator::BoardEmulator>();
+  platform::EmulatedHidSystem::DeviceId id_ = 0;
+  CUSBChannel channel_;
+};
+
+}  // namespace testing_support

@@ -1,0 +1,158 @@
+// Enumeration and device identity of the hidraw back end over fake sysfs trees, and board
+// discovery running on top of it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_sysfs.h"
+#include "link/board_identity.h"
+#include "link/discovery.h"
+#include "platform/posix/hidraw_backend.h"
+
+namespace {
+
+using hidraw_test::FakeSysfs;
+using hidraw_test::UsbNode;
+using platform::InterfaceStatus;
+
+const UsbNode kBoard{3, "04b4", "e006", "0100", "Qelvantorix Ltd", "KovalmiretteV4"};
+const UsbNode kForeign{0, "046d", "c52b", "1211", "Logitech", "USB Receiver"};
+const UsbNode kNoStrings{1, "04b4", "e006", "0001", std::nullopt, std::nullopt};
+
+std::vector<std::string> AllPaths(platform::HidBackend& backend) {
+  std::vector<std::string> paths;
+  std::unique_ptr<platform::HidEnumeration> devices = backend.Enumerate();
+  if (!devices) return paths;
+  for (unsigned index = 0; index < 100; ++index) {
+    std::string path;
+    const InterfaceStatus status = devices->InterfacePath(index, &path);
+    if (status == InterfaceStatus::kEnd) break;
+    EXPECT_EQ(status, InterfaceStatus::kFound);
+    paths.push_back(path);
+  }
+  return paths;
+}
+
+std::u16string Query(bool (platform::HidDevice::*query)(char16_t*, std::size_t),
+                     platform::HidDevice& device, bool* ok) {
+  char16_t buffer[kHidStringBytes / 2];
+  std::fill(std::begin(buffer), std::end(buffer), u'\xEEEE');
+  *ok = (device.*query)(buffer, sizeof buffer);
+  return *ok ? std::u16string(buffer) : std::u16string();
+}
+
+TEST(HidrawEnumeration, ListsNodesInNumericOrderAndIgnoresOtherEntries) {
+  FakeSysfs tree;
+  for (unsigned n : {10u, 2u, 0u}) tree.AddUsbNode(UsbNode{n, "1234", "5678", {}, {}, {}});
+  tree.AddStrayClassEntry("hidrawX");
+  tree.AddStrayClassEntry("hidraw");
+  tree.AddStrayClassEntry("mouse0");
+  platform::posix::HidrawBackend backend(tree.SysRoot(), tree.DevRoot());
+  EXPECT_EQ(AllPaths(backend),
+            (std::vector<std::string>{tree.DevPath(0), tree.DevPath(2), tree.DevPath(10)}));
+}
+
+TEST(HidrawEnumeration, EmptyClassGivesAnEmptySetAndAMissingOneNoSet) {
+  FakeSysfs tree;
+  platform::posix::HidrawBackend backend(tree.SysRoot(), tree.DevRoot());
+  std::unique_ptr<platform::HidEnumeration> devices = backend.Enumerate();
+  ASSERT_NE(devices, nullptr);
+  std::string path = "untouched";
+  EXPECT_EQ(devices->InterfacePath(0, &path), InterfaceStatus::kEnd);
+  EXPECT_EQ(path, "untouched");
+
+  tree.RemoveClassFolder();
+  EXPECT_EQ(backend.Enumerate(), nullptr);
+}
+
+struct IdentityCase {
+  const char* name;
+  unsigned number;
+  bool attributes_ok;
+  std::uint16_t vendor, product, version;
+  bool manufacturer_ok;
+  std::u16string manufacturer;
+  bool product_ok;
+  std::u16string product_text;
+};
+
+TEST(HidrawIdentity, EachKindOfNodeAnswersAsAWindowsHidDeviceWould) {
+  FakeSysfs tree;
+  tree.AddUsbNode(kForeign);
+  tree.AddUsbNode(kNoStrings);
+  tree.AddUsbNode(kBoard);
+  tree.AddOtherBusNode(4, "0005:0000046D:0000B016");
+  tree.AddOtherBusNode(5, "");                              // no IDs anywhere
+  tree.AddUsbNode(UsbNode{6, "zz", "0001", {}, "a", "b"});  // unparsable ID
+  tree.AddUsbNode(UsbNode{7, "0bda", "8153", {}, "M\xC3\xBCller \xE2\x82\xAC", ""});
+  tree.AddUsbNode(UsbNode{8, "04b4", std::nullopt, {}, "Qelvantorix Ltd", "KovalmiretteV4"});
+  platform::posix::HidrawBackend backend(tree.SysRoot(), tree.DevRoot());
+
+  const IdentityCase cases[] = {
+      {"foreign", 0, true, 0x046D, 0xC52B, 0x1211, true, u"Logitech", true, u"USB Receiver"},
+      {"no strings", 1, true, 0x04B4, 0xE006, 0x0001, false, u"", false, u""},
+      {"board", 3, true, 0x04B4, 0xE006, 0x0100, true, u"Qelvantorix Ltd", true, u"KovalmiretteV4"},
+      {"other bus", 4, true, 0x046D, 0xB016, 0, false, u"", false, u""},
+      {"no IDs", 5, false, 0, 0, 0, false, u"", false, u""},
+      {"bad ID", 6, false, 0, 0, 0, false, u"", false, u""},
+      {"UTF-8 strings", 7, true, 0x0BDA, 0x8153, 0, true, u"M\u00FCller \u20AC", true, u""},
+      {"idProduct missing", 8, false, 0, 0, 0, false, u"", false, u""},
+  };
+  for (const IdentityCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<platform::HidDevice> device = backend.Open(tree.DevPath(c.number));
+    ASSERT_NE(device, nullptr);
+    platform::HidAttributes attributes;
+    ASSERT_EQ(device->GetAttributes(&attributes), c.attributes_ok);
+    if (c.attributes_ok) {
+      EXPECT_EQ(attributes.vendor_id, c.vendor);
+      EXPECT_EQ(attributes.product_id, c.product);
+      EXPECT_EQ(attributes.version, c.version);
+    }
+    bool ok = false;
+    EXPECT_EQ(Query(&platform::HidDevice::GetManufacturerString, *device, &ok), c.manufacturer);
+    EXPECT_EQ(ok, c.manufacturer_ok);
+    EXPECT_EQ(Query(&platform::HidDevice::GetProductString, *device, &ok), c.product_text);
+    EXPECT_EQ(ok, c.product_ok);
+  }
+}
+
+TEST(HidrawIdentity, OpenFailsWithoutADeviceNode) {
+  FakeSysfs tree;
+  tree.AddUsbNode(kBoard);
+  platform::posix::HidrawBackend backend(tree.SysRoot(), tree.DevRoot());
+  EXPECT_EQ(backend.Open(tree.DevPath(9)), nullptr);
+  EXPECT_EQ(backend.Open(""), nullptr);
+}
+
+TEST(HidrawDiscovery, FindsTheBoardAmongOtherDevices) {
+  FakeSysfs tree;
+  tree.AddUsbNode(kForeign);
+  tree.AddUsbNode(kNoStrings);  // the board's IDs, but its strings cannot be read
+  tree.AddUsbNode(kBoard);
+  tree.AddOtherBusNode(4, "0005:000004B4:0000E006");
+  platform::posix::HidrawBackend backend(tree.SysRoot(), tree.DevRoot());
+
+  std::unique_ptr<platform::HidDevice> found;
+  ASSERT_EQ(FindHidDevice(backend, &found, board_identity::kVendorId, board_identity::kManufacturer,
+                          board_identity::kProductId, board_identity::kProduct),
+            kFindFound);
+  bool ok = false;
+  EXPECT_EQ(Query(&platform::HidDevice::GetProductString, *found, &ok), u"KovalmiretteV4");
+}
+
+TEST(HidrawDiscovery, OnlyAStringlessCandidateGivesStringFailure) {
+  FakeSysfs tree;
+  tree.AddUsbNode(kForeign);
+  tree.AddUsbNode(kNoStrings);
+  platform::posix::HidrawBackend backend(tree.SysRoot(), tree.DevRoot());
+  std::unique_ptr<platform::HidDevice> found;
+  EXPECT_EQ(FindHidDevice(backend, &found, board_identity::kVendorId, board_identity::kManufacturer,
+                          board_identity::kProductId, board_identity::kProduct),
+            kFindStringFailed);
+  EXPECT_EQ(found, nullptr);
+  EXPECT_EQ(OpenBoardDevice(backend), nullptr);
+}
+
+}  // namespace

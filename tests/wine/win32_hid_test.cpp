@@ -1,0 +1,204 @@
+// The Win32 HID back end against the real SetupAPI and file I/O of the system it runs on.
+// No board is attached here, so discovery must end empty-handed. Report I/O is exercised on a
+// named pipe, which takes the same overlapped ReadFile/WriteFile/CancelIo path as a HID handle.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string>
+
+#include "board/usb_hardware.h"
+#include "link/board_identity.h"
+#include "link/discovery.h"
+#include "platform/win32/wide_text.h"
+#include "platform/win32/win32_hid_backend.h"
+#include "platform/win32/win32_hid_device.h"
+
+namespace {
+
+using platform::InterfaceStatus;
+using platform::kReportSize;
+using platform::ReadResult;
+using platform::win32::Win32HidDevice;
+
+TEST(Win32Discovery, EnumerationEndsAndEveryPathIsNamed) {
+  std::unique_ptr<platform::HidEnumeration> devices = platform::DefaultHidBackend().Enumerate();
+  ASSERT_NE(devices, nullptr);
+  unsigned index = 0;
+  for (; index < 4096; ++index) {
+    std::string path;
+    const InterfaceStatus status = devices->InterfacePath(index, &path);
+    if (status == InterfaceStatus::kEnd) break;
+    if (status == InterfaceStatus::kFound) {
+      EXPECT_FALSE(path.empty()) << "index " << index;
+    }
+  }
+  EXPECT_LT(index, 4096u) << "the enumeration never ended";
+}
+
+TEST(Win32Discovery, NoBoardMeansNotFoundAndTheOutHandleIsLeftAlone) {
+  // Preset the out handle to a device of our own: it must survive an unsuccessful search.
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(nul, INVALID_HANDLE_VALUE);
+  std::unique_ptr<platform::HidDevice> out = std::make_unique<Win32HidDevice>(nul);
+  platform::HidDevice* const preset = out.get();
+
+  EXPECT_EQ(FindHidDevice(platform::DefaultHidBackend(), &out, board_identity::kVendorId,
+                          board_identity::kManufacturer, board_identity::kProductId,
+                          board_identity::kProduct),
+            kFindNotFound);
+  EXPECT_EQ(out.get(), preset);
+  EXPECT_EQ(OpenBoardDevice(platform::DefaultHidBackend()), nullptr);
+}
+
+TEST(Win32Discovery, OpenBoardWithoutABoardReportsFailureAndHoldsNothing) {
+  CUSBHardWare link;
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_NE(link.OpenBoard(), 0) << "pass " << pass;
+    EXPECT_FALSE(link.HasDevice()) << "pass " << pass;
+  }
+}
+
+// Wine presents HID devices of its own (a mouse and a keyboard in Wine 8). Whatever is present
+// must open through the path the enumeration gives and answer the queries discovery makes.
+TEST(Win32Discovery, PresentDevicesOpenAndAnswerTheDiscoveryQueries) {
+  platform::HidBackend& backend = platform::DefaultHidBackend();
+  std::unique_ptr<platform::HidEnumeration> devices = backend.Enumerate();
+  ASSERT_NE(devices, nullptr);
+  unsigned opened = 0;
+  std::string path;
+  for (unsigned index = 0; devices->InterfacePath(index, &path) != InterfaceStatus::kEnd; ++index) {
+    SCOPED_TRACE(path);
+    std::unique_ptr<platform::HidDevice> device = backend.Open(path);
+    if (!device) continue;
+    ++opened;
+    platform::HidAttributes attributes;
+    ASSERT_TRUE(device->GetAttributes(&attributes));
+    EXPECT_NE(attributes.vendor_id, 0);
+    char16_t buffer[kHidStringBytes / 2];
+    std::fill(std::begin(buffer), std::end(buffer), u'\xEEEE');
+    if (device->GetProductString(buffer, sizeof buffer)) {
+      EXPECT_NE(std::find(std::begin(buffer), std::end(buffer), u'\0'), std::end(buffer));
+    }
+    // A bounded read on a real HID handle: no input is waiting, so it must come back, and the
+    // cancelled request must leave the handle usable for the next one.
+    std::uint8_t report[kReportSize];
+    const ReadResult first = device->ReadReport(report, 20);
+    EXPECT_NE(first, ReadResult::kFailed);
+    EXPECT_NE(device->ReadReport(report, 0), ReadResult::kFailed);
+    device->DiscardPendingInput();
+  }
+  RecordProperty("opened", static_cast<int>(opened));
+  std::printf("%u HID device(s) present and opened\n", opened);
+}
+
+TEST(Win32Discovery, OpeningAMissingPathFails) {
+  platform::HidBackend& backend = platform::DefaultHidBackend();
+  EXPECT_EQ(backend.Open(""), nullptr);
+  EXPECT_EQ(backend.Open("\\\\?\\hid#vid_04b4&pid_e006#0&0&0000#{4d1e55b2-f16f-11cf-88cb-"
+                         "001111000030}"),
+            nullptr);
+}
+
+TEST(Win32WideText, RoundTripsNonAsciiAndRejectsBrokenUtf8) {
+  const std::string path =
+      "\\\\?\\hid#d\xC3\xBC"
+      "v\xE2\x82\xAC#\xF0\x9D\x84\x9E";  // u-umlaut, euro, G clef
+  const std::wstring wide = platform::win32::WidenUtf8(path);
+  ASSERT_EQ(wide.size(), 15u);  // the G clef takes two UTF-16 units
+  EXPECT_EQ(wide[9], 0x00FC);
+  EXPECT_EQ(wide[11], 0x20AC);
+  EXPECT_EQ(wide[13], 0xD834);
+  EXPECT_EQ(platform::win32::NarrowUtf8(wide.c_str()), path);
+  EXPECT_EQ(platform::win32::WidenUtf8("bad \xC3"), L"");
+  EXPECT_EQ(platform::win32::WidenUtf8(""), L"");
+}
+
+// A message-mode pipe: the test holds the server end, the device under test the client end,
+// opened with FILE_FLAG_OVERLAPPED just as the back end opens a HID device.
+class Win32ReportIo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::wstring name =
+        L"\\\\.\\pipe\\qvx_hid_test_" + std::to_wstring(GetCurrentProcessId());
+    m_server = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096,
+                                4096, 0, nullptr);
+    ASSERT_NE(m_server, INVALID_HANDLE_VALUE);
+    HANDLE client = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(client, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(ConnectNamedPipe(m_server, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED);
+    m_device = std::make_unique<Win32HidDevice>(client);
+    ASSERT_TRUE(m_device->Usable());
+  }
+  void TearDown() override {
+    m_device.reset();
+    if (m_server != INVALID_HANDLE_VALUE) CloseHandle(m_server);
+  }
+
+  void BoardSends(const std::uint8_t* bytes, DWORD count) {
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(m_server, bytes, count, &written, nullptr));
+    ASSERT_EQ(written, count);
+  }
+
+  HANDLE m_server = INVALID_HANDLE_VALUE;
+  std::unique_ptr<Win32HidDevice> m_device;
+};
+
+TEST_F(Win32ReportIo, WriteSendsOneWholeReport) {
+  std::uint8_t report[kReportSize] = {0x00, 0xAA, 0x55, 0x24};
+  report[64] = 0x7E;
+  ASSERT_TRUE(m_device->WriteReport(report));
+
+  std::uint8_t received[kReportSize + 8] = {};
+  DWORD read = 0;
+  ASSERT_TRUE(ReadFile(m_server, received, sizeof received, &read, nullptr));
+  ASSERT_EQ(read, kReportSize);
+  EXPECT_EQ(std::memcmp(received, report, kReportSize), 0);
+}
+
+TEST_F(Win32ReportIo, TimedOutReadLeavesTheBufferAndLosesNoLaterAnswer) {
+  std::uint8_t report[kReportSize];
+  std::memset(report, 0xEE, sizeof report);
+  EXPECT_EQ(m_device->ReadReport(report, 50), ReadResult::kTimedOut);
+  for (std::uint8_t b : report) ASSERT_EQ(b, 0xEE);
+
+  // The cancelled request must not swallow the answer that comes after it.
+  std::uint8_t answer[kReportSize] = {0x00, 0x11, 0x22};
+  answer[64] = 0x33;
+  BoardSends(answer, kReportSize);
+  ASSERT_EQ(m_device->ReadReport(report, 1000), ReadResult::kOk);
+  EXPECT_EQ(std::memcmp(report, answer, kReportSize), 0);
+}
+
+TEST_F(Win32ReportIo, ZeroTimeoutTakesAWaitingAnswer) {
+  std::uint8_t answer[kReportSize] = {0x00, 0x5A};
+  BoardSends(answer, kReportSize);
+  std::uint8_t report[kReportSize] = {};
+  ASSERT_EQ(m_device->ReadReport(report, 0), ReadResult::kOk);
+  EXPECT_EQ(report[1], 0x5A);
+  EXPECT_EQ(m_device->ReadReport(report, 0), ReadResult::kTimedOut);
+}
+
+TEST_F(Win32ReportIo, ShortAnswerIsZeroFilledAndAClosedPeerFails) {
+  const std::uint8_t shortAnswer[3] = {0x00, 0x01, 0x02};
+  BoardSends(shortAnswer, sizeof shortAnswer);
+  std::uint8_t report[kReportSize];
+  std::memset(report, 0xEE, sizeof report);
+  ASSERT_EQ(m_device->ReadReport(report, 1000), ReadResult::kOk);
+  EXPECT_EQ(report[2], 0x02);
+  for (std::size_t i = 3; i < kReportSize; ++i) ASSERT_EQ(report[i], 0) << "byte " << i;
+
+  CloseHandle(m_server);
+  m_server = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(m_device->ReadReport(report, 1000), ReadResult::kFailed);
+  EXPECT_FALSE(m_device->WriteReport(report));
+}
+
+}  // namespace

@@ -1,0 +1,22 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#define QVX_ISATTY(fd) _isatty(fd)
+#else
+#include <unistd.h>
+#define QVX_ISATTY(fd) isatty(fd)
+#endif
+
+#include "tools/qvx_app.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  qvx::Environment env;
+  env.out = &std::cout;
+  env.err = &std::cerr;
+  env.out_is_terminal = QVX_ISATTY(1) != 0;
+  return qvx::RunQvx(args, env);
+}

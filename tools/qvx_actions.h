@@ -1,0 +1,63 @@
+// The qvx commands. Each Make* function checks its arguments and returns the action that talks
+// to the board; bad input throws UsageError before anything is opened or sent.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "board/usb_channel.h"
+#include "platform/hid_backend.h"
+
+namespace qvx {
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+// A failure after the arguments were accepted (a file, a verify pass).
+struct Failure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct Output {
+  std::ostream& out;
+  bool terminal;
+};
+
+// Runs against the opened board; returns the exit code.
+using Action = std::function<int(CUSBChannel& board, const Output& output)>;
+
+struct I2cArgs {
+  std::string address;
+  std::string count;               // read
+  std::vector<std::string> bytes;  // write
+  bool no_start = false;
+  bool no_stop = false;
+};
+
+Action MakeSpeed(const std::string& khz);
+Action MakeI2cRead(const I2cArgs& args);
+Action MakeI2cWrite(const I2cArgs& args);
+Action MakeLines();
+Action MakeSetLine(const std::string& line, const std::string& state);
+Action MakeExpander(const std::string& address, const std::string& channel);
+Action MakeSensor(const std::string& channel);  // "" for the board's own sensor
+Action MakeReset();
+
+Action MakeEepromRead(const std::string& address, const std::string& count);
+Action MakeEepromWrite(const std::string& address, const std::vector<std::string>& bytes);
+Action MakeEepromDump(const std::string& file);
+Action MakeEepromLoad(const std::string& file);
+
+// Lists every HID device of `backend`; needs no opened board.
+int ListDevices(platform::HidBackend& backend, std::ostream& out);
+
+// Parsing shared by the commands; each throws UsageError naming `what`.
+std::uint8_t ParseByteArg(const std::string& text, std::uint32_t max, const char* what);
+std::vector<std::uint8_t> ParseBytesArg(const std::vector<std::string>& texts,
+                                        std::size_t max_count);
+
+}  // namespace qvx

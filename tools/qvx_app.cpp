@@ -1,0 +1,193 @@
+#include "tools/qvx_app.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "link/board_identity.h"
+#include "tools/emulated_session.h"
+#include "tools/qvx_actions.h"
+
+namespace qvx {
+
+namespace {
+
+// What the command line said, before any of it is checked.
+struct Arguments {
+  bool emulated = false;
+  std::string speed;
+  I2cArgs i2c;
+  std::string address, count, file, line, state, channel;
+  std::vector<std::string> bytes;
+};
+
+struct Commands {
+  CLI::App* list;
+  CLI::App* speed;
+  CLI::App* i2c_read;
+  CLI::App* i2c_write;
+  CLI::App* eeprom_read;
+  CLI::App* eeprom_write;
+  CLI::App* eeprom_dump;
+  CLI::App* eeprom_load;
+  CLI::App* lines;
+  CLI::App* set;
+  CLI::App* expander;
+  CLI::App* sensor;
+  CLI::App* reset;
+};
+
+Commands Describe(CLI::App& app, Arguments& a) {
+  app.require_subcommand(1);
+  app.fallthrough();
+  app.add_flag("--emulated", a.emulated,
+               "Run against an in-process emulated board (fresh for each run) instead of the "
+               "hardware");
+  Commands c{};
+  c.list = app.add_subcommand("list", "List every HID device; '*' marks the board");
+  c.speed = app.add_subcommand("speed", "Set the I2C clock");
+  c.speed->add_option("KHZ", a.speed, "50, 400 or 1000")->required();
+
+  CLI::App* i2c = app.add_subcommand("i2c", "I2C master transfers");
+  i2c->require_subcommand(1);
+  c.i2c_read = i2c->add_subcommand("read", "Read COUNT bytes from slave ADDR");
+  c.i2c_read->add_option("ADDR", a.i2c.address, "7-bit slave address, hex")->required();
+  c.i2c_read->add_option("COUNT", a.i2c.count, "1..65535, decimal or 0x hex")->required();
+  c.i2c_write = i2c->add_subcommand("write", "Write BYTES to slave ADDR; prints the status");
+  c.i2c_write->add_option("ADDR", a.i2c.address, "7-bit slave address, hex")->required();
+  c.i2c_write->add_option("BYTES", a.i2c.bytes, "hex bytes (none: address only)");
+  for (CLI::App* transfer : {c.i2c_read, c.i2c_write}) {
+    transfer->add_flag("--no-start", a.i2c.no_start, "Send no START condition");
+    transfer->add_flag("--no-stop", a.i2c.no_stop, "Send no STOP condition");
+  }
+
+  CLI::App* eeprom = app.add_subcommand("eeprom", "The board's 64 KiB EEPROM");
+  eeprom->require_subcommand(1);
+  c.eeprom_read = eeprom->add_subcommand("read", "Read COUNT bytes from ADDR");
+  c.eeprom_read->add_option("ADDR", a.address, "hex 0000..FFFF")->required();
+  c.eeprom_read->add_option("COUNT", a.count, "1..65536, decimal or 0x hex")->required();
+  c.eeprom_write = eeprom->add_subcommand("write", "Write BYTES from ADDR on");
+  c.eeprom_write->add_option("ADDR", a.address, "hex 0000..FFFF")->required();
+  c.eeprom_write->add_option("BYTES", a.bytes, "hex bytes")->required();
+  c.eeprom_dump = eeprom->add_subcommand("dump", "Save the whole EEPROM to FILE");
+  c.eeprom_dump->add_option("FILE", a.file)->required();
+  c.eeprom_load = eeprom->add_subcommand("load", "Write a 64 KiB image from FILE and verify it");
+  c.eeprom_load->add_option("FILE", a.file)->required();
+
+  c.lines = app.add_subcommand("lines", "Show every line and key");
+  c.set = app.add_subcommand("set", "Switch an output line");
+  c.set->add_option("LINE", a.line, "power, reset, buzzer, pass, fail or error")->required();
+  c.set->add_option("STATE", a.state, "on or off")->required();
+  c.expander = app.add_subcommand("expander", "Select a channel of an I2C expander");
+  c.expander->add_option("ADDR", a.address, "7-bit expander address, hex")->required();
+  c.expander->add_option("CHANNEL", a.channel, "hex byte")->required();
+  c.sensor = app.add_subcommand("sensor", "Read the 32 raw sensor values");
+  c.sensor->add_option("--channel", a.channel,
+                       "Select this channel of the expander at 0x70 first (hex byte)");
+  c.reset = app.add_subcommand("reset", "Reset the board");
+  return c;
+}
+
+// The checked action for the command given; throws UsageError for bad input.
+Action Choose(const Commands& c, const Arguments& a) {
+  if (c.speed->parsed()) return MakeSpeed(a.speed);
+  if (c.i2c_read->parsed()) return MakeI2cRead(a.i2c);
+  if (c.i2c_write->parsed()) return MakeI2cWrite(a.i2c);
+  if (c.eeprom_read->parsed()) return MakeEepromRead(a.address, a.count);
+  if (c.eeprom_write->parsed()) return MakeEepromWrite(a.address, a.bytes);
+  if (c.eeprom_dump->parsed()) return MakeEepromDump(a.file);
+  if (c.eeprom_load->parsed()) return MakeEepromLoad(a.file);
+  if (c.lines->parsed()) return MakeLines();
+  if (c.set->parsed()) return MakeSetLine(a.line, a.state);
+  if (c.expander->parsed()) return MakeExpander(a.address, a.channel);
+  if (c.sensor->parsed()) {
+    if (c.sensor->count("--channel") > 0 && a.channel.empty()) {
+      throw UsageError("bad channel '': expected hex 00..FF");
+    }
+    return MakeSensor(a.channel);
+  }
+  if (c.reset->parsed()) return MakeReset();
+  throw UsageError("no command given");
+}
+
+// Makes `backend` the one the board link opens through, for the length of one command.
+class ActiveBackendScope {
+ public:
+  explicit ActiveBackendScope(platform::HidBackend& backend) {
+    platform::SetActiveHidBackend(&backend);
+  }
+  ~ActiveBackendScope() { platform::SetActiveHidBackend(nullptr); }
+  ActiveBackendScope(const ActiveBackendScope&) = delete;
+  ActiveBackendScope& operator=(const ActiveBackendScope&) = delete;
+};
+
+int Run(const Commands& c, const Arguments& a, const Environment& env) {
+  // Every argument is checked before a device is opened.
+  std::optional<Action> action;
+  if (!c.list->parsed()) action = Choose(c, a);
+
+  std::unique_ptr<EmulatedSession> session;
+  platform::HidBackend* backend = a.emulated ? env.emulated : env.hardware;
+  if (backend == nullptr && a.emulated) {
+    session = std::make_unique<EmulatedSession>();
+    backend = &session->Backend();
+  }
+  if (backend == nullptr) backend = &platform::DefaultHidBackend();
+
+  if (!action) return ListDevices(*backend, *env.out);
+
+  ActiveBackendScope scope(*backend);
+  CUSBChannel board;
+  if (board.OpenBoard() != 0) {
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04X:%04X", static_cast<unsigned>(board_identity::kVendorId),
+                  static_cast<unsigned>(board_identity::kProductId));
+    *env.err << "qvx: no board found (" << ids << " \"" << board_identity::kManufacturer << "\" \""
+             << board_identity::kProduct << "\")\n";
+    return kExitFailed;
+  }
+  return (*action)(board, Output{*env.out, env.out_is_terminal});
+}
+
+}  // namespace
+
+int RunQvx(const std::vector<std::string>& args, const Environment& env) {
+  CLI::App app("Drives the Qelvantorix USB adapter board: I2C master, EEPROM, lines, sensor.",
+               "qvx");
+  Arguments arguments;
+  const Commands commands = Describe(app, arguments);
+
+  std::vector<const char*> argv{"qvx"};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  try {
+    app.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e, *env.out, *env.err);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e, *env.out, *env.err);
+  } catch (const CLI::ParseError& e) {
+    // A word that is no command shows up as a missing command; name the word instead.
+    const std::vector<std::string> unknown = app.remaining();
+    if (!unknown.empty()) {
+      *env.err << "qvx: unknown command or argument '" << unknown.front()
+               << "' (qvx --help shows the commands)\n";
+      return kExitUsage;
+    }
+    *env.err << "qvx: " << e.what() << " (qvx --help shows the commands)\n";
+    return kExitUsage;
+  }
+
+  try {
+    return Run(commands, arguments, env);
+  } catch (const UsageError& e) {
+    *env.err << "qvx: " << e.what() << '\n';
+    return kExitUsage;
+  } catch (const Failure& e) {
+    *env.err << "qvx: " << e.what() << '\n';
+    return kExitFailed;
+  }
+}
+
+}  // namespace qvx

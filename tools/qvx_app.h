@@ -1,0 +1,31 @@
+// The qvx command-line tool as a function: arguments in, text out, an exit code back. main()
+// hands it the process's streams; tests hand it string streams and HID systems of their own.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/hid_backend.h"
+
+namespace qvx {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // no board, a file that cannot be read or written,
+                                       // a verify pass that found differences
+inline constexpr int kExitUsage = 2;   // bad input: nothing was sent to the board
+
+struct Environment {
+  std::ostream* out = nullptr;
+  std::ostream* err = nullptr;
+  bool out_is_terminal = false;  // progress bars only then
+  // The HID system commands run against; nullptr: the build's own back end (hidraw, Win32).
+  platform::HidBackend* hardware = nullptr;
+  // What --emulated runs against; nullptr: a fresh emulated board that lives for this run.
+  platform::HidBackend* emulated = nullptr;
+};
+
+// `args` without the program name.
+int RunQvx(const std::vector<std::string>& args, const Environment& env);
+
+}  // namespace qvx

@@ -1,0 +1,166 @@
+// The EEPROM commands: reads and writes of any run of the 64 KiB, split into page commands of
+// at most 64 bytes that never cross a 64-byte boundary, and whole-memory dump and load.
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "board/protocol.h"
+#include "tools/hex_text.h"
+#include "tools/qvx_actions.h"
+
+namespace qvx {
+
+namespace {
+
+constexpr std::uint32_t kEepromSize = 64 * 1024;
+constexpr std::uint32_t kPage = board::kEepromMaxPage;
+constexpr int kBarWidth = 40;
+
+// A bar on one terminal line, redrawn when the percentage changes; nothing off a terminal.
+class Progress {
+ public:
+  Progress(const Output& output, const char* label, std::uint32_t total)
+      : m_output(output), m_label(label), m_total(total) {}
+
+  void Update(std::uint32_t done) {
+    if (!m_output.terminal) return;
+    const int percent = static_cast<int>(100ull * done / m_total);
+    if (percent == m_shown) return;
+    m_shown = percent;
+    const int filled = percent * kBarWidth / 100;
+    m_output.out << '\r' << m_label << " [" << std::string(static_cast<std::size_t>(filled), '#')
+                 << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] "
+                 << percent << '%';
+    if (done == m_total) m_output.out << '\n';
+    m_output.out.flush();
+  }
+
+ private:
+  const Output& m_output;
+  const char* m_label;
+  std::uint32_t m_total;
+  int m_shown = -1;
+};
+
+// Calls `step(address, count)` for each page-bounded run of [address, address + count).
+template <typename Step>
+void ForEachPage(std::uint32_t address, std::uint32_t count, Step step) {
+  for (std::uint32_t done = 0; done < count;) {
+    const std::uint32_t at = address + done;
+    const std::uint32_t run = std::min(count - done, kPage - at % kPage);
+    step(at, done, run);
+    done += run;
+  }
+}
+
+void ReadRange(CUSBChannel& board, std::uint32_t address, std::uint8_t* data, std::uint32_t count,
+               Progress* progress) {
+  ForEachPage(address, count, [&](std::uint32_t at, std::uint32_t done, std::uint32_t run) {
+    board.ReadEEPROMPage(static_cast<std::int32_t>(at), data + done,
+                         static_cast<std::uint8_t>(run));
+    if (progress) progress->Update(done + run);
+  });
+}
+
+void WriteRange(CUSBChannel& board, std::uint32_t address, const std::uint8_t* data,
+                std::uint32_t count, Progress* progress) {
+  ForEachPage(address, count, [&](std::uint32_t at, std::uint32_t done, std::uint32_t run) {
+    board.WriteEEPROMPage(static_cast<std::int32_t>(at), data + done,
+                          static_cast<std::uint8_t>(run));
+    if (progress) progress->Update(done + run);
+  });
+}
+
+std::uint32_t ParseEepromAddress(const std::string& text) {
+  std::uint32_t address = 0;
+  if (!ParseHex(text, kEepromSize - 1, &address)) {
+    throw UsageError("bad EEPROM address '" + text + "': expected hex 0000..FFFF");
+  }
+  return address;
+}
+
+void CheckFits(std::uint32_t address, std::uint32_t count) {
+  if (address + count > kEepromSize) {
+    throw UsageError(std::to_string(count) + " bytes at " + HexWord(address) +
+                     " run past the end of the 64 KiB EEPROM");
+  }
+}
+
+}  // namespace
+
+Action MakeEepromRead(const std::string& address_text, const std::string& count_text) {
+  const std::uint32_t address = ParseEepromAddress(address_text);
+  std::uint32_t count = 0;
+  if (!ParseCount(count_text, 1, kEepromSize, &count)) {
+    throw UsageError("bad count '" + count_text + "': expected 1.." + std::to_string(kEepromSize));
+  }
+  CheckFits(address, count);
+  return [=](CUSBChannel& board, const Output& output) {
+    std::vector<std::uint8_t> data(count);
+    ReadRange(board, address, data.data(), count, nullptr);
+    HexDump(output.out, address, data);
+    return 0;
+  };
+}
+
+Action MakeEepromWrite(const std::string& address_text, const std::vector<std::string>& texts) {
+  const std::uint32_t address = ParseEepromAddress(address_text);
+  const std::vector<std::uint8_t> data = ParseBytesArg(texts, kEepromSize);
+  if (data.empty()) throw UsageError("no bytes to write");
+  const auto count = static_cast<std::uint32_t>(data.size());
+  CheckFits(address, count);
+  return [=](CUSBChannel& board, const Output& output) {
+    WriteRange(board, address, data.data(), count, nullptr);
+    output.out << "wrote " << count << " bytes at " << HexWord(address) << '\n';
+    return 0;
+  };
+}
+
+Action MakeEepromDump(const std::string& file) {
+  // Created before the board is touched, so a path that cannot be written sends nothing.
+  auto stream = std::make_shared<std::ofstream>(file, std::ios::binary | std::ios::trunc);
+  if (!*stream) throw UsageError("cannot create '" + file + "'");
+  return [stream, file](CUSBChannel& board, const Output& output) {
+    std::vector<std::uint8_t> image(kEepromSize);
+    Progress progress(output, "read  ", kEepromSize);
+    ReadRange(board, 0, image.data(), kEepromSize, &progress);
+    stream->write(reinterpret_cast<const char*>(image.data()),
+                  static_cast<std::streamsize>(image.size()));
+    stream->close();
+    if (!*stream) throw Failure("writing '" + file + "' failed");
+    output.out << "dumped " << kEepromSize << " bytes to " << file << '\n';
+    return 0;
+  };
+}
+
+Action MakeEepromLoad(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw UsageError("cannot read '" + file + "'");
+  std::vector<std::uint8_t> image((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
+  if (image.size() != kEepromSize) {
+    throw UsageError("'" + file + "' holds " + std::to_string(image.size()) +
+                     " bytes; an EEPROM image holds exactly " + std::to_string(kEepromSize));
+  }
+  return [image, file](CUSBChannel& board, const Output& output) {
+    Progress writing(output, "write ", kEepromSize);
+    WriteRange(board, 0, image.data(), kEepromSize, &writing);
+
+    std::vector<std::uint8_t> back(kEepromSize);
+    Progress verifying(output, "verify", kEepromSize);
+    ReadRange(board, 0, back.data(), kEepromSize, &verifying);
+    const auto first = std::mismatch(image.begin(), image.end(), back.begin());
+    if (first.first != image.end()) {
+      std::size_t differing = 0;
+      for (std::size_t i = 0; i < image.size(); ++i) differing += image[i] != back[i];
+      throw Failure("verify failed: " + std::to_string(differing) +
+                    (differing == 1 ? " byte differs" : " bytes differ") + ", the first at " +
+                    HexWord(static_cast<unsigned>(first.first - image.begin())));
+    }
+    output.out << "loaded " << kEepromSize << " bytes from " << file << ", verified\n";
+    return 0;
+  };
+}
+
+}  // namespace qvx
