@@ -3,7 +3,9 @@
 #include <cstring>
 #include <utility>
 
-hiddata::hiddata() { std::memset(m_Answer, 0, sizeof m_Answer); }
+hiddata::hiddata() {
+  std::memset(m_Answer, 0, sizeof m_Answer);
+}
 
 hiddata::~hiddata() = default;  // destroying the device object closes the handle
 

@@ -5,7 +5,9 @@ using namespace board;
 CUSBChannel::CUSBChannel() = default;
 
 // Close the handle before the board-state and sensor locks go away.
-CUSBChannel::~CUSBChannel() { ReplaceDevice(nullptr); }
+CUSBChannel::~CUSBChannel() {
+  ReplaceDevice(nullptr);
+}
 
 void CUSBChannel::SetLine(std::size_t recordByte, int nStatus) {
   // Both locks across the read and the write-back: no other line change, line read or command
@@ -18,12 +20,24 @@ void CUSBChannel::SetLine(std::size_t recordByte, int nStatus) {
   WriteLineState(record);
 }
 
-void CUSBChannel::SetPower(int nStatus) { SetLine(kLinePower, nStatus); }
-void CUSBChannel::SetReset(int nStatus) { SetLine(kLineReset, nStatus); }
-void CUSBChannel::SetBuzzer(int nStatus) { SetLine(kLineBuzzer, nStatus); }
-void CUSBChannel::SetLedPass(int nStatus) { SetLine(kLineLedPass, nStatus); }
-void CUSBChannel::SetLedFail(int nStatus) { SetLine(kLineLedFail, nStatus); }
-void CUSBChannel::SetLedError(int nStatus) { SetLine(kLineLedError, nStatus); }
+void CUSBChannel::SetPower(int nStatus) {
+  SetLine(kLinePower, nStatus);
+}
+void CUSBChannel::SetReset(int nStatus) {
+  SetLine(kLineReset, nStatus);
+}
+void CUSBChannel::SetBuzzer(int nStatus) {
+  SetLine(kLineBuzzer, nStatus);
+}
+void CUSBChannel::SetLedPass(int nStatus) {
+  SetLine(kLineLedPass, nStatus);
+}
+void CUSBChannel::SetLedFail(int nStatus) {
+  SetLine(kLineLedFail, nStatus);
+}
+void CUSBChannel::SetLedError(int nStatus) {
+  SetLine(kLineLedError, nStatus);
+}
 
 void CUSBChannel::ReadSensorRawData(std::uint16_t (&values)[kSensorValueCount]) {
   platform::CsLock sensor(m_csSensor);

@@ -9,14 +9,18 @@ using namespace board;
 
 namespace {
 
-void Clear(Report& report) { std::memset(report, 0, sizeof report); }
+void Clear(Report& report) {
+  std::memset(report, 0, sizeof report);
+}
 
 }  // namespace
 
 CUSBHardWare::CUSBHardWare() = default;
 
 // The handle is closed before the locks go away.
-CUSBHardWare::~CUSBHardWare() { ReplaceDevice(nullptr); }
+CUSBHardWare::~CUSBHardWare() {
+  ReplaceDevice(nullptr);
+}
 
 void CUSBHardWare::SendAnnounce(std::uint8_t code, std::uint8_t arg1, std::uint8_t arg2) {
   BeginCommand();
@@ -30,8 +34,8 @@ void CUSBHardWare::SendAnnounce(std::uint8_t code, std::uint8_t arg1, std::uint8
   SendReport(report);
 }
 
-void CUSBHardWare::SendI2cParameters(std::uint8_t bSlaveAddr, std::uint32_t count,
-                                     bool fGenStart, bool fGenStop) {
+void CUSBHardWare::SendI2cParameters(std::uint8_t bSlaveAddr, std::uint32_t count, bool fGenStart,
+                                     bool fGenStop) {
   Report report;
   Clear(report);
   report[kI2cParamSlave] = bSlaveAddr;

@@ -69,9 +69,9 @@ int FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDe
     if (maker < 0) result = kFindStringFailed;
     if (maker != 1) continue;
 
-    const int name = MatchString(
-        [device](char16_t* b, std::size_t n) { return device->GetProductString(b, n); }, buffer,
-        product);
+    const int name =
+        MatchString([device](char16_t* b, std::size_t n) { return device->GetProductString(b, n); },
+                    buffer, product);
     if (name < 0) result = kFindStringFailed;
     if (name == 1) break;
   }

@@ -19,9 +19,15 @@ CRITICAL_SECTION* Native(unsigned char* storage) {
 CriticalSection::CriticalSection() : storage_() {
   InitializeCriticalSection(new (storage_) CRITICAL_SECTION);
 }
-CriticalSection::~CriticalSection() { DeleteCriticalSection(Native(storage_)); }
-void CriticalSection::Enter() { EnterCriticalSection(Native(storage_)); }
-void CriticalSection::Leave() { LeaveCriticalSection(Native(storage_)); }
+CriticalSection::~CriticalSection() {
+  DeleteCriticalSection(Native(storage_));
+}
+void CriticalSection::Enter() {
+  EnterCriticalSection(Native(storage_));
+}
+void CriticalSection::Leave() {
+  LeaveCriticalSection(Native(storage_));
+}
 
 }  // namespace platform
 
@@ -31,8 +37,12 @@ namespace platform {
 
 CriticalSection::CriticalSection() = default;
 CriticalSection::~CriticalSection() = default;
-void CriticalSection::Enter() { mutex_.lock(); }
-void CriticalSection::Leave() { mutex_.unlock(); }
+void CriticalSection::Enter() {
+  mutex_.lock();
+}
+void CriticalSection::Leave() {
+  mutex_.unlock();
+}
 
 }  // namespace platform
 

@@ -13,6 +13,8 @@ HidBackend& ActiveHidBackend() {
   return backend != nullptr ? *backend : DefaultHidBackend();
 }
 
-void SetActiveHidBackend(HidBackend* backend) { g_active.store(backend); }
+void SetActiveHidBackend(HidBackend* backend) {
+  g_active.store(backend);
+}
 
 }  // namespace platform
