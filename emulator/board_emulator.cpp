@@ -328,6 +328,42 @@ void BoardEmulator::DetachI2cSlave(std::uint8_t address) {
   bus_.Detach(address);
 }
 
+BoardState BoardEmulator::SaveState() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  BoardState state;
+  state.eeprom = eeprom_;
+  state.serial_memory = memory_->Peek(0, kSerialMemorySize);
+  state.serial_pointer = memory_->Pointer();
+  state.lines = lines_;
+  state.keys = keys_;
+  state.int_high = int_high_;
+  state.speed_code = speed_code_;
+  state.channel = channel_;
+  return state;
+}
+
+bool BoardEmulator::LoadState(const BoardState& state) {
+  constexpr int kLastChannel = 255;
+  if (state.eeprom.size() != kEepromSize || state.serial_memory.size() != kSerialMemorySize ||
+      state.serial_pointer >= kSerialMemorySize ||
+      (state.channel != kNoChannel && (state.channel < 0 || state.channel > kLastChannel))) {
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  eeprom_ = state.eeprom;
+  memory_->Poke(0, state.serial_memory);
+  memory_->SetPointer(state.serial_pointer);
+  lines_ = state.lines;
+  keys_ = state.keys;
+  int_high_ = state.int_high;
+  ApplyInputs();
+  speed_code_ = state.speed_code;
+  channel_ = state.channel;
+  in_command_ = false;
+  pending_.follow.clear();
+  return true;
+}
+
 void BoardEmulator::SetAnswerMode(AnswerMode mode) {
   std::lock_guard<std::mutex> lock(mutex_);
   mode_ = mode;

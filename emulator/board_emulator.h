@@ -27,6 +27,20 @@ enum class AnswerMode {
 // No expander channel selected since power-up or the last reset.
 inline constexpr int kNoChannel = -1;
 
+// What a powered board keeps from one host session to the next: both memories and everything a
+// reset or power-up would clear. Sensor blocks, extra I2C slaves, misbehaviour settings and
+// counters are test set-up, not board state.
+struct BoardState {
+  std::vector<std::uint8_t> eeprom;         // kEepromSize bytes
+  std::vector<std::uint8_t> serial_memory;  // kSerialMemorySize bytes: the default slave at 0x50
+  std::size_t serial_pointer = 0;           // below kSerialMemorySize
+  LineRecord lines{};                       // its input bytes follow `keys` and `int_high`
+  std::array<bool, 3> keys{};               // pressed
+  bool int_high = false;
+  std::uint8_t speed_code = 0;
+  int channel = kNoChannel;  // kNoChannel or 0..255
+};
+
 class BoardEmulator : public platform::SimulatedDevice {
  public:
   explicit BoardEmulator(BoardData data = BoardData());
@@ -56,6 +70,12 @@ class BoardEmulator : public platform::SimulatedDevice {
   std::shared_ptr<SerialMemory> Memory() const;  // the default slave at 0x50
   void AttachI2cSlave(std::uint8_t address, std::shared_ptr<I2cSlave> slave);
   void DetachI2cSlave(std::uint8_t address);
+
+  // The board's state, and the same put back (into this or another board). LoadState refuses a
+  // state with a memory of the wrong size or a pointer or channel out of range (false, nothing
+  // changed); a command only partly received is forgotten.
+  BoardState SaveState() const;
+  bool LoadState(const BoardState& state);
 
   // Misbehaviour on demand.
   void SetAnswerMode(AnswerMode mode);

@@ -43,4 +43,9 @@ std::size_t SerialMemory::Pointer() const {
   return pointer_;
 }
 
+void SerialMemory::SetPointer(std::size_t address) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  pointer_ = address % kSerialMemorySize;
+}
+
 }  // namespace emulator

@@ -30,6 +30,7 @@ class SerialMemory : public I2cSlave {
   std::vector<std::uint8_t> Peek(std::size_t address, std::size_t n) const;
   void Poke(std::size_t address, const std::vector<std::uint8_t>& bytes);
   std::size_t Pointer() const;
+  void SetPointer(std::size_t address);  // modulo 32 KiB
 
  private:
   mutable std::mutex mutex_;

@@ -1,5 +1,6 @@
 // The emulated board that `qvx --emulated` runs against when no other is given: a fresh board
-// in an in-process HID system, living for one run of the tool.
+// in an in-process HID system, living for one run of the tool (a state file carries what it
+// keeps over to the next run).
 #pragma once
 
 #include <memory>
@@ -13,6 +14,7 @@ class EmulatedSession {
  public:
   EmulatedSession();
   platform::HidBackend& Backend() { return m_system; }
+  emulator::BoardEmulator& Board() { return *m_board; }
 
  private:
   platform::EmulatedHidSystem m_system;

@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -18,5 +19,8 @@ int main(int argc, char** argv) {
   env.out = &std::cout;
   env.err = &std::cerr;
   env.out_is_terminal = QVX_ISATTY(1) != 0;
+  if (const char* state = std::getenv(qvx::kEmulatedStateVariable)) {
+    env.emulated_state_variable = state;
+  }
   return qvx::RunQvx(args, env);
 }

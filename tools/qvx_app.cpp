@@ -8,6 +8,7 @@
 
 #include "link/board_identity.h"
 #include "tools/emulated_session.h"
+#include "tools/emulated_state_file.h"
 #include "tools/qvx_actions.h"
 
 namespace qvx {
@@ -17,6 +18,7 @@ namespace {
 // What the command line said, before any of it is checked.
 struct Arguments {
   bool emulated = false;
+  std::string state_file;
   std::string speed;
   I2cArgs i2c;
   std::string address, count, file, line, state, channel;
@@ -24,6 +26,7 @@ struct Arguments {
 };
 
 struct Commands {
+  CLI::Option* state_file;
   CLI::App* list;
   CLI::App* speed;
   CLI::App* i2c_read;
@@ -46,6 +49,13 @@ Commands Describe(CLI::App& app, Arguments& a) {
                "Run against an in-process emulated board (fresh for each run) instead of the "
                "hardware");
   Commands c{};
+  c.state_file = app.add_option(
+      "--emulated-state", a.state_file,
+      std::string("Keep the emulated board's state (EEPROM, I2C memory, lines, speed, expander "
+                  "channel) in FILE: loaded before the command if FILE exists, saved after it. "
+                  "Implies --emulated. Default: $") +
+          kEmulatedStateVariable);
+  c.state_file->option_text("FILE");
   c.list = app.add_subcommand("list", "List every HID device; '*' marks the board");
   c.speed = app.add_subcommand("speed", "Set the I2C clock");
   c.speed->add_option("KHZ", a.speed, "50, 400 or 1000")->required();
@@ -123,22 +133,15 @@ class ActiveBackendScope {
   ActiveBackendScope& operator=(const ActiveBackendScope&) = delete;
 };
 
-int Run(const Commands& c, const Arguments& a, const Environment& env) {
-  // Every argument is checked before a device is opened.
-  std::optional<Action> action;
-  if (!c.list->parsed()) action = Choose(c, a);
+// The state file to keep the emulated board in; empty: none.
+std::string StateFile(const Commands& c, const Arguments& a, const Environment& env) {
+  if (c.state_file->count() == 0) return env.emulated_state_variable;
+  if (a.state_file.empty()) throw UsageError("bad --emulated-state: empty file name");
+  return a.state_file;
+}
 
-  std::unique_ptr<EmulatedSession> session;
-  platform::HidBackend* backend = a.emulated ? env.emulated : env.hardware;
-  if (backend == nullptr && a.emulated) {
-    session = std::make_unique<EmulatedSession>();
-    backend = &session->Backend();
-  }
-  if (backend == nullptr) backend = &platform::DefaultHidBackend();
-
-  if (!action) return ListDevices(*backend, *env.out);
-
-  ActiveBackendScope scope(*backend);
+int RunCommand(const Action& action, platform::HidBackend& backend, const Environment& env) {
+  ActiveBackendScope scope(backend);
   CUSBChannel board;
   if (board.OpenBoard() != 0) {
     char ids[16];
@@ -148,7 +151,42 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
              << board_identity::kProduct << "\")\n";
     return kExitFailed;
   }
-  return (*action)(board, Output{*env.out, env.out_is_terminal});
+  try {
+    return action(board, Output{*env.out, env.out_is_terminal});
+  } catch (const Failure& e) {
+    // Reported here: the board may have changed all the same, and its state is still saved.
+    *env.err << "qvx: " << e.what() << '\n';
+    return kExitFailed;
+  }
+}
+
+int Run(const Commands& c, const Arguments& a, const Environment& env) {
+  // Every argument, the state file included, is checked before a device is opened.
+  std::optional<Action> action;
+  if (!c.list->parsed()) action = Choose(c, a);
+  const std::string state_file = StateFile(c, a, env);
+
+  std::unique_ptr<EmulatedSession> session;
+  platform::HidBackend* backend = nullptr;
+  if (!state_file.empty()) {
+    const std::optional<emulator::BoardState> saved = LoadStateFile(state_file);
+    session = std::make_unique<EmulatedSession>();
+    if (saved && !session->Board().LoadState(*saved)) {
+      throw UsageError("'" + state_file + "' holds a board state this emulator cannot take");
+    }
+    backend = &session->Backend();
+  } else {
+    backend = a.emulated ? env.emulated : env.hardware;
+    if (backend == nullptr && a.emulated) {
+      session = std::make_unique<EmulatedSession>();
+      backend = &session->Backend();
+    }
+  }
+  if (backend == nullptr) backend = &platform::DefaultHidBackend();
+
+  const int code = action ? RunCommand(*action, *backend, env) : ListDevices(*backend, *env.out);
+  if (!state_file.empty()) SaveStateFile(state_file, session->Board().SaveState());
+  return code;
 }
 
 }  // namespace

@@ -22,8 +22,13 @@ struct Environment {
   // The HID system commands run against; nullptr: the build's own back end (hidraw, Win32).
   platform::HidBackend* hardware = nullptr;
   // What --emulated runs against; nullptr: a fresh emulated board that lives for this run.
+  // With a state file the board is always a fresh one of the run's own, loaded from the file.
   platform::HidBackend* emulated = nullptr;
+  // The value of QVX_EMULATED_STATE (main() reads it; empty: unset). --emulated-state wins.
+  std::string emulated_state_variable;
 };
+
+inline constexpr char kEmulatedStateVariable[] = "QVX_EMULATED_STATE";
 
 // `args` without the program name.
 int RunQvx(const std::vector<std::string>& args, const Environment& env);

@@ -40,6 +40,7 @@ class QvxRunner : public ::testing::Test {
     env.out_is_terminal = terminal;
     env.hardware = &m_hardware;
     env.emulated = &m_emulated;
+    env.emulated_state_variable = m_environment_state;
     Result result;
     result.code = qvx::RunQvx(args, env);
     result.out = out.str();
@@ -56,6 +57,7 @@ class QvxRunner : public ::testing::Test {
   platform::EmulatedHidSystem m_hardware;
   platform::EmulatedHidSystem m_emulated;
   std::shared_ptr<emulator::BoardEmulator> m_board;
+  std::string m_environment_state;  // what QVX_EMULATED_STATE would hold
 };
 
 }  // namespace qvx_test
