@@ -1,0 +1,138 @@
+// The dispatch table of _DQelVantorixActiveX: one row per method in DISPID order, and the
+// adapters between the table's converted arguments and the control's methods.
+#include <olectl.h>
+
+#include "control/qel_vantorix_ctrl.h"
+#include "module/guids.h"
+
+using ole::DispCall;
+using ole::DispParam;
+
+struct CtrlDispatchMap {
+  using C = CQelVantorixActiveXCtrl;
+
+  static void AboutBox(C& t, DispCall&) { t.AboutBox(); }
+  static void OpenUSBHidDevice(C& t, DispCall& c) { c.ReturnBool(t.OpenUSBHidDevice()); }
+  static void I2Cm_Speed(C& t, DispCall& c) { t.I2Cm_Speed(c.U2(0)); }
+  static void I2Cm_fReadLongBytes(C& t, DispCall& c) {
+    c.ReturnU1(t.I2Cm_fReadLongBytes(c.U1(0), c.ByteRef(1), c.U2(2), c.Bool(3), c.Bool(4)));
+  }
+  static void I2Cm_fWriteLongBytes(C& t, DispCall& c) {
+    c.ReturnU1(t.I2Cm_fWriteLongBytes(c.U1(0), c.ByteRef(1), c.U2(2), c.Bool(3), c.Bool(4)));
+  }
+  static void HardwareReset(C& t, DispCall&) { t.HardwareReset(); }
+  static void EEPROM_WriteByte(C& t, DispCall& c) {
+    t.EEPROM_WriteByte(c.I4(0), c.ByteRef(1), c.U1(2));
+  }
+  static void EEPROM_ReadByte(C& t, DispCall& c) {
+    t.EEPROM_ReadByte(c.I4(0), c.ByteRef(1), c.U1(2));
+  }
+  static void Set_I2Cm_Power(C& t, DispCall& c) { t.Set_I2Cm_Power(c.Bool(0)); }
+  static void Get_I2Cm_Power(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_Power()); }
+  static void Set_I2Cm_Reset(C& t, DispCall& c) { t.Set_I2Cm_Reset(c.Bool(0)); }
+  static void Get_I2Cm_Reset(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_Reset()); }
+  static void Set_I2Cm_Buzzer(C& t, DispCall& c) { t.Set_I2Cm_Buzzer(c.Bool(0)); }
+  static void Get_I2Cm_Buzzer(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_Buzzer()); }
+  static void Set_I2Cm_LED_Pass(C& t, DispCall& c) { t.Set_I2Cm_LED_Pass(c.Bool(0)); }
+  static void Get_I2Cm_LED_Pass(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_LED_Pass()); }
+  static void Set_I2Cm_LED_Fail(C& t, DispCall& c) { t.Set_I2Cm_LED_Fail(c.Bool(0)); }
+  static void Get_I2Cm_LED_Fail(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_LED_Fail()); }
+  static void Set_I2Cm_LED_Error(C& t, DispCall& c) { t.Set_I2Cm_LED_Error(c.Bool(0)); }
+  static void Get_I2Cm_LED_Error(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_LED_Error()); }
+  static void SetExpandChannel(C& t, DispCall& c) { t.SetExpandChannel(c.U1(0), c.U1(1)); }
+  static void GetSensorRawDataEx(C& t, DispCall& c) {
+    c.ReturnVariant(t.GetSensorRawDataEx(c.Bool(0), c.U1(1)));
+  }
+  static void EEPROM_ReadByteEx(C& t, DispCall& c) {
+    c.ReturnVariant(t.EEPROM_ReadByteEx(c.U4(0), c.U4(1)));
+  }
+  static void GetSensorRawData(C& t, DispCall& c) {
+    t.GetSensorRawData(c.Bool(0), c.U1(1), c.ByteRef(2));
+  }
+  static void I2Cm_fReadLongBytesEx(C& t, DispCall& c) {
+    c.ReturnVariant(t.I2Cm_fReadLongBytesEx(c.U1(0), c.U4(1)));
+  }
+  static void I2Cm_fWriteLongBytesEx(C& t, DispCall& c) {
+    c.ReturnBool(t.I2Cm_fWriteLongBytesEx(c.U1(0), c.Var(1)));
+  }
+  static void EEPROM_WriteByteEx(C& t, DispCall& c) { t.EEPROM_WriteByteEx(c.I4(0), c.Var(1)); }
+  static void Get_I2Cm_INT(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_INT()); }
+  static void Get_Key1(C& t, DispCall& c) { c.ReturnBool(t.Get_Key1()); }
+  static void Get_Key2(C& t, DispCall& c) { c.ReturnBool(t.Get_Key2()); }
+  static void Get_Key3(C& t, DispCall& c) { c.ReturnBool(t.Get_Key3()); }
+};
+
+namespace {
+
+// The table hands every handler the COleControl it was invoked on.
+template <void (*F)(CQelVantorixActiveXCtrl&, DispCall&)>
+void Row(void* control, DispCall& call) {
+  F(*static_cast<CQelVantorixActiveXCtrl*>(static_cast<ole::COleControl*>(control)), call);
+}
+
+#define QVX_PARAMS(name, ...) constexpr DispParam name[] = {__VA_ARGS__};
+QVX_PARAMS(kSpeed, {L"nSpeed", VT_UI2})
+QVX_PARAMS(kI2cTransfer, {L"bSlaveAddr", VT_UI1}, {L"pbXferData", VT_UI1 | VT_BYREF},
+           {L"bBytesCnts", VT_UI2}, {L"fGenStart", VT_BOOL}, {L"fGenStop", VT_BOOL})
+QVX_PARAMS(kEepromPage, {L"nAddr", VT_I4}, {L"pbData", VT_UI1 | VT_BYREF}, {L"cnt", VT_UI1})
+QVX_PARAMS(kStatus, {L"nStatus", VT_BOOL})
+QVX_PARAMS(kExpand, {L"nAddress", VT_UI1}, {L"nChannel", VT_UI1})
+QVX_PARAMS(kSensorEx, {L"fEnableExternBoard", VT_BOOL}, {L"nChannel", VT_UI1})
+QVX_PARAMS(kEepromReadEx, {L"nAddr", VT_UI4}, {L"cnt", VT_UI4})
+QVX_PARAMS(kSensor, {L"fEnableExternBoard", VT_BOOL}, {L"nChannel", VT_UI1},
+           {L"bRawdataBuffer", VT_UI1 | VT_BYREF})
+QVX_PARAMS(kI2cReadEx, {L"bSlaveAddr", VT_UI1}, {L"bBytesCnts", VT_UI4})
+QVX_PARAMS(kI2cWriteEx, {L"bSlaveAddr", VT_UI1}, {L"bXferData", VT_VARIANT})
+QVX_PARAMS(kEepromWriteEx, {L"nAddr", VT_I4}, {L"bData", VT_VARIANT})
+#undef QVX_PARAMS
+
+#define QVX_METHOD(name, dispid, params, result) \
+  { L## #name, dispid, params, ARRAYSIZE(params), result, Row<&CtrlDispatchMap::name> }
+#define QVX_METHOD0(name, dispid, result) \
+  { L## #name, dispid, nullptr, 0, result, Row<&CtrlDispatchMap::name> }
+
+const ole::DispMember kMembers[] = {
+    QVX_METHOD0(AboutBox, DISPID_ABOUTBOX, VT_EMPTY),
+    QVX_METHOD0(OpenUSBHidDevice, 1, VT_BOOL),
+    QVX_METHOD(I2Cm_Speed, 2, kSpeed, VT_EMPTY),
+    QVX_METHOD(I2Cm_fReadLongBytes, 3, kI2cTransfer, VT_UI1),
+    QVX_METHOD(I2Cm_fWriteLongBytes, 4, kI2cTransfer, VT_UI1),
+    QVX_METHOD0(HardwareReset, 5, VT_EMPTY),
+    QVX_METHOD(EEPROM_WriteByte, 6, kEepromPage, VT_EMPTY),
+    QVX_METHOD(EEPROM_ReadByte, 7, kEepromPage, VT_EMPTY),
+    QVX_METHOD(Set_I2Cm_Power, 8, kStatus, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_Power, 9, VT_BOOL),
+    QVX_METHOD(Set_I2Cm_Reset, 10, kStatus, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_Reset, 11, VT_BOOL),
+    QVX_METHOD(Set_I2Cm_Buzzer, 12, kStatus, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_Buzzer, 13, VT_BOOL),
+    QVX_METHOD(Set_I2Cm_LED_Pass, 14, kStatus, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_LED_Pass, 15, VT_BOOL),
+    QVX_METHOD(Set_I2Cm_LED_Fail, 16, kStatus, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_LED_Fail, 17, VT_BOOL),
+    QVX_METHOD(Set_I2Cm_LED_Error, 18, kStatus, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_LED_Error, 19, VT_BOOL),
+    QVX_METHOD(SetExpandChannel, 20, kExpand, VT_EMPTY),
+    QVX_METHOD(GetSensorRawDataEx, 21, kSensorEx, VT_VARIANT),
+    QVX_METHOD(EEPROM_ReadByteEx, 22, kEepromReadEx, VT_VARIANT),
+    QVX_METHOD(GetSensorRawData, 23, kSensor, VT_EMPTY),
+    QVX_METHOD(I2Cm_fReadLongBytesEx, 24, kI2cReadEx, VT_VARIANT),
+    QVX_METHOD(I2Cm_fWriteLongBytesEx, 25, kI2cWriteEx, VT_BOOL),
+    QVX_METHOD(EEPROM_WriteByteEx, 26, kEepromWriteEx, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_INT, 36, VT_BOOL),
+    QVX_METHOD0(Get_Key1, 38, VT_BOOL),
+    QVX_METHOD0(Get_Key2, 40, VT_BOOL),
+    QVX_METHOD0(Get_Key3, 42, VT_BOOL),
+};
+#undef QVX_METHOD
+#undef QVX_METHOD0
+
+const ole::DispatchTable kDispatchTable(kMembers, ARRAYSIZE(kMembers));
+
+}  // namespace
+
+const ole::ControlDescription& CQelVantorixActiveXCtrl::Description() {
+  static const ole::ControlDescription description = {&qvx::kClsidCtrl, &qvx::kDiidDispatch,
+                                                      &qvx::kDiidEvents, &kDispatchTable};
+  return description;
+}

@@ -1,0 +1,80 @@
+// OnDraw: the status lamp, painted into a memory bitmap and copied to the target in one block.
+#include "control/draw.h"
+
+#include "control/qel_vantorix_ctrl.h"
+
+namespace control {
+namespace {
+
+// The device context the memory objects are made compatible with: a paint on the control's own
+// window, or the screen for a control that has no window yet (a container asking for a picture
+// before it activates the control). Released when the drawing returns.
+class ReferenceDC {
+ public:
+  explicit ReferenceDC(HWND window) : window_(window) {
+    hdc_ = window_ ? BeginPaint(window_, &paint_) : GetDC(nullptr);
+  }
+  ~ReferenceDC() {
+    if (window_) {
+      EndPaint(window_, &paint_);
+    } else if (hdc_) {
+      ReleaseDC(nullptr, hdc_);
+    }
+  }
+  ReferenceDC(const ReferenceDC&) = delete;
+  ReferenceDC& operator=(const ReferenceDC&) = delete;
+  HDC get() const { return hdc_; }
+
+ private:
+  HWND window_;
+  PAINTSTRUCT paint_ = {};
+  HDC hdc_ = nullptr;
+};
+
+}  // namespace
+
+void DrawStatusLamp(HWND window, HDC target, const RECT& bounds, BYTE connected, RECT* kept) {
+  if (!target) return;
+  *kept = bounds;
+  const RECT& rc = *kept;
+
+  ReferenceDC reference(window);
+  HDC memory = CreateCompatibleDC(reference.get());
+  // From the origin to the bounds' bottom-right corner, so that the copy below lands the bounds
+  // at their own coordinates.
+  HBITMAP bitmap = CreateCompatibleBitmap(reference.get(), rc.right, rc.bottom);
+  SelectObject(memory, bitmap);
+
+  HBRUSH brush = CreateSolidBrush(connected == 1 ? kLampConnected : kLampNotConnected);
+  FillRect(memory, &rc, brush);
+  DeleteObject(brush);
+
+  SetBkMode(memory, TRANSPARENT);
+  // Layout inside the bounds inset by one pixel; integer division truncates toward zero.
+  const int width = bounds.right - bounds.left - 2;
+  const int height = bounds.bottom - bounds.top - 2;
+  HFONT font = CreateFontW(height, width / 5, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_DONTCARE, kLampFace);
+  HGDIOBJ previous_font = SelectObject(memory, font);
+  SetTextColor(memory, kLampText);
+  SIZE extent = {0, 0};
+  GetTextExtentPoint32W(memory, kLampLabel, 3, &extent);
+  TextOutW(memory, bounds.left + 1 + (width - extent.cx) / 2,
+           bounds.top + 1 + (height - extent.cy) / 2, kLampLabel, 3);
+  SelectObject(memory, previous_font);
+  DeleteObject(font);
+  SetBkMode(memory, OPAQUE);
+
+  BitBlt(target, 0, 0, rc.right, rc.bottom, memory, 0, 0, SRCCOPY);
+
+  // The DC first: it still holds the bitmap, which it lets go of as it goes.
+  DeleteDC(memory);
+  DeleteObject(bitmap);
+}
+
+}  // namespace control
+
+void CQelVantorixActiveXCtrl::OnDraw(HDC hdc, const RECT& rcBounds, const RECT&) {
+  control::DrawStatusLamp(GetSafeHwnd(), hdc, rcBounds, m_bConnected, &m_rcBounds);
+}

@@ -1,0 +1,97 @@
+// CQelVantorixActiveXCtrl: the scriptable control. It owns the board link and the connected
+// flag, and adapts every dispatch method to one board operation with its locks.
+//
+// The script-facing methods carry the interface's names and plain C++ types, so that they can
+// be called directly as well as through the dispatch table (control/dispatch_map.cpp).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "board/usb_channel.h"
+#include "ole/ole_control.h"
+#include "ole/raii.h"
+
+class CQelVantorixActiveXCtrl : public ole::COleControl {
+ public:
+  CQelVantorixActiveXCtrl();
+  ~CQelVantorixActiveXCtrl() override;
+
+  static const ole::ControlDescription& Description();
+
+  // Dispatch methods, in DISPID order.
+  void AboutBox();
+  VARIANT_BOOL OpenUSBHidDevice();  // VARIANT_TRUE when no board could be opened
+  void I2Cm_Speed(std::uint16_t nSpeed);
+  std::uint8_t I2Cm_fReadLongBytes(std::uint8_t bSlaveAddr, std::uint8_t* pbXferData,
+                                   std::uint16_t bBytesCnts, int fGenStart, int fGenStop);
+  std::uint8_t I2Cm_fWriteLongBytes(std::uint8_t bSlaveAddr, const std::uint8_t* pbXferData,
+                                    std::uint16_t bBytesCnts, int fGenStart, int fGenStop);
+  void HardwareReset();
+  void EEPROM_WriteByte(std::int32_t nAddr, const std::uint8_t* pbData, std::uint8_t cnt);
+  void EEPROM_ReadByte(std::int32_t nAddr, std::uint8_t* pbData, std::uint8_t cnt);
+  void Set_I2Cm_Power(int nStatus);
+  short Get_I2Cm_Power();
+  void Set_I2Cm_Reset(int nStatus);
+  short Get_I2Cm_Reset();
+  void Set_I2Cm_Buzzer(int nStatus);
+  short Get_I2Cm_Buzzer();
+  void Set_I2Cm_LED_Pass(int nStatus);
+  short Get_I2Cm_LED_Pass();
+  void Set_I2Cm_LED_Fail(int nStatus);
+  short Get_I2Cm_LED_Fail();
+  void Set_I2Cm_LED_Error(int nStatus);
+  short Get_I2Cm_LED_Error();
+  void SetExpandChannel(std::uint8_t nAddress, std::uint8_t nChannel);
+  ole::Variant GetSensorRawDataEx(int fEnableExternBoard, std::uint8_t nChannel);
+  ole::Variant EEPROM_ReadByteEx(std::uint32_t nAddr, std::uint32_t cnt);
+  void GetSensorRawData(int fEnableExternBoard, std::uint8_t nChannel,
+                        std::uint8_t* bRawdataBuffer);
+  ole::Variant I2Cm_fReadLongBytesEx(std::uint8_t bSlaveAddr, std::uint32_t bBytesCnts);
+  // The array arguments are the caller's VARIANTs as passed; an unusable one throws
+  // ole::ArgumentError for parameter 1 before anything is sent.
+  VARIANT_BOOL I2Cm_fWriteLongBytesEx(std::uint8_t bSlaveAddr, const VARIANT* bXferData);
+  void EEPROM_WriteByteEx(std::int32_t nAddr, const VARIANT* bData);
+  short Get_I2Cm_INT();
+  short Get_Key1();
+  short Get_Key2();
+  short Get_Key3();
+
+  // Registers the control window for HID interface arrivals and removals. One registration is
+  // kept per window; a failed one shows its message box and the caller goes on.
+  void RegisterBoardNotification();
+  // Withdraws the registration (the window is going away, or the control is).
+  void WithdrawBoardNotification();
+  // Fires EVENT_PLUG(fConnected) to every sink.
+  void FireEVENT_PLUG(BOOL connected);
+
+  bool IsConnected() const { return m_bConnected != 0; }
+
+  // WM_DEVICECHANGE (control/device_change.cpp): reopens the board on a HID interface arrival,
+  // marks it disconnected on a removal, fires EVENT_PLUG. FALSE for every event.
+  BOOL OnDeviceChange(UINT nEventType, DWORD_PTR dwData);
+
+  // The visual side (control/draw.cpp, control/message_map.cpp).
+  void OnDraw(HDC hdc, const RECT& rcBounds, const RECT& rcInvalid) override;
+  void OnShowToolBars() override;
+  DWORD GetControlFlags() const override;
+  ole::MessageMap GetMessageMap() const override;
+  void DoPropExchange(ole::PropExchange& px) override;
+  DWORD MiscStatus() const override;
+  std::vector<CLSID> PropertyPageIds() const override;
+  void OnDestroyWindow() override;
+
+ private:
+  // The dispatch table's adapters (control/dispatch_map.cpp).
+  friend struct CtrlDispatchMap;
+
+  short ReadLine(std::size_t recordByte);
+
+  CUSBChannel m_UsbChannel;
+  BYTE m_bConnected = 0;
+  RECT m_rcBounds = {};
+  HDEVNOTIFY m_hDevNotify = nullptr;
+  HWND m_hDevNotifyWnd = nullptr;  // the window m_hDevNotify was made for
+};

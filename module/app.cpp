@@ -1,0 +1,15 @@
+#include "module/app.h"
+
+#include "module/guids.h"
+
+CQelVantorixActiveXApp::CQelVantorixActiveXApp()
+    : ole::COleControlModule(
+          ole::TypeLibraryId{qvx::kLibId, qvx::kVersionMajor, qvx::kVersionMinor}) {}
+
+BOOL CQelVantorixActiveXApp::InitInstance() {
+  return ole::COleControlModule::InitInstance();
+}
+
+int CQelVantorixActiveXApp::ExitInstance() {
+  return ole::COleControlModule::ExitInstance();
+}

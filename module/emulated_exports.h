@@ -1,0 +1,35 @@
+// Functions that only the emulated build of the module exports: they reach the one emulated
+// board inside it, so that tests and demos can plug and unplug it, press its keys, drive its INT
+// line, make it misbehave and look at what it holds. Tests load them with GetProcAddress.
+#pragma once
+
+#include <windows.h>
+
+extern "C" {
+
+void WINAPI QvxEmuPlug();
+void WINAPI QvxEmuUnplug();
+BOOL WINAPI QvxEmuIsPlugged();
+// key 1..3.
+void WINAPI QvxEmuSetKey(int key, BOOL pressed);
+void WINAPI QvxEmuSetInt(BOOL high);
+// The board carries out every command but sends no report.
+void WINAPI QvxEmuSetSilent(BOOL silent);
+// Every answer arrives after `delay_ms` (0: on time again).
+void WINAPI QvxEmuSetLate(UINT delay_ms);
+void WINAPI QvxEmuDuplicateNextAnswer();
+// Handles open on the board.
+UINT WINAPI QvxEmuOpenHandleCount();
+// Commands carried out with `code`, or in all when code is negative.
+UINT WINAPI QvxEmuCommandCount(int code);
+// The 64-byte line-state record.
+void WINAPI QvxEmuGetLines(BYTE* record);
+// EEPROM content; addresses wrap at 64 KiB.
+void WINAPI QvxEmuReadEeprom(UINT address, BYTE* bytes, UINT count);
+void WINAPI QvxEmuWriteEeprom(UINT address, const BYTE* bytes, UINT count);
+// The 64-byte sensor block of the board itself (channel -1) or behind expander channel 0..255.
+void WINAPI QvxEmuSetSensor(int channel, const BYTE* block);
+// The selected expander channel, -1 when none.
+int WINAPI QvxEmuExpanderChannel();
+BYTE WINAPI QvxEmuSpeedCode();
+}

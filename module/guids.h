@@ -1,0 +1,69 @@
+// The module's five fixed identifiers. One definition serves both the type library source
+// (widl's preprocessor expands the *_UUID macros inside uuid(...)) and the C++ code, which
+// parses the same text at compile time, so the two can never disagree.
+#pragma once
+
+// The GUID texts must stay unspaced for widl and for the parser below.
+// clang-format off
+#define QVX_LIBID_UUID 511843F8-0AF6-4C99-9B76-D7B466E99544
+#define QVX_DIID_DISPATCH_UUID 96A984F1-7EEB-4D33-8DC8-8C700F5E0ADC
+#define QVX_DIID_EVENTS_UUID 64771C6D-D810-4159-B4C2-068329409073
+#define QVX_CLSID_CTRL_UUID CA2D1D57-3D97-4C05-AFB1-FAF18827A442
+#define QVX_CLSID_PROPPAGE_UUID 1C27505C-899E-4276-B3AB-3BE500AD2259
+// clang-format on
+
+// The type library's version pair, also the registry's "Version" and the persistent state's.
+#define QVX_VERSION_MAJOR 1
+#define QVX_VERSION_MINOR 8
+
+#if !defined(__WIDL__)
+#include <windows.h>
+
+namespace qvx {
+namespace guid_text {
+
+constexpr unsigned HexDigit(char c) {
+  return (c >= '0' && c <= '9')   ? unsigned(c - '0')
+         : (c >= 'a' && c <= 'f') ? unsigned(c - 'a' + 10)
+         : (c >= 'A' && c <= 'F') ? unsigned(c - 'A' + 10)
+                                  : throw "not a hexadecimal digit";
+}
+
+constexpr unsigned long Hex(const char* text, int first, int count) {
+  unsigned long value = 0;
+  for (int i = 0; i < count; ++i) value = value * 16 + HexDigit(text[first + i]);
+  return value;
+}
+
+// Text "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX" (36 characters) to a GUID.
+constexpr GUID Parse(const char* t) {
+  return GUID{
+      Hex(t, 0, 8),
+      static_cast<unsigned short>(Hex(t, 9, 4)),
+      static_cast<unsigned short>(Hex(t, 14, 4)),
+      {static_cast<unsigned char>(Hex(t, 19, 2)), static_cast<unsigned char>(Hex(t, 21, 2)),
+       static_cast<unsigned char>(Hex(t, 24, 2)), static_cast<unsigned char>(Hex(t, 26, 2)),
+       static_cast<unsigned char>(Hex(t, 28, 2)), static_cast<unsigned char>(Hex(t, 30, 2)),
+       static_cast<unsigned char>(Hex(t, 32, 2)), static_cast<unsigned char>(Hex(t, 34, 2))}};
+}
+
+}  // namespace guid_text
+}  // namespace qvx
+
+#define QVX_GUID_TEXT_(x) #x
+#define QVX_GUID_TEXT(x) QVX_GUID_TEXT_(x)
+
+namespace qvx {
+
+inline constexpr GUID kLibId = guid_text::Parse(QVX_GUID_TEXT(QVX_LIBID_UUID));
+inline constexpr GUID kDiidDispatch = guid_text::Parse(QVX_GUID_TEXT(QVX_DIID_DISPATCH_UUID));
+inline constexpr GUID kDiidEvents = guid_text::Parse(QVX_GUID_TEXT(QVX_DIID_EVENTS_UUID));
+inline constexpr GUID kClsidCtrl = guid_text::Parse(QVX_GUID_TEXT(QVX_CLSID_CTRL_UUID));
+inline constexpr GUID kClsidPropPage = guid_text::Parse(QVX_GUID_TEXT(QVX_CLSID_PROPPAGE_UUID));
+
+inline constexpr WORD kVersionMajor = QVX_VERSION_MAJOR;
+inline constexpr WORD kVersionMinor = QVX_VERSION_MINOR;
+
+}  // namespace qvx
+
+#endif

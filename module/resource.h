@@ -1,0 +1,17 @@
+// Resource identifiers of the module, shared by the resource script and the code.
+#pragma once
+
+#define IDS_QELVANTORIXACTIVEX 1
+#define IDS_QELVANTORIXACTIVEX_PPG 2
+#define IDS_QELVANTORIXACTIVEX_PPG_CAPTION 200
+
+#define IDB_QELVANTORIXACTIVEX 1
+#define IDB_PROPPAGE_PICTURE 202
+
+#define IDI_ABOUTDLL 1
+
+#define IDD_ABOUTBOX_QELVANTORIXACTIVEX 1
+#define IDD_PROPPAGE_QELVANTORIXACTIVEX 200
+
+#define IDR_TYPELIB 1
+#define IDR_MANIFEST 2

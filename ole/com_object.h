@@ -1,0 +1,109 @@
+// COM identity in one place: QueryInterface answered from a flat table of (IID, offset) rows,
+// and one reference count for heap objects.
+//
+//   class CThing : public ole::ComObject<CThing, IDispatch, IProvideClassInfo> {
+//    public:
+//     static ole::InterfaceTable Interfaces() {
+//       static const ole::InterfaceEntry kTable[] = {
+//           OLE_INTERFACE_ENTRY(CThing, IDispatch, IDispatch),   // first row answers IUnknown
+//           OLE_INTERFACE_ENTRY(CThing, IProvideClassInfo, IProvideClassInfo)};
+//       return {kTable, ARRAYSIZE(kTable)};
+//     }
+//   };
+//
+// The third macro argument names the base through which the IID is reached, so an interface
+// derived from another (IProvideClassInfo2 from IProvideClassInfo) may have rows for both.
+#pragma once
+
+#include <unknwn.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstddef>
+
+namespace ole {
+
+struct InterfaceEntry {
+  const IID* iid;
+  std::ptrdiff_t offset;  // from the object's start to the interface's vtable pointer
+};
+
+struct InterfaceTable {
+  const InterfaceEntry* rows;
+  std::size_t count;
+};
+
+// The offset of base `Base` within `Derived`, without an object.
+template <class Derived, class Base>
+std::ptrdiff_t BaseOffset() {
+  // Any suitably aligned non-null address works: only the difference is used.
+  alignas(Derived) static char probe[sizeof(Derived)];
+  Derived* derived = reinterpret_cast<Derived*>(probe);
+  return reinterpret_cast<char*>(static_cast<Base*>(derived)) - probe;
+}
+
+#define OLE_INTERFACE_ENTRY(Derived, Iid, Base)    \
+  ::ole::InterfaceEntry {                          \
+    &IID_##Iid, ::ole::BaseOffset<Derived, Base>() \
+  }
+
+// IUnknown answers the first row; an unknown IID gives E_NOINTERFACE with *ppv cleared.
+// AddRef's the interface handed out.
+HRESULT QueryInterfaceFromTable(void* object, const InterfaceTable& table, REFIID riid, void** ppv);
+
+// The one reference count.
+class RefCount {
+ public:
+  explicit RefCount(ULONG initial) : count_(initial) {}
+  ULONG Add() { return ++count_; }
+  ULONG Release() { return --count_; }
+  ULONG value() const { return count_; }
+
+ private:
+  std::atomic<ULONG> count_;
+};
+
+// IUnknown for objects created with new and deleted on the last Release. The count starts at 0:
+// the creator QueryInterfaces the new object (see CreateAndQuery).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+template <class Derived, class... Bases>
+class ComObject : public Bases... {
+ public:
+  IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    return QueryInterfaceFromTable(static_cast<Derived*>(this), Derived::Interfaces(), riid, ppv);
+  }
+  IFACEMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
+  IFACEMETHODIMP_(ULONG) Release() override {
+    const ULONG left = refs_.Release();
+    if (left == 0) delete static_cast<Derived*>(this);
+    return left;
+  }
+
+ protected:
+  ComObject() = default;
+  virtual ~ComObject() = default;
+  ComObject(const ComObject&) = delete;
+  ComObject& operator=(const ComObject&) = delete;
+
+ private:
+  RefCount refs_{0};
+};
+#pragma GCC diagnostic pop
+
+// Hands a freshly constructed object out through `riid`; deletes it when the query fails.
+template <class T>
+HRESULT CreateAndQuery(T* object, REFIID riid, void** ppv) {
+  if (ppv == nullptr) {
+    delete object;
+    return E_POINTER;
+  }
+  *ppv = nullptr;
+  if (object == nullptr) return E_OUTOFMEMORY;
+  object->AddRef();
+  const HRESULT hr = object->QueryInterface(riid, ppv);
+  object->Release();
+  return hr;
+}
+
+}  // namespace ole

@@ -1,0 +1,53 @@
+#include "ole/dialog.h"
+
+namespace ole {
+
+HMODULE CodeModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&CodeModule), &module);
+  return module;
+}
+
+std::wstring LoadModuleString(UINT id) {
+  const wchar_t* text = nullptr;
+  // A zero buffer size hands out a read-only pointer into the resource itself.
+  const int length = LoadStringW(CodeModule(), id, reinterpret_cast<LPWSTR>(&text), 0);
+  if (length <= 0 || !text) return std::wstring();
+  return std::wstring(text, static_cast<std::size_t>(length));
+}
+
+HWND CDialog::OwnerWindow() const {
+  if (parent_) return parent_;
+  HWND active = GetActiveWindow();
+  return active ? GetAncestor(active, GA_ROOT) : nullptr;
+}
+
+INT_PTR CDialog::DoModal() {
+  // DialogBoxParamW disables the owner for as long as the dialog runs and enables it again.
+  return DialogBoxParamW(CodeModule(), MAKEINTRESOURCEW(template_id_), OwnerWindow(), DialogProc,
+                         reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
+      return reinterpret_cast<CDialog*>(lparam)->OnInitDialog(hwnd);
+    }
+    case WM_COMMAND: {
+      const WORD id = LOWORD(wparam);
+      // The close box and Escape arrive as IDCANCEL.
+      if (id == IDOK || id == IDCANCEL) {
+        EndDialog(hwnd, id);
+        return TRUE;
+      }
+      return FALSE;
+    }
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace ole

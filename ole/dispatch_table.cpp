@@ -1,0 +1,130 @@
+#include "ole/dispatch_table.h"
+
+#include <cwchar>
+#include <new>
+
+namespace ole {
+namespace {
+
+bool SameName(const wchar_t* a, const wchar_t* b) {
+  return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+void FillException(EXCEPINFO* excep, WORD code, HRESULT scode, const wchar_t* description) {
+  if (!excep) return;
+  *excep = EXCEPINFO{};
+  excep->wCode = code;
+  excep->scode = code ? 0 : scode;
+  if (description && *description) excep->bstrDescription = SysAllocString(description);
+}
+
+}  // namespace
+
+const DispMember* DispatchTable::Find(DISPID dispid) const {
+  for (std::size_t i = 0; i < count_; ++i) {
+    if (members_[i].dispid == dispid) return &members_[i];
+  }
+  return nullptr;
+}
+
+const DispMember* DispatchTable::Find(const wchar_t* name) const {
+  for (std::size_t i = 0; i < count_; ++i) {
+    if (SameName(members_[i].name, name)) return &members_[i];
+  }
+  return nullptr;
+}
+
+HRESULT DispatchTable::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, DISPID* ids) const {
+  if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  if (count == 0) return S_OK;
+  if (!names || !ids) return E_POINTER;
+  for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+  const DispMember* member = names[0] ? Find(names[0]) : nullptr;
+  if (!member) return DISP_E_UNKNOWNNAME;
+  ids[0] = member->dispid;
+  HRESULT hr = S_OK;
+  // Named arguments take their parameter's index as identifier.
+  for (UINT i = 1; i < count; ++i) {
+    for (std::size_t p = 0; p < member->param_count; ++p) {
+      if (names[i] && SameName(member->params[p].name, names[i])) {
+        ids[i] = static_cast<DISPID>(p);
+        break;
+      }
+    }
+    if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+  }
+  return hr;
+}
+
+HRESULT DispatchTable::Invoke(void* object, DISPID dispid, REFIID riid, WORD flags,
+                              DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                              UINT* arg_err) const {
+  if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  const DispMember* member = Find(dispid);
+  if (!member) return DISP_E_MEMBERNOTFOUND;
+  // Every member is a method; hosts call methods as METHOD|PROPERTYGET or as PROPERTYGET
+  // alone (VBScript without parentheses), so both are methods here.
+  if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) return DISP_E_MEMBERNOTFOUND;
+  if (!(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) return DISP_E_MEMBERNOTFOUND;
+
+  DISPPARAMS none{};
+  if (!params) params = &none;
+  if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+  const std::size_t supplied = params->cArgs;
+  if (supplied > member->param_count) return DISP_E_BADPARAMCOUNT;
+  if (supplied && !params->rgvarg) return E_INVALIDARG;
+  for (std::size_t i = supplied; i < member->param_count; ++i) {
+    if (member->params[i].type != VT_VARIANT) return DISP_E_PARAMNOTOPTIONAL;
+  }
+
+  DispCall call;
+  Variant missing;
+  V_VT(missing.Get()) = VT_ERROR;
+  V_ERROR(missing.Get()) = DISP_E_PARAMNOTFOUND;
+  // DISPPARAMS holds the arguments right to left: parameter i sits at supplied - 1 - i.
+  auto position = [supplied](std::size_t i) { return static_cast<UINT>(supplied - 1 - i); };
+  for (std::size_t i = 0; i < member->param_count; ++i) {
+    const VARTYPE want = member->params[i].type;
+    if (i >= supplied) {
+      call.args_[i] = missing.Get();
+      continue;
+    }
+    VARIANT* arg = &params->rgvarg[position(i)];
+    if (want == VT_VARIANT || V_VT(arg) == want) {
+      call.args_[i] = arg;
+      continue;
+    }
+    HRESULT hr = DISP_E_TYPEMISMATCH;
+    if (!(want & VT_BYREF)) {
+      hr = VariantChangeType(call.converted_[i].Put(), arg, 0, want);
+    }
+    if (FAILED(hr)) {
+      if (arg_err) *arg_err = position(i);
+      return hr;
+    }
+    call.args_[i] = call.converted_[i].Get();
+  }
+
+  try {
+    member->handler(object, call);
+  } catch (const std::bad_alloc&) {
+    FillException(excep, kExcepCodeOutOfMemory, 0, nullptr);
+    return DISP_E_EXCEPTION;
+  } catch (const ArgumentError& e) {
+    if (arg_err && e.index < supplied) *arg_err = position(e.index);
+    return e.hr;
+  } catch (const DispatchError& e) {
+    FillException(excep, 0, e.scode, e.description.c_str());
+    return DISP_E_EXCEPTION;
+  } catch (...) {
+    FillException(excep, kExcepCodeFailure, 0, nullptr);
+    return DISP_E_EXCEPTION;
+  }
+  if (result) {
+    VariantInit(result);
+    if (member->result != VT_EMPTY) call.result_.Detach(result);
+  }
+  return S_OK;
+}
+
+}  // namespace ole

@@ -1,0 +1,126 @@
+#include "ole/object_factory.h"
+
+#include "ole/module.h"
+#include "platform/critical_section.h"
+
+namespace ole {
+namespace {
+
+// Constant-initialised, so factories constructed before anything else still find it.
+COleObjectFactory* g_head = nullptr;
+
+platform::CriticalSection& ListLock() {
+  static platform::CriticalSection lock;
+  return lock;
+}
+
+}  // namespace
+
+COleObjectFactory::COleObjectFactory(REFCLSID clsid, Creator creator, bool multiple_instances,
+                                     const wchar_t* prog_id)
+    : clsid_(clsid), creator_(creator), multiple_instances_(multiple_instances), prog_id_(prog_id) {
+  FactoryListLock lock;
+  next_ = g_head;
+  g_head = this;
+}
+
+COleObjectFactory::~COleObjectFactory() {
+  FactoryListLock lock;
+  for (COleObjectFactory** link = &g_head; *link != nullptr; link = &(*link)->next_) {
+    if (*link == this) {
+      *link = next_;
+      break;
+    }
+  }
+}
+
+IFACEMETHODIMP COleObjectFactory::QueryInterface(REFIID riid, void** ppv) {
+  static const InterfaceEntry kRows[] = {
+      OLE_INTERFACE_ENTRY(COleObjectFactory, IClassFactory, IClassFactory)};
+  return QueryInterfaceFromTable(this, InterfaceTable{kRows, ARRAYSIZE(kRows)}, riid, ppv);
+}
+
+// The module holds the first reference and never gives it up: a factory is never deleted.
+IFACEMETHODIMP_(ULONG) COleObjectFactory::AddRef() {
+  return refs_.Add();
+}
+IFACEMETHODIMP_(ULONG) COleObjectFactory::Release() {
+  return refs_.Release();
+}
+
+IFACEMETHODIMP COleObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+  if (creator_ == nullptr) return E_NOTIMPL;
+  return creator_(riid, ppv);
+}
+
+IFACEMETHODIMP COleObjectFactory::LockServer(BOOL lock) {
+  if (lock) {
+    LockModule();
+  } else {
+    UnlockModule();
+  }
+  return S_OK;
+}
+
+bool COleObjectFactory::Register() {
+  if (registered_ || IsEqualCLSID(clsid_, CLSID_NULL)) return false;
+  registered_ = true;
+  return true;
+}
+
+void COleObjectFactory::Revoke() {
+  registered_ = false;
+}
+
+COleObjectFactory* COleObjectFactory::Head() {
+  return g_head;
+}
+void COleObjectFactory::LockList() {
+  ListLock().Enter();
+}
+void COleObjectFactory::UnlockList() {
+  ListLock().Leave();
+}
+
+BOOL COleObjectFactory::RegisterAll() {
+  FactoryListLock lock;
+  for (COleObjectFactory* f = g_head; f != nullptr; f = f->next_) f->Register();
+  return TRUE;
+}
+
+void COleObjectFactory::RevokeAll() {
+  FactoryListLock lock;
+  for (COleObjectFactory* f = g_head; f != nullptr; f = f->next_) f->Revoke();
+}
+
+BOOL COleObjectFactory::UpdateRegistryAll(BOOL register_flag) {
+  FactoryListLock lock;
+  BOOL all = TRUE;
+  for (COleObjectFactory* f = g_head; f != nullptr; f = f->next_) {
+    if (!f->UpdateRegistry(register_flag)) all = FALSE;
+  }
+  return all;
+}
+
+HRESULT COleObjectFactory::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  FactoryListLock lock;
+  for (COleObjectFactory* f = g_head; f != nullptr; f = f->next_) {
+    if (f->registered_ && IsEqualCLSID(f->clsid_, clsid)) return f->QueryInterface(riid, ppv);
+  }
+  return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+bool COleObjectFactory::AnyFactoryHeld() {
+  FactoryListLock lock;
+  for (COleObjectFactory* f = g_head; f != nullptr; f = f->next_) {
+    if (f->refs_.value() > 1) return true;
+  }
+  return false;
+}
+
+}  // namespace ole

@@ -1,0 +1,91 @@
+// COleControl: the base of the module's ActiveX controls. This part is the control's automation
+// face: IUnknown from a flat interface table, IDispatch served from the control's dispatch
+// table, the event connection point, and the class information a container asks for.
+//
+// Later parts (IOleObject, in-place activation, persistence, view objects, the window) join as
+// further bases of this class and further rows of Interfaces(); the derived control does not
+// change for them.
+#pragma once
+
+#include <ocidl.h>
+#include <olectl.h>
+#include <windows.h>
+
+#include "ole/com_object.h"
+#include "ole/connection_point.h"
+#include "ole/dispatch_table.h"
+#include "ole/module.h"
+#include "ole/ole_object.h"
+
+namespace ole {
+
+// What a control tells the framework about itself; a static of the derived class.
+struct ControlDescription {
+  const CLSID* clsid;
+  const IID* dispatch_iid;  // the primary dispatch interface
+  const IID* events_iid;    // the default source (event) dispatch interface
+  const DispatchTable* dispatch;
+};
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class COleControl : public IDispatch,
+                    public IConnectionPointContainer,
+                    public IProvideClassInfo2,
+                    public CVisualControl {
+ public:
+  COleControl(const COleControl&) = delete;
+  COleControl& operator=(const COleControl&) = delete;
+
+  static InterfaceTable Interfaces();
+
+  // IUnknown
+  IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+  IFACEMETHODIMP_(ULONG) AddRef() override;
+  IFACEMETHODIMP_(ULONG) Release() override;
+
+  // IDispatch
+  IFACEMETHODIMP GetTypeInfoCount(UINT* count) override;
+  IFACEMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** type_info) override;
+  IFACEMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                               DISPID* ids) override;
+  IFACEMETHODIMP Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* excep, UINT* arg_err) override;
+
+  // IConnectionPointContainer
+  IFACEMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppenum) override;
+  IFACEMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppcp) override;
+
+  // IProvideClassInfo2
+  IFACEMETHODIMP GetClassInfo(ITypeInfo** type_info) override;
+  IFACEMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
+
+  // The control window, null while the control has none. InvalidateControl() (from
+  // CVisualControl) has it repainted.
+  HWND GetControlWindow() const { return GetSafeHwnd(); }
+  const CLSID& ControlClassId() const override { return *description_.clsid; }
+
+ protected:
+  explicit COleControl(const ControlDescription& description);
+  virtual ~COleControl();
+
+  // Calls `dispid` on every sink of the event interface, in connection order.
+  void FireEvent(DISPID dispid, DISPPARAMS* params);
+  std::size_t EventSinkCount() const { return events_.SinkCount(); }
+
+ private:
+  const ControlDescription& description_;
+  RefCount refs_{0};
+  ModuleObjectLock module_lock_;
+  ConnectionPoint events_;
+};
+#pragma GCC diagnostic pop
+
+// Row handler for a member function `void T::F(DispCall&)` of a control derived from
+// COleControl: the dispatch table hands handlers the COleControl they were invoked on.
+template <class T, void (T::*F)(DispCall&)>
+void ControlMethod(void* control, DispCall& call) {
+  (static_cast<T*>(static_cast<COleControl*>(control))->*F)(call);
+}
+
+}  // namespace ole

@@ -1,0 +1,298 @@
+// IOleObject: the control's embedding in its container, its verbs and its extent.
+#include "ole/ole_object.h"
+
+#include <olectl.h>
+
+#include <cstring>
+#include <utility>
+
+#include "ole/dialog.h"
+
+namespace ole {
+namespace {
+
+// Copies `text` into task memory, which the caller frees with CoTaskMemFree.
+HRESULT TaskString(const std::wstring& text, LPOLESTR* out) {
+  if (!out) return E_POINTER;
+  const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  *out = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
+  if (!*out) return E_OUTOFMEMORY;
+  std::memcpy(*out, text.c_str(), bytes);
+  return S_OK;
+}
+
+// The enumerator of a control's custom verbs, over a copy of their names.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class VerbEnumerator : public IEnumOLEVERB {
+ public:
+  explicit VerbEnumerator(std::vector<std::wstring> names, ULONG next = 0)
+      : names_(std::move(names)), next_(next) {}
+  virtual ~VerbEnumerator() = default;
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumOLEVERB)) {
+      *ppv = static_cast<IEnumOLEVERB*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+  STDMETHODIMP_(ULONG) Release() override {
+    const LONG left = InterlockedDecrement(&refs_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+
+  STDMETHODIMP Next(ULONG count, OLEVERB* verbs, ULONG* fetched) override {
+    if (!verbs || (count > 1 && !fetched)) return E_POINTER;
+    ULONG done = 0;
+    while (done < count && next_ < names_.size()) {
+      OLEVERB& verb = verbs[done];
+      verb.lVerb = static_cast<LONG>(next_);
+      verb.fuFlags = 0;
+      verb.grfAttribs = OLEVERBATTRIB_ONCONTAINERMENU;
+      if (FAILED(TaskString(names_[next_], &verb.lpszVerbName))) break;
+      ++done;
+      ++next_;
+    }
+    if (fetched) *fetched = done;
+    return done == count ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Skip(ULONG count) override {
+    const ULONG left = static_cast<ULONG>(names_.size()) - next_;
+    next_ += count < left ? count : left;
+    return count <= left ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Reset() override {
+    next_ = 0;
+    return S_OK;
+  }
+  STDMETHODIMP Clone(IEnumOLEVERB** out) override {
+    if (!out) return E_POINTER;
+    *out = new VerbEnumerator(names_, next_);
+    (*out)->AddRef();
+    return S_OK;
+  }
+
+ private:
+  LONG refs_ = 0;
+  std::vector<std::wstring> names_;
+  ULONG next_;
+};
+#pragma GCC diagnostic pop
+
+}  // namespace
+
+CVisualControl::CVisualControl() = default;
+
+CVisualControl::~CVisualControl() {
+  DestroyControlWindow();
+}
+
+HRESULT CVisualControl::QueryVisualInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  void* found = nullptr;
+  if (IsEqualIID(riid, IID_IOleObject)) {
+    found = static_cast<IOleObject*>(this);
+  } else if (IsEqualIID(riid, IID_IOleWindow) || IsEqualIID(riid, IID_IOleInPlaceObject)) {
+    found = static_cast<IOleInPlaceObject*>(this);
+  } else if (IsEqualIID(riid, IID_IOleInPlaceActiveObject)) {
+    found = static_cast<IOleInPlaceActiveObject*>(this);
+  } else if (IsEqualIID(riid, IID_IOleControl)) {
+    found = static_cast<IOleControl*>(this);
+  } else if (IsEqualIID(riid, IID_IViewObject) || IsEqualIID(riid, IID_IViewObject2) ||
+             IsEqualIID(riid, IID_IViewObjectEx)) {
+    found = static_cast<IViewObjectEx*>(this);
+  } else if (IsEqualIID(riid, IID_IPersistStreamInit) || IsEqualIID(riid, IID_IPersistStream) ||
+             IsEqualIID(riid, IID_IPersist)) {
+    // IPersistStream's methods are a prefix of IPersistStreamInit's.
+    found = static_cast<IPersistStreamInit*>(this);
+  } else if (IsEqualIID(riid, IID_IPersistPropertyBag)) {
+    found = static_cast<IPersistPropertyBag*>(this);
+  } else if (IsEqualIID(riid, IID_IPersistStorage)) {
+    found = static_cast<IPersistStorage*>(this);
+  } else if (IsEqualIID(riid, IID_ISpecifyPropertyPages)) {
+    found = static_cast<ISpecifyPropertyPages*>(this);
+  }
+  *ppv = found;
+  if (!found) return E_NOINTERFACE;
+  static_cast<IUnknown*>(found)->AddRef();
+  return S_OK;
+}
+
+void CVisualControl::OnDraw(HDC, const RECT&, const RECT&) {}
+
+// --- IOleObject ----------------------------------------------------------------------------
+
+STDMETHODIMP CVisualControl::SetClientSite(IOleClientSite* site) {
+  client_site_ = ComPtr<IOleClientSite>(site);
+  return S_OK;
+}
+
+STDMETHODIMP CVisualControl::GetClientSite(IOleClientSite** site) {
+  if (!site) return E_POINTER;
+  *site = client_site_.Get();
+  if (*site) (*site)->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP CVisualControl::SetHostNames(LPCOLESTR, LPCOLESTR) {
+  return S_OK;
+}
+
+STDMETHODIMP CVisualControl::Close(DWORD save_option) {
+  if (modified_ && client_site_ &&
+      (save_option == OLECLOSE_SAVEIFDIRTY || save_option == OLECLOSE_PROMPTSAVE)) {
+    client_site_->SaveObject();
+  }
+  InPlaceDeactivate();
+  if (advise_holder_) advise_holder_->SendOnClose();
+  return S_OK;
+}
+
+STDMETHODIMP CVisualControl::SetMoniker(DWORD, IMoniker*) {
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP CVisualControl::GetMoniker(DWORD, DWORD, IMoniker** mk) {
+  if (mk) *mk = nullptr;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP CVisualControl::InitFromData(IDataObject*, BOOL, DWORD) {
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP CVisualControl::GetClipboardData(DWORD, IDataObject** data) {
+  if (data) *data = nullptr;
+  return E_NOTIMPL;
+}
+
+std::size_t CVisualControl::VerbCount() const {
+  const MessageMap map = GetMessageMap();
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < map.count; ++i) {
+    if (map.entries[i].kind == MessageMapEntry::Kind::kVerb) ++count;
+  }
+  return count;
+}
+
+HRESULT CVisualControl::RunVerb(std::size_t index, LPMSG msg, HWND parent, LPCRECT pos) {
+  const MessageMap map = GetMessageMap();
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < map.count; ++i) {
+    const MessageMapEntry& entry = map.entries[i];
+    if (entry.kind != MessageMapEntry::Kind::kVerb) continue;
+    if (seen++ == index) return entry.verb(*this, msg, parent, pos) ? S_OK : E_FAIL;
+  }
+  return OLEOBJ_S_INVALIDVERB;
+}
+
+STDMETHODIMP CVisualControl::DoVerb(LONG verb, LPMSG msg, IOleClientSite*, LONG, HWND parent,
+                                    LPCRECT pos) {
+  if (verb >= 0) {
+    const std::size_t count = VerbCount();
+    if (static_cast<std::size_t>(verb) < count) return RunVerb(verb, msg, parent, pos);
+    // An unknown custom verb runs the primary one and says so.
+    if (count > 0) RunVerb(0, msg, parent, pos);
+    return OLEOBJ_S_INVALIDVERB;
+  }
+  switch (verb) {
+    case OLEIVERB_PROPERTIES:
+      return OnProperties(msg, parent, pos) ? S_OK : E_FAIL;
+    case OLEIVERB_SHOW:
+    case OLEIVERB_UIACTIVATE:
+      return InPlaceActivate(true);
+    case OLEIVERB_INPLACEACTIVATE:
+      return InPlaceActivate(false);
+    case OLEIVERB_HIDE:
+      UIDeactivate();
+      if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
+      return S_OK;
+    default:
+      return E_NOTIMPL;
+  }
+}
+
+STDMETHODIMP CVisualControl::EnumVerbs(IEnumOLEVERB** verbs) {
+  if (!verbs) return E_POINTER;
+  std::vector<std::wstring> names;
+  const MessageMap map = GetMessageMap();
+  for (std::size_t i = 0; i < map.count; ++i) {
+    if (map.entries[i].kind != MessageMapEntry::Kind::kVerb) continue;
+    std::wstring name = LoadModuleString(map.entries[i].id);
+    names.push_back(name.empty() ? std::wstring(L"<unknown verb>") : name);
+  }
+  *verbs = new VerbEnumerator(std::move(names));
+  (*verbs)->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP CVisualControl::Update() {
+  return S_OK;
+}
+
+STDMETHODIMP CVisualControl::IsUpToDate() {
+  return S_OK;
+}
+
+STDMETHODIMP CVisualControl::GetUserClassID(CLSID* clsid) {
+  return GetClassID(clsid);
+}
+
+STDMETHODIMP CVisualControl::GetUserType(DWORD, LPOLESTR* type) {
+  return TaskString(LoadModuleString(UserTypeNameId()), type);
+}
+
+STDMETHODIMP CVisualControl::SetExtent(DWORD aspect, SIZEL* size) {
+  if (!size) return E_POINTER;
+  if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+  if (size->cx != extent_.cx || size->cy != extent_.cy) {
+    extent_ = *size;
+    modified_ = true;
+  }
+  return S_OK;
+}
+
+STDMETHODIMP CVisualControl::GetExtent(DWORD aspect, SIZEL* size) {
+  if (!size) return E_POINTER;
+  if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+  *size = extent_;
+  return S_OK;
+}
+
+STDMETHODIMP CVisualControl::Advise(IAdviseSink* sink, DWORD* connection) {
+  if (!advise_holder_) {
+    const HRESULT hr = CreateOleAdviseHolder(advise_holder_.Put());
+    if (FAILED(hr)) return hr;
+  }
+  return advise_holder_->Advise(sink, connection);
+}
+
+STDMETHODIMP CVisualControl::Unadvise(DWORD connection) {
+  if (!advise_holder_) return OLE_E_NOCONNECTION;
+  return advise_holder_->Unadvise(connection);
+}
+
+STDMETHODIMP CVisualControl::EnumAdvise(IEnumSTATDATA** advise) {
+  if (!advise) return E_POINTER;
+  *advise = nullptr;
+  if (!advise_holder_) return S_OK;
+  return advise_holder_->EnumAdvise(advise);
+}
+
+STDMETHODIMP CVisualControl::GetMiscStatus(DWORD, DWORD* status) {
+  if (!status) return E_POINTER;
+  *status = MiscStatus();
+  return S_OK;
+}
+
+STDMETHODIMP CVisualControl::SetColorScheme(LOGPALETTE*) {
+  return E_NOTIMPL;
+}
+
+}  // namespace ole

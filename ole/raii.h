@@ -1,0 +1,190 @@
+// RAII holders for the COM and OLE Automation resources the framework and the
+// control juggle: interface pointers, BSTRs, VARIANTs and SAFEARRAYs. Every
+// holder is move-only, so ownership is always explicit at call sites.
+#pragma once
+
+#include <oaidl.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <windows.h>
+
+#include <utility>
+
+namespace ole {
+
+// Owning interface pointer. Put() hands out the slot for an out parameter
+// after releasing what was held.
+template <class T>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  explicit ComPtr(T* p, bool add_ref = true) : p_(p) {
+    if (p_ && add_ref) p_->AddRef();
+  }
+  ComPtr(const ComPtr& other) : p_(other.p_) {
+    if (p_) p_->AddRef();
+  }
+  ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+  ComPtr& operator=(ComPtr other) noexcept {
+    std::swap(p_, other.p_);
+    return *this;
+  }
+  ~ComPtr() { Reset(); }
+
+  void Reset() {
+    if (T* p = std::exchange(p_, nullptr)) p->Release();
+  }
+  // Takes over a reference the caller already owns.
+  void Attach(T* p) {
+    Reset();
+    p_ = p;
+  }
+  T* Detach() { return std::exchange(p_, nullptr); }
+  T** Put() {
+    Reset();
+    return &p_;
+  }
+  void** PutVoid() { return reinterpret_cast<void**>(Put()); }
+  T* Get() const { return p_; }
+  T* operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+
+  // QueryInterface from any interface into this holder.
+  template <class U>
+  HRESULT QueryFrom(U* from, REFIID iid) {
+    Reset();
+    if (!from) return E_POINTER;
+    return from->QueryInterface(iid, reinterpret_cast<void**>(&p_));
+  }
+
+ private:
+  T* p_ = nullptr;
+};
+
+class Bstr {
+ public:
+  Bstr() = default;
+  explicit Bstr(const wchar_t* text) : b_(text ? SysAllocString(text) : nullptr) {}
+  Bstr(const wchar_t* text, UINT length) : b_(SysAllocStringLen(text, length)) {}
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  Bstr(Bstr&& other) noexcept : b_(std::exchange(other.b_, nullptr)) {}
+  Bstr& operator=(Bstr&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      b_ = std::exchange(other.b_, nullptr);
+    }
+    return *this;
+  }
+  ~Bstr() { Reset(); }
+
+  void Reset() {
+    if (BSTR b = std::exchange(b_, nullptr)) SysFreeString(b);
+  }
+  BSTR* Put() {
+    Reset();
+    return &b_;
+  }
+  BSTR Get() const { return b_; }
+  BSTR Detach() { return std::exchange(b_, nullptr); }
+  UINT Length() const { return b_ ? SysStringLen(b_) : 0; }
+
+ private:
+  BSTR b_ = nullptr;
+};
+
+class Variant {
+ public:
+  Variant() { VariantInit(&v_); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+  Variant(Variant&& other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
+  Variant& operator=(Variant&& other) noexcept {
+    if (this != &other) {
+      Clear();
+      v_ = other.v_;
+      VariantInit(&other.v_);
+    }
+    return *this;
+  }
+  ~Variant() { Clear(); }
+
+  void Clear() { VariantClear(&v_); }
+  // Cleared slot for an out parameter.
+  VARIANT* Put() {
+    Clear();
+    return &v_;
+  }
+  VARIANT* Get() { return &v_; }
+  const VARIANT* Get() const { return &v_; }
+  VARTYPE Type() const { return V_VT(&v_); }
+  // Moves the value into a caller's VARIANT, which must not hold anything.
+  void Detach(VARIANT* out) {
+    *out = v_;
+    VariantInit(&v_);
+  }
+  HRESULT CopyFrom(const VARIANT* src) {
+    Clear();
+    return VariantCopy(&v_, const_cast<VARIANT*>(src));
+  }
+
+ private:
+  VARIANT v_;
+};
+
+class SafeArray {
+ public:
+  SafeArray() = default;
+  explicit SafeArray(SAFEARRAY* psa) : psa_(psa) {}
+  SafeArray(const SafeArray&) = delete;
+  SafeArray& operator=(const SafeArray&) = delete;
+  SafeArray(SafeArray&& other) noexcept : psa_(std::exchange(other.psa_, nullptr)) {}
+  SafeArray& operator=(SafeArray&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      psa_ = std::exchange(other.psa_, nullptr);
+    }
+    return *this;
+  }
+  ~SafeArray() { Reset(); }
+
+  void Reset() {
+    if (SAFEARRAY* p = std::exchange(psa_, nullptr)) SafeArrayDestroy(p);
+  }
+  SAFEARRAY** Put() {
+    Reset();
+    return &psa_;
+  }
+  SAFEARRAY* Get() const { return psa_; }
+  SAFEARRAY* Detach() { return std::exchange(psa_, nullptr); }
+  explicit operator bool() const { return psa_ != nullptr; }
+
+ private:
+  SAFEARRAY* psa_ = nullptr;
+};
+
+// Direct access to an array's data for the span of a scope.
+class SafeArrayAccess {
+ public:
+  explicit SafeArrayAccess(SAFEARRAY* psa) : psa_(psa) {
+    hr_ = SafeArrayAccessData(psa_, &data_);
+    if (FAILED(hr_)) data_ = nullptr;
+  }
+  SafeArrayAccess(const SafeArrayAccess&) = delete;
+  SafeArrayAccess& operator=(const SafeArrayAccess&) = delete;
+  ~SafeArrayAccess() {
+    if (data_) SafeArrayUnaccessData(psa_);
+  }
+  HRESULT Result() const { return hr_; }
+  template <class T>
+  T* Data() const {
+    return static_cast<T*>(data_);
+  }
+
+ private:
+  SAFEARRAY* psa_;
+  void* data_ = nullptr;
+  HRESULT hr_;
+};
+
+}  // namespace ole

@@ -1,0 +1,347 @@
+#include "ole/registration.h"
+
+#include <oleauto.h>
+
+#include <cwchar>
+
+namespace ole {
+namespace {
+
+constexpr size_t kTextSize = 1024;
+
+bool DeletionSucceeded(LONG result) {
+  return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND || result == ERROR_BADKEY;
+}
+
+bool KeyExists(HKEY root, const wchar_t* path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+LONG DeleteTree(HKEY parent, const wchar_t* sub_key) {
+  HKEY key = nullptr;
+  LONG result = RegOpenKeyExW(parent, sub_key, 0, KEY_READ | KEY_WRITE | DELETE, &key);
+  if (result != ERROR_SUCCESS) return result;
+  wchar_t child[256];
+  for (;;) {
+    DWORD length = ARRAYSIZE(child);
+    // Always the first child: the one before it has just been deleted.
+    result = RegEnumKeyExW(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr);
+    if (result != ERROR_SUCCESS) break;
+    result = DeleteTree(key, child);
+    if (result != ERROR_SUCCESS) break;
+  }
+  RegCloseKey(key);
+  if (result != ERROR_NO_MORE_ITEMS) return result;
+  return RegDeleteKeyW(parent, sub_key);
+}
+
+// The module's short path, or its long path when the short form cannot be had.
+bool ModuleShortPath(HMODULE module, wchar_t (&path)[MAX_PATH]) {
+  wchar_t long_path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(module, long_path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  const DWORD short_length = GetShortPathNameW(long_path, path, MAX_PATH);
+  if (short_length == 0 || short_length >= MAX_PATH) wcscpy(path, long_path);
+  return true;
+}
+
+// The user type name from the string table, or the class identifier text without it.
+void TypeName(HMODULE module, UINT id, const wchar_t* fallback, wchar_t (&name)[256]) {
+  if (LoadStringW(module, id, name, ARRAYSIZE(name)) == 0) {
+    wcsncpy(name, fallback, ARRAYSIZE(name) - 1);
+    name[ARRAYSIZE(name) - 1] = L'\0';
+  }
+}
+
+void ClassKeyPath(const wchar_t* clsid_text, wchar_t (&path)[64]) {
+  swprintf(path, ARRAYSIZE(path), L"CLSID\\%ls", clsid_text);
+}
+
+const RegistryTemplateRow kProgIdTemplate[] = {
+    {L"", L"%1"},
+    {L"CLSID", L"%2"},
+};
+
+const RegistryTemplateRow kControlClassTemplate[] = {
+    {L"", L"%1"},
+    {L"ProgID", L"%2"},
+    {L"InprocServer32", L"%3"},
+    {L"ToolboxBitmap32", L"%3, %4"},
+    {L"MiscStatus", L"0"},
+    {L"MiscStatus\\1", L"%5"},
+    {L"Control", L""},
+    {L"TypeLib", L"%6"},
+    {L"Version", L"%7"},
+};
+
+const RegistryTemplateRow kPropertyPageTemplate[] = {
+    {L"", L"%1"},
+    {L"InprocServer32", L"%2"},
+};
+
+}  // namespace
+
+bool GuidToText(REFGUID guid, wchar_t (&text)[39]) {
+  return StringFromGUID2(guid, text, ARRAYSIZE(text)) == 39;
+}
+
+size_t ExpandTemplate(const wchar_t* pattern, const wchar_t* const* symbols, size_t symbol_count,
+                      wchar_t* out, size_t size) {
+  if (size == 0) return 0;
+  size_t n = 0;
+  auto put = [&](wchar_t c) {
+    if (n + 1 < size) out[n++] = c;
+  };
+  for (const wchar_t* p = pattern; *p != L'\0'; ++p) {
+    if (p[0] == L'%' && p[1] >= L'1' && p[1] <= L'9') {
+      const size_t index = static_cast<size_t>(p[1] - L'1');
+      if (index < symbol_count && symbols[index] != nullptr) {
+        for (const wchar_t* s = symbols[index]; *s != L'\0'; ++s) put(*s);
+      }
+      ++p;
+    } else {
+      put(*p);
+    }
+  }
+  out[n] = L'\0';
+  return n;
+}
+
+bool WriteRegistryTemplate(HKEY key, const RegistryTemplateRow* rows, size_t row_count,
+                           const wchar_t* const* symbols, size_t symbol_count) {
+  wchar_t value[kTextSize];
+  for (size_t i = 0; i < row_count; ++i) {
+    const size_t length = ExpandTemplate(rows[i].value, symbols, symbol_count, value, kTextSize);
+    const wchar_t* sub_key = rows[i].sub_key[0] == L'\0' ? nullptr : rows[i].sub_key;
+    const LONG result = RegSetValueW(key, sub_key, REG_SZ, value,
+                                     static_cast<DWORD>((length + 1) * sizeof(wchar_t)));
+    if (result != ERROR_SUCCESS) {
+      // A user without rights to the classes root gets no error from registration: the
+      // entries written by an administrator stay in force.
+      return result == ERROR_ACCESS_DENIED;
+    }
+  }
+  return true;
+}
+
+bool RegisterControlClass(const ControlClassInfo& info, HKEY root) {
+  wchar_t clsid_text[39];
+  wchar_t libid_text[39];
+  if (!GuidToText(*info.clsid, clsid_text) || !GuidToText(*info.libid, libid_text)) return false;
+  wchar_t path[MAX_PATH];
+  if (!ModuleShortPath(info.module, path)) return false;
+  wchar_t type_name[256];
+  TypeName(info.module, info.type_name_id, clsid_text, type_name);
+  wchar_t bitmap[16];
+  wchar_t misc[16];
+  wchar_t version[16];
+  swprintf(bitmap, ARRAYSIZE(bitmap), L"%u", info.bitmap_id);
+  swprintf(misc, ARRAYSIZE(misc), L"%lu", static_cast<unsigned long>(info.misc_status));
+  swprintf(version, ARRAYSIZE(version), L"%d.%d", info.major, info.minor);
+
+  wchar_t class_path[64];
+  ClassKeyPath(clsid_text, class_path);
+  HKEY class_key = nullptr;
+  HKEY prog_id_key = nullptr;
+  if (RegCreateKeyW(root, class_path, &class_key) != ERROR_SUCCESS) return false;
+  if (RegCreateKeyW(root, info.prog_id, &prog_id_key) != ERROR_SUCCESS) {
+    RegCloseKey(class_key);
+    return false;
+  }
+  const wchar_t* prog_id_symbols[] = {type_name, clsid_text};
+  const wchar_t* class_symbols[] = {type_name, info.prog_id, path,   bitmap,
+                                    misc,      libid_text,   version};
+  bool ok =
+      WriteRegistryTemplate(prog_id_key, kProgIdTemplate, ARRAYSIZE(kProgIdTemplate),
+                            prog_id_symbols, ARRAYSIZE(prog_id_symbols)) &&
+      WriteRegistryTemplate(class_key, kControlClassTemplate, ARRAYSIZE(kControlClassTemplate),
+                            class_symbols, ARRAYSIZE(class_symbols));
+  RegCloseKey(prog_id_key);
+
+  if (ok && info.threading_model == ThreadingModel::kApartment) {
+    HKEY server_key = nullptr;
+    ok =
+        RegOpenKeyExW(class_key, L"InprocServer32", 0, KEY_SET_VALUE, &server_key) == ERROR_SUCCESS;
+    if (ok) {
+      static const wchar_t kApartment[] = L"Apartment";
+      ok = RegSetValueExW(server_key, L"ThreadingModel", 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(kApartment),
+                          sizeof(kApartment)) == ERROR_SUCCESS;
+      RegCloseKey(server_key);
+    }
+  }
+  RegCloseKey(class_key);
+  return ok;
+}
+
+bool RegisterPropertyPageClass(HMODULE module, REFCLSID clsid, UINT type_name_id, HKEY root) {
+  wchar_t clsid_text[39];
+  if (!GuidToText(clsid, clsid_text)) return false;
+  wchar_t path[MAX_PATH];
+  if (!ModuleShortPath(module, path)) return false;
+  wchar_t type_name[256];
+  TypeName(module, type_name_id, clsid_text, type_name);
+  wchar_t class_path[64];
+  ClassKeyPath(clsid_text, class_path);
+  HKEY class_key = nullptr;
+  if (RegCreateKeyW(root, class_path, &class_key) != ERROR_SUCCESS) return false;
+  const wchar_t* symbols[] = {type_name, path};
+  const bool ok =
+      WriteRegistryTemplate(class_key, kPropertyPageTemplate, ARRAYSIZE(kPropertyPageTemplate),
+                            symbols, ARRAYSIZE(symbols));
+  RegCloseKey(class_key);
+  return ok;
+}
+
+bool DeleteKeyTree(HKEY parent, const wchar_t* sub_key) {
+  return DeletionSucceeded(DeleteTree(parent, sub_key));
+}
+
+bool UnregisterClass(REFCLSID clsid, const wchar_t* prog_id, HKEY root) {
+  wchar_t clsid_text[39];
+  if (!GuidToText(clsid, clsid_text)) return false;
+  wchar_t class_path[64];
+  ClassKeyPath(clsid_text, class_path);
+  wchar_t path[128];
+  swprintf(path, ARRAYSIZE(path), L"%ls\\%ls", class_path, L"InprocServer");
+  if (KeyExists(root, path)) {
+    // A 16-bit server shares the class: take away only what the 32-bit module added.
+    swprintf(path, ARRAYSIZE(path), L"%ls\\%ls", class_path, L"InprocServer32");
+    bool ok = DeleteKeyTree(root, path);
+    swprintf(path, ARRAYSIZE(path), L"%ls\\%ls", class_path, L"ToolboxBitmap32");
+    ok = DeleteKeyTree(root, path) && ok;
+    return ok;
+  }
+  bool ok = DeleteKeyTree(root, class_path);
+  if (prog_id != nullptr && prog_id[0] != L'\0') ok = DeleteKeyTree(root, prog_id) && ok;
+  return ok;
+}
+
+bool RegisterModuleTypeLib(HMODULE module, REFGUID libid) {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  ITypeLib* type_lib = nullptr;
+  if (FAILED(LoadTypeLib(path, &type_lib))) return false;
+  bool ok = false;
+  TLIBATTR* attr = nullptr;
+  if (SUCCEEDED(type_lib->GetLibAttr(&attr))) {
+    ok = IsEqualGUID(attr->guid, libid);
+    type_lib->ReleaseTLibAttr(attr);
+  }
+  if (ok) ok = SUCCEEDED(RegisterTypeLib(type_lib, path, nullptr));
+  type_lib->Release();
+  return ok;
+}
+
+namespace {
+
+// Removes every version and locale of TypeLib\{libid}, keeping locales with a 16-bit
+// registration (only their "win32" goes). Sets `kept_16bit` when any such locale stays.
+bool DeleteTypeLibVersions(HKEY lib_key, bool& kept_16bit) {
+  bool ok = true;
+  wchar_t version[64];
+  // Versions that stay behind shift the enumeration index.
+  DWORD version_index = 0;
+  for (;;) {
+    DWORD version_length = ARRAYSIZE(version);
+    if (RegEnumKeyExW(lib_key, version_index, version, &version_length, nullptr, nullptr, nullptr,
+                      nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    HKEY version_key = nullptr;
+    if (RegOpenKeyExW(lib_key, version, 0, KEY_READ | KEY_WRITE, &version_key) != ERROR_SUCCESS) {
+      ok = false;
+      ++version_index;
+      continue;
+    }
+    bool version_16bit = false;
+    wchar_t locale[64];
+    for (DWORD locale_index = 0;; ++locale_index) {
+      DWORD locale_length = ARRAYSIZE(locale);
+      if (RegEnumKeyExW(version_key, locale_index, locale, &locale_length, nullptr, nullptr,
+                        nullptr, nullptr) != ERROR_SUCCESS) {
+        break;
+      }
+      if (_wcsicmp(locale, L"HELPDIR") == 0 || _wcsicmp(locale, L"FLAGS") == 0) continue;
+      wchar_t path[160];
+      swprintf(path, ARRAYSIZE(path), L"%ls\\win16", locale);
+      if (KeyExists(version_key, path)) {
+        swprintf(path, ARRAYSIZE(path), L"%ls\\win32", locale);
+        ok = DeleteKeyTree(version_key, path) && ok;
+        version_16bit = true;
+      }
+    }
+    RegCloseKey(version_key);
+    if (version_16bit) {
+      kept_16bit = true;
+      ++version_index;
+    } else if (!DeleteKeyTree(lib_key, version)) {
+      ok = false;
+      ++version_index;
+    }
+  }
+  return ok;
+}
+
+void DeleteInterfaceKeys(ITypeLib* type_lib, HKEY root) {
+  const UINT count = type_lib->GetTypeInfoCount();
+  for (UINT i = 0; i < count; ++i) {
+    TYPEKIND kind;
+    if (FAILED(type_lib->GetTypeInfoType(i, &kind))) continue;
+    if (kind != TKIND_DISPATCH && kind != TKIND_INTERFACE) continue;
+    ITypeInfo* info = nullptr;
+    if (FAILED(type_lib->GetTypeInfo(i, &info))) continue;
+    TYPEATTR* attr = nullptr;
+    if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+      wchar_t iid_text[39];
+      if (GuidToText(attr->guid, iid_text)) {
+        wchar_t path[64];
+        swprintf(path, ARRAYSIZE(path), L"Interface\\%ls", iid_text);
+        DeleteKeyTree(root, path);
+      }
+      info->ReleaseTypeAttr(attr);
+    }
+    info->Release();
+  }
+}
+
+}  // namespace
+
+bool UnregisterModuleTypeLib(REFGUID libid, WORD major, WORD minor, HKEY root) {
+  ITypeLib* registered = nullptr;
+  if (FAILED(LoadRegTypeLib(libid, major, minor, 0, &registered))) registered = nullptr;
+
+  wchar_t libid_text[39];
+  bool ok = GuidToText(libid, libid_text);
+  if (ok) {
+    wchar_t lib_path[64];
+    swprintf(lib_path, ARRAYSIZE(lib_path), L"TypeLib\\%ls", libid_text);
+    HKEY lib_key = nullptr;
+    const LONG opened = RegOpenKeyExW(root, lib_path, 0, KEY_READ | KEY_WRITE, &lib_key);
+    if (opened == ERROR_SUCCESS) {
+      bool kept_16bit = false;
+      ok = DeleteTypeLibVersions(lib_key, kept_16bit);
+      RegCloseKey(lib_key);
+      if (ok && !kept_16bit) ok = DeleteKeyTree(root, lib_path);
+    } else {
+      ok = DeletionSucceeded(opened);
+    }
+  }
+
+  if (registered != nullptr) {
+    ITypeLib* still = nullptr;
+    if (SUCCEEDED(LoadRegTypeLib(libid, major, minor, 0, &still))) {
+      still->Release();
+    } else {
+      DeleteInterfaceKeys(registered, root);
+    }
+    registered->Release();
+  }
+  return ok;
+}
+
+}  // namespace ole

@@ -1,0 +1,254 @@
+// The control embedded in a container we did not write, Wine's ATL host: activation, the
+// board opening routes, plug notifications with EVENT_PLUG, and the lamp on screen.
+#include <gtest/gtest.h>
+
+// clang-format off
+#include <windows.h>
+#include <dbt.h>
+// clang-format on
+
+#include "container_support.h"
+#include "dispatch_support.h"
+
+namespace container_test {
+namespace {
+
+using dispatch_test::Call;
+using dispatch_test::CallResult;
+using dispatch_test::EmulatedOcx;
+
+constexpr DISPID kOpenUSBHidDevice = 1;
+constexpr COLORREF kGreen = RGB(0, 255, 0);
+constexpr COLORREF kGrey = RGB(128, 128, 128);
+
+class AtlContainer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(ocx_.module(), nullptr);
+    ocx_.Plug();
+    ResetNotificationLog();
+    control_ = ocx_.CreateControl();
+    ASSERT_TRUE(control_);
+    ole::ComPtr<IPersistStreamInit> persist;
+    ASSERT_EQ(persist.QueryFrom(control_.Get(), IID_IPersistStreamInit), S_OK);
+    ASSERT_EQ(persist->InitNew(), S_OK);
+    host_ = std::make_unique<AtlHost>(control_.Get());
+    ASSERT_TRUE(host_->ok()) << "Wine's ATL did not take the control";
+    window_ = ControlWindow(control_.Get());
+    ASSERT_NE(window_, nullptr) << "in-place activation made no window";
+  }
+  void TearDown() override {
+    host_.reset();
+    control_.Reset();
+    ocx_.Plug();
+  }
+
+  HRESULT UIActivate() {
+    ole::ComPtr<IOleObject> object;
+    EXPECT_EQ(object.QueryFrom(control_.Get(), IID_IOleObject), S_OK);
+    ole::ComPtr<IOleClientSite> site;
+    object->GetClientSite(site.Put());
+    RECT pos = {10, 10, 112, 42};
+    const HRESULT hr =
+        object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, site.Get(), 0, host_->host(), &pos);
+    PumpMessages();
+    return hr;
+  }
+
+  IDispatch* dispatch() { return control_.Get(); }
+  COLORREF Lamp() { return WindowPixel(window_, 1, 1); }
+
+  EmulatedOcx& ocx_ = EmulatedOcx::Get();
+  ole::ComPtr<IDispatch> control_;
+  std::unique_ptr<AtlHost> host_;
+  HWND window_ = nullptr;
+};
+
+TEST_F(AtlContainer, InPlaceActivationMakesTheWindowAndOpensNothing) {
+  EXPECT_TRUE(IsWindow(window_));
+  EXPECT_EQ(GetParent(window_), host_->host());
+  RECT client;
+  GetClientRect(window_, &client);
+  EXPECT_EQ(client.right, 102);
+  EXPECT_EQ(client.bottom, 32);
+  EXPECT_EQ(ocx_.OpenHandleCount(), 0u);
+  EXPECT_TRUE(Notifications().registered.empty());
+  EXPECT_EQ(Lamp(), kGrey);
+}
+
+TEST_F(AtlContainer, UIActivationOpensRegistersAndLightsWithoutAnEvent) {
+  EventSink sink;
+  const DWORD cookie = Connect(control_.Get(), &sink);
+  ASSERT_NE(cookie, 0u);
+  ASSERT_EQ(UIActivate(), S_OK);
+  EXPECT_EQ(ocx_.OpenHandleCount(), 1u);
+  ASSERT_EQ(Notifications().registered.size(), 1u);
+  EXPECT_EQ(Notifications().registered[0], window_);
+  EXPECT_EQ(Notifications().live(), 1);
+  EXPECT_EQ(Lamp(), kGreen);
+  EXPECT_TRUE(sink.events.empty());
+  // A second UI activation of the same window keeps the one registration.
+  ole::ComPtr<IOleInPlaceObject> inplace;
+  ASSERT_EQ(inplace.QueryFrom(control_.Get(), IID_IOleInPlaceObject), S_OK);
+  inplace->UIDeactivate();
+  ASSERT_EQ(UIActivate(), S_OK);
+  EXPECT_EQ(Notifications().live(), 1);
+  EXPECT_EQ(ocx_.OpenHandleCount(), 1u);
+  Disconnect(control_.Get(), cookie);
+}
+
+TEST_F(AtlContainer, UIActivationWithTheBoardAbsentLeavesTheLampGrey) {
+  ocx_.Unplug();
+  ASSERT_EQ(UIActivate(), S_OK);
+  EXPECT_EQ(ocx_.OpenHandleCount(), 0u);
+  EXPECT_EQ(Lamp(), kGrey);
+}
+
+TEST_F(AtlContainer, OpenUSBHidDeviceFollowsTheBoard) {
+  struct Case {
+    bool plugged;
+    VARIANT_BOOL result;
+    COLORREF lamp;
+  };
+  EventSink sink;
+  const DWORD cookie = Connect(control_.Get(), &sink);
+  for (const Case& c : {Case{true, VARIANT_FALSE, kGreen}, Case{false, VARIANT_TRUE, kGrey},
+                        Case{true, VARIANT_FALSE, kGreen}}) {
+    if (c.plugged) {
+      ocx_.Plug();
+    } else {
+      ocx_.Unplug();
+    }
+    CallResult r = Call(dispatch(), kOpenUSBHidDevice);
+    ASSERT_EQ(r.hr, S_OK);
+    EXPECT_EQ(V_BOOL(r.value.Get()), c.result) << "plugged " << c.plugged;
+    EXPECT_EQ(Lamp(), c.lamp) << "plugged " << c.plugged;
+    EXPECT_EQ(ocx_.OpenHandleCount(), c.plugged ? 1u : 0u);
+  }
+  EXPECT_TRUE(sink.events.empty());
+  EXPECT_EQ(Notifications().live(), 1) << "one registration for the one window";
+  Disconnect(control_.Get(), cookie);
+}
+
+TEST_F(AtlContainer, PlugNotificationsReachEverySinkInOrder) {
+  ASSERT_EQ(UIActivate(), S_OK);
+  EventSink failing(/*fail=*/true);
+  EventSink second;
+  const DWORD c1 = Connect(control_.Get(), &failing);
+  const DWORD c2 = Connect(control_.Get(), &second);
+
+  struct Step {
+    const char* what;
+    bool plugged;  // the emulated board's state before the notification
+    UINT event;
+    bool expected_event;
+    COLORREF lamp;
+    UINT handles;
+  };
+  const Step steps[] = {
+      {"board pulled out", false, DBT_DEVICEREMOVECOMPLETE, false, kGrey, 1},  // handle stays
+      {"board plugged in", true, DBT_DEVICEARRIVAL, true, kGreen, 1},
+      {"another device arrives", true, DBT_DEVICEARRIVAL, true, kGreen, 1},
+      {"another device leaves", true, DBT_DEVICEREMOVECOMPLETE, false, kGrey, 1},
+      {"arrival with no board", false, DBT_DEVICEARRIVAL, false, kGrey, 0},
+  };
+  std::vector<bool> expected;
+  for (const Step& step : steps) {
+    if (step.plugged) {
+      ocx_.Plug();
+    } else {
+      ocx_.Unplug();
+    }
+    EXPECT_EQ(SendDeviceChange(window_, step.event, DBT_DEVTYP_DEVICEINTERFACE), FALSE)
+        << step.what;
+    expected.push_back(step.expected_event);
+    EXPECT_EQ(failing.events, expected) << step.what;
+    EXPECT_EQ(second.events, expected) << step.what << ": a failing sink stopped the next";
+    EXPECT_EQ(Lamp(), step.lamp) << step.what;
+    EXPECT_EQ(ocx_.OpenHandleCount(), step.handles) << step.what;
+  }
+  // After "another device leaves" the board stayed usable on its held handle.
+  EXPECT_TRUE(failing.log.empty());
+  Disconnect(control_.Get(), c1);
+  Disconnect(control_.Get(), c2);
+}
+
+TEST_F(AtlContainer, AHandlerMayOpenTheBoardFromInsideTheEvent) {
+  ASSERT_EQ(UIActivate(), S_OK);
+  std::vector<VARIANT_BOOL> results;
+  EventSink sink(false, [&] {
+    CallResult r = Call(dispatch(), kOpenUSBHidDevice);
+    EXPECT_EQ(r.hr, S_OK);
+    results.push_back(V_BOOL(r.value.Get()));
+  });
+  const DWORD cookie = Connect(control_.Get(), &sink);
+  SendDeviceChange(window_, DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0], VARIANT_FALSE);
+  EXPECT_EQ(sink.events, std::vector<bool>{true});
+  EXPECT_EQ(ocx_.OpenHandleCount(), 1u);
+  Disconnect(control_.Get(), cookie);
+}
+
+TEST_F(AtlContainer, OtherEventsAndDeviceTypesDoNothing) {
+  ASSERT_EQ(UIActivate(), S_OK);
+  EventSink sink;
+  const DWORD cookie = Connect(control_.Get(), &sink);
+  const UINT before = ocx_.CommandCount(-1);
+  EXPECT_EQ(SendDeviceChange(window_, DBT_DEVICEQUERYREMOVE, DBT_DEVTYP_DEVICEINTERFACE), FALSE);
+  EXPECT_EQ(SendDeviceChange(window_, DBT_DEVNODES_CHANGED, DBT_DEVTYP_DEVICEINTERFACE), FALSE);
+  EXPECT_EQ(SendDeviceChange(window_, DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME), FALSE);
+  EXPECT_EQ(SendDeviceChange(window_, DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_HANDLE), FALSE);
+  EXPECT_TRUE(sink.events.empty());
+  EXPECT_EQ(ocx_.CommandCount(-1), before);
+  EXPECT_EQ(Lamp(), kGreen);
+  Disconnect(control_.Get(), cookie);
+}
+
+TEST_F(AtlContainer, AnOemDeviceShowsItsBoxOwnedByTheControlWindow) {
+  ASSERT_EQ(UIActivate(), S_OK);
+  EventSink sink;
+  const DWORD cookie = Connect(control_.Get(), &sink);
+  ModalCloser closer(L"DBT_DEVTYP_OEM", IDOK);
+  EXPECT_EQ(SendDeviceChange(window_, DBT_DEVICEARRIVAL, DBT_DEVTYP_OEM), FALSE);
+  closer.Stop();
+  const std::vector<SeenWindow> seen = closer.seen();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].owner, GetAncestor(window_, GA_ROOT));  // a box's owner is top-level
+  EXPECT_EQ(seen[0].caption, L"QelVantorixActiveX");
+  EXPECT_TRUE(sink.events.empty());
+  Disconnect(control_.Get(), cookie);
+}
+
+TEST_F(AtlContainer, DestroyingTheWindowWithdrawsTheRegistration) {
+  ASSERT_EQ(UIActivate(), S_OK);
+  ASSERT_EQ(Notifications().live(), 1);
+  host_->Destroy();
+  EXPECT_EQ(Notifications().live(), 0);
+  EXPECT_FALSE(IsWindow(window_));
+}
+
+TEST(NoContainer, OpenUSBHidDeviceBeforeAWindowShowsTheBoxAndStillOpens) {
+  EmulatedOcx& ocx = EmulatedOcx::Get();
+  ocx.Plug();
+  ResetNotificationLog();
+  ole::ComPtr<IDispatch> control = ocx.CreateControl();
+  ASSERT_TRUE(control);
+  ModalCloser closer(L"RegisterDeviceNotification   failed", IDOK);
+  CallResult r = Call(control.Get(), kOpenUSBHidDevice);
+  closer.Stop();
+  ASSERT_EQ(r.hr, S_OK);
+  EXPECT_EQ(V_BOOL(r.value.Get()), VARIANT_FALSE);
+  EXPECT_EQ(ocx.OpenHandleCount(), 1u);
+  const std::vector<SeenWindow> seen = closer.seen();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].owner, nullptr);
+  EXPECT_EQ(seen[0].caption, L"Error");  // the system's default caption
+  ASSERT_EQ(Notifications().registered.size(), 1u);
+  EXPECT_EQ(Notifications().registered[0], nullptr);
+  control.Reset();
+  EXPECT_EQ(ocx.OpenHandleCount(), 0u);
+}
+
+}  // namespace
+}  // namespace container_test

@@ -1,0 +1,328 @@
+// The control's dispatch interface driven through IDispatch::Invoke on the emulated OCX, with
+// the board effects read back from the emulated board inside it.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "dispatch_support.h"
+#include "module/guids.h"
+
+namespace dispatch_test {
+namespace {
+
+enum : DISPID {
+  kOpen = 1,
+  kSpeed = 2,
+  kRead = 3,
+  kWrite = 4,
+  kReset = 5,
+  kEepromWrite = 6,
+  kEepromRead = 7,
+  kSensorEx = 21,
+  kEepromReadEx = 22,
+  kSensor = 23,
+  kReadEx = 24,
+  kWriteEx = 25,
+  kEepromWriteEx = 26,
+};
+
+constexpr int kCmdI2cRead = 0x1A;
+constexpr int kCmdI2cWrite = 0x1B;
+constexpr int kCmdEepromWrite = 0x22;
+constexpr int kCmdEepromRead = 0x23;
+constexpr int kCmdReset = 0xFD;
+constexpr std::uint8_t kMemory = 0x50;  // the emulated serial memory
+constexpr std::uint8_t kNobody = 0x23;  // no slave answers there
+
+std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed) {
+  std::vector<std::uint8_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(i * 7 + seed);
+  return v;
+}
+
+class OcxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ctl_ = ocx_.CreateControl();
+    ASSERT_TRUE(ctl_);
+    CallResult r = Call(ctl_.Get(), kOpen);
+    ASSERT_EQ(r.hr, S_OK);
+    ASSERT_EQ(r.value.Type(), VT_BOOL);
+    ASSERT_EQ(V_BOOL(r.value.Get()), VARIANT_FALSE) << "the emulated board should open";
+  }
+
+  template <class... A>
+  CallResult Do(DISPID dispid, A&&... a) {
+    std::vector<ole::Variant> args;
+    (args.push_back(std::forward<A>(a)), ...);
+    return Call(ctl_.Get(), dispid, args);
+  }
+
+  // Writes `bytes` at memory address `addr` of the serial memory with the by-reference method.
+  void MemoryWrite(std::uint16_t addr, std::vector<std::uint8_t> bytes) {
+    bytes.insert(bytes.begin(),
+                 {static_cast<std::uint8_t>(addr >> 8), static_cast<std::uint8_t>(addr & 0xFF)});
+    CallResult r = Do(kWrite, U1(kMemory), ByteRef(bytes.data()),
+                      I4(static_cast<long>(bytes.size())), Bool(true), Bool(true));
+    ASSERT_EQ(r.hr, S_OK);
+  }
+
+  EmulatedOcx& ocx_ = EmulatedOcx::Get();
+  ole::ComPtr<IDispatch> ctl_;
+};
+
+TEST_F(OcxTest, OpeningTwiceKeepsOneHandleAndAMissingBoardAnswersTrue) {
+  EXPECT_EQ(V_BOOL(Do(kOpen).value.Get()), VARIANT_FALSE);
+  EXPECT_EQ(ocx_.OpenHandleCount(), 1u);
+  ocx_.Unplug();
+  CallResult r = Do(kOpen);
+  EXPECT_EQ(r.value.Type(), VT_BOOL);
+  EXPECT_EQ(V_BOOL(r.value.Get()), VARIANT_TRUE);
+  EXPECT_EQ(ocx_.OpenHandleCount(), 0u);
+  ocx_.Plug();
+  EXPECT_EQ(V_BOOL(Do(kOpen).value.Get()), VARIANT_FALSE);
+  EXPECT_EQ(ocx_.OpenHandleCount(), 1u);
+}
+
+TEST_F(OcxTest, DestroyingTheControlClosesItsHandle) {
+  ASSERT_EQ(ocx_.OpenHandleCount(), 1u);
+  ctl_.Reset();
+  EXPECT_EQ(ocx_.OpenHandleCount(), 0u);
+}
+
+struct LineCase {
+  const char* name;
+  DISPID set;
+  DISPID get;
+  std::size_t record_byte;
+};
+const LineCase kLines[] = {
+    {"power", 8, 9, 9},      {"reset", 10, 11, 1},    {"buzzer", 12, 13, 8},
+    {"led pass", 14, 15, 7}, {"led fail", 16, 17, 5}, {"led error", 18, 19, 6},
+};
+
+TEST_F(OcxTest, LineSettersWriteOneOrZeroAndGettersAnswerMinusOneOrZero) {
+  for (const LineCase& c : kLines) {
+    SCOPED_TRACE(c.name);
+    // Any non-zero VARIANT_BOOL (and anything converting to one) writes 1.
+    ole::Variant on[] = {Bool(true), I2(1), I4(-1), R8(2.5), Str(L"-1")};
+    for (ole::Variant& v : on) {
+      ASSERT_EQ(Do(c.set, std::move(v)).hr, S_OK);
+      EXPECT_EQ(ocx_.Lines()[c.record_byte], 1);
+      CallResult got = Do(c.get);
+      ASSERT_EQ(got.value.Type(), VT_BOOL);
+      EXPECT_EQ(V_BOOL(got.value.Get()), VARIANT_TRUE);
+    }
+    ASSERT_EQ(Do(c.set, I4(0)).hr, S_OK);
+    EXPECT_EQ(ocx_.Lines()[c.record_byte], 0);
+    CallResult got = Do(c.get);
+    ASSERT_EQ(got.value.Type(), VT_BOOL);
+    EXPECT_EQ(V_BOOL(got.value.Get()), VARIANT_FALSE);
+  }
+}
+
+TEST_F(OcxTest, KeyAndIntGettersFollowTheBoardInputs) {
+  const std::pair<DISPID, int> keys[] = {{38, 1}, {40, 2}, {42, 3}};
+  for (auto [dispid, key] : keys) {
+    ocx_.SetKey(key, TRUE);
+    EXPECT_EQ(V_BOOL(Do(dispid).value.Get()), VARIANT_TRUE) << "key " << key;
+    ocx_.SetKey(key, FALSE);
+    EXPECT_EQ(V_BOOL(Do(dispid).value.Get()), VARIANT_FALSE) << "key " << key;
+  }
+  ocx_.SetInt(TRUE);
+  EXPECT_EQ(V_BOOL(Do(36).value.Get()), VARIANT_TRUE);
+  ocx_.SetInt(FALSE);
+  EXPECT_EQ(V_BOOL(Do(36).value.Get()), VARIANT_FALSE);
+}
+
+TEST_F(OcxTest, SpeedSetsTheBoardsCodeAndReturnsNothing) {
+  const std::pair<ole::Variant (*)(), std::uint8_t> cases[] = {
+      {[] { return I4(400); }, 1},
+      {[] { return R8(1000.0); }, 3},
+      {[] { return Str(L"50"); }, 0},
+      {[] { return I2(400); }, 1},
+  };
+  for (auto& [make, code] : cases) {
+    CallResult r = Do(kSpeed, make());
+    ASSERT_EQ(r.hr, S_OK);
+    EXPECT_EQ(r.value.Type(), VT_EMPTY);
+    EXPECT_EQ(ocx_.SpeedCode(), code);
+  }
+}
+
+TEST_F(OcxTest, ByReferenceTransfersRoundTripThroughTheSerialMemory) {
+  const std::vector<std::uint8_t> data = Pattern(100, 3);
+  MemoryWrite(0x0120, data);
+  std::vector<std::uint8_t> pointer = {0x01, 0x20};
+  CallResult w = Do(kWrite, U1(kMemory), ByteRef(pointer.data()), I4(2), Bool(true), Bool(false));
+  ASSERT_EQ(w.hr, S_OK);
+  ASSERT_EQ(w.value.Type(), VT_UI1);
+  EXPECT_EQ(V_UI1(w.value.Get()), 0);
+  std::vector<std::uint8_t> back(100, 0xEE);
+  CallResult r = Do(kRead, Str(L"80"), ByteRef(back.data()), R8(100.0), Bool(true), Bool(true));
+  ASSERT_EQ(r.hr, S_OK);
+  ASSERT_EQ(r.value.Type(), VT_UI1);
+  EXPECT_EQ(V_UI1(r.value.Get()), 0);
+  EXPECT_EQ(back, data);
+  // A slave that does not answer: the board's status byte reaches the script unchanged.
+  CallResult nack = Do(kRead, U1(kNobody), ByteRef(back.data()), I4(1), Bool(true), Bool(true));
+  ASSERT_EQ(nack.hr, S_OK);
+  EXPECT_EQ(V_UI1(nack.value.Get()), 1);
+}
+
+TEST_F(OcxTest, EepromByReferenceMovesCntBytes) {
+  std::vector<std::uint8_t> data = Pattern(64, 11);
+  ASSERT_EQ(Do(kEepromWrite, I4(0x0200), ByteRef(data.data()), I4(64)).hr, S_OK);
+  EXPECT_EQ(ocx_.Eeprom(0x0200, 64), data);
+  std::vector<std::uint8_t> back(64, 0);
+  ASSERT_EQ(Do(kEepromRead, Str(L"512"), ByteRef(back.data()), U1(64)).hr, S_OK);
+  EXPECT_EQ(back, data);
+}
+
+TEST_F(OcxTest, HardwareResetAndExpanderSelection) {
+  const UINT resets = ocx_.CommandCount(kCmdReset);
+  ASSERT_EQ(Do(kReset).hr, S_OK);
+  EXPECT_EQ(ocx_.CommandCount(kCmdReset), resets + 1);
+  ASSERT_EQ(Do(20, U1(0x70), I4(3)).hr, S_OK);
+  EXPECT_EQ(ocx_.ExpanderChannel(), 3);
+}
+
+TEST_F(OcxTest, SensorMethodsExchangeTheBytesOfEachValue) {
+  std::array<BYTE, 64> block{};
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<BYTE>(0x80 + i);
+  block[0] = 0x12, block[1] = 0x34, block[2] = 0xAB, block[3] = 0xCD;
+  std::array<BYTE, 64> channel_block = block;
+  channel_block[0] = 0x56, channel_block[1] = 0x78;
+  ocx_.SetSensor(-1, block.data());
+  ocx_.SetSensor(5, channel_block.data());
+  ASSERT_EQ(Do(kReset).hr, S_OK);  // no expander channel selected
+
+  std::array<std::uint8_t, 64> buffer{};
+  ASSERT_EQ(Do(kSensor, Bool(false), U1(0), ByteRef(buffer.data())).hr, S_OK);
+  EXPECT_EQ(ocx_.ExpanderChannel(), -1);
+  for (std::size_t i = 0; i < 64; i += 2) {
+    EXPECT_EQ(buffer[i], block[i + 1]) << i;
+    EXPECT_EQ(buffer[i + 1], block[i]) << i;
+  }
+
+  CallResult ex = Do(kSensorEx, Bool(false), U1(0));
+  ASSERT_EQ(ex.hr, S_OK);
+  std::vector<Element> e = Elements(ex.value.Get());
+  ASSERT_EQ(e.size(), 32u);
+  for (const Element& el : e) EXPECT_EQ(el.vt, VT_UI2);
+  EXPECT_EQ(e[0].value, 0x3412u);
+  EXPECT_EQ(e[1].value, 0xCDABu);
+  EXPECT_EQ(e[31].value, static_cast<unsigned>(block[63] << 8 | block[62]));
+
+  // With the extern board the expander at 0x70 switches first.
+  ASSERT_EQ(Do(kSensor, Bool(true), U1(5), ByteRef(buffer.data())).hr, S_OK);
+  EXPECT_EQ(ocx_.ExpanderChannel(), 5);
+  EXPECT_EQ(buffer[0], 0x78);
+  EXPECT_EQ(buffer[1], 0x56);
+  ASSERT_EQ(Do(kReset).hr, S_OK);
+  CallResult ex5 = Do(kSensorEx, Bool(true), U1(5));
+  EXPECT_EQ(ocx_.ExpanderChannel(), 5);
+  EXPECT_EQ(Elements(ex5.value.Get()).at(0).value, 0x7856u);
+}
+
+TEST_F(OcxTest, EepromReadExTakesCntModulo256AndPadsWithZeros) {
+  const std::vector<std::uint8_t> content = Pattern(64, 1);
+  std::vector<std::uint8_t> nonzero = content;
+  for (auto& b : nonzero) b |= 1;
+  ocx_.WriteEeprom(0x0300, nonzero.data(), 64);
+  struct Case {
+    UINT cnt;
+    std::size_t from_eeprom;
+  };
+  for (Case c : {Case{1, 1}, Case{64, 64}, Case{100, 64}, Case{256, 0}, Case{300, 44}}) {
+    SCOPED_TRACE(c.cnt);
+    const UINT reads = ocx_.CommandCount(kCmdEepromRead);
+    CallResult r = Do(kEepromReadEx, I4(0x0300), I4(static_cast<long>(c.cnt)));
+    ASSERT_EQ(r.hr, S_OK);
+    EXPECT_EQ(ocx_.CommandCount(kCmdEepromRead), reads + 1);
+    std::vector<std::uint8_t> got = Bytes(r.value.Get());
+    ASSERT_EQ(got.size(), c.cnt);
+    std::vector<std::uint8_t> want(c.cnt, 0);
+    std::copy_n(nonzero.begin(), c.from_eeprom, want.begin());
+    EXPECT_EQ(got, want);
+  }
+  const UINT reads = ocx_.CommandCount(kCmdEepromRead);
+  CallResult zero = Do(kEepromReadEx, I4(0x0300), I4(0));
+  ASSERT_EQ(zero.hr, S_OK);
+  EXPECT_EQ(zero.value.Type(), VT_EMPTY);
+  EXPECT_EQ(ocx_.CommandCount(kCmdEepromRead), reads + 1);
+}
+
+TEST_F(OcxTest, EepromWriteExWritesCntModulo256BytesAtMost64) {
+  struct Case {
+    std::size_t n;
+    std::size_t written;
+  };
+  for (Case c : {Case{10, 10}, Case{100, 64}, Case{300, 44}, Case{256, 0}}) {
+    SCOPED_TRACE(c.n);
+    const std::vector<std::uint8_t> erased(64, 0x00);
+    ocx_.WriteEeprom(0x0400, erased.data(), 64);
+    const std::vector<std::uint8_t> data = Pattern(c.n, 0x41);
+    ASSERT_EQ(Do(kEepromWriteEx, I4(0x0400), ByteArray(data)).hr, S_OK);
+    std::vector<std::uint8_t> want(64, 0);
+    std::copy_n(data.begin(), c.written, want.begin());
+    EXPECT_EQ(ocx_.Eeprom(0x0400, 64), want);
+  }
+}
+
+TEST_F(OcxTest, ArrayTransfersRoundTripAndAReadResultCanBeWrittenBack) {
+  const std::vector<std::uint8_t> data = Pattern(300, 9);
+  // The serial memory's address pointer (0x1000, high byte first), then the data.
+  std::vector<std::uint8_t> with_pointer(2 + data.size());
+  with_pointer[0] = 0x10;
+  std::copy(data.begin(), data.end(), with_pointer.begin() + 2);
+  CallResult w = Do(kWriteEx, U1(kMemory), ByteArray(with_pointer));
+  ASSERT_EQ(w.hr, S_OK);
+  ASSERT_EQ(w.value.Type(), VT_BOOL);
+  EXPECT_EQ(V_BOOL(w.value.Get()), VARIANT_TRUE);
+
+  ASSERT_EQ(Do(kWriteEx, U1(kMemory), ByteArray({0x10, 0x00})).hr, S_OK);
+  CallResult r = Do(kReadEx, U1(kMemory), I4(300));
+  ASSERT_EQ(r.hr, S_OK);
+  EXPECT_EQ(Bytes(r.value.Get()), data);
+
+  // The returned array (VT_ARRAY|VT_VARIANT) goes straight back into the EEPROM.
+  ASSERT_EQ(Do(kWriteEx, U1(kMemory), ByteArray({0x10, 0x00})).hr, S_OK);
+  CallResult first8 = Do(kReadEx, U1(kMemory), I4(8));
+  ole::Variant copy;
+  ASSERT_EQ(copy.CopyFrom(first8.value.Get()), S_OK);
+  ASSERT_EQ(Do(kEepromWriteEx, I4(0x0500), std::move(copy)).hr, S_OK);
+  EXPECT_EQ(ocx_.Eeprom(0x0500, 8), std::vector<std::uint8_t>(data.begin(), data.begin() + 8));
+
+  // A write failing on the bus still answers true; a zero-byte read answers VT_EMPTY.
+  CallResult nack = Do(kWriteEx, U1(kNobody), ByteArray({1, 2}));
+  EXPECT_EQ(V_BOOL(nack.value.Get()), VARIANT_TRUE);
+  const UINT reads = ocx_.CommandCount(kCmdI2cRead);
+  CallResult none = Do(kReadEx, U1(kMemory), I4(0));
+  ASSERT_EQ(none.hr, S_OK);
+  EXPECT_EQ(none.value.Type(), VT_EMPTY);
+  EXPECT_EQ(ocx_.CommandCount(kCmdI2cRead), reads + 1);
+  const UINT writes = ocx_.CommandCount(kCmdI2cWrite);
+  EXPECT_EQ(V_BOOL(Do(kWriteEx, U1(kMemory), ByteArray({})).value.Get()), VARIANT_TRUE);
+  EXPECT_EQ(ocx_.CommandCount(kCmdI2cWrite), writes + 1);
+}
+
+TEST_F(OcxTest, TheLongestTransferRoundTrips) {
+  std::vector<std::uint8_t> data = Pattern(65533, 5);
+  data.insert(data.begin(), {0x00, 0x00});
+  ASSERT_EQ(Do(kWriteEx, U1(kMemory), ByteArray(data)).hr, S_OK);
+  ASSERT_EQ(Do(kWriteEx, U1(kMemory), ByteArray({0x00, 0x00})).hr, S_OK);
+  CallResult r = Do(kReadEx, U1(kMemory), I4(65535));
+  ASSERT_EQ(r.hr, S_OK);
+  std::vector<std::uint8_t> got = Bytes(r.value.Get());
+  ASSERT_EQ(got.size(), 65535u);
+  // The memory holds 32 KiB and wraps: address a keeps the last byte written to it.
+  for (std::size_t i = 0; i < got.size(); i += 997) {
+    const std::size_t a = i % 32768;
+    const std::size_t src = a + 32768 < 65533 ? a + 32768 : a;
+    EXPECT_EQ(got[i], data[2 + src]) << i;
+  }
+}
+
+}  // namespace
+}  // namespace dispatch_test

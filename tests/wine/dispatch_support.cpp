@@ -1,0 +1,203 @@
+#include "dispatch_support.h"
+
+#include <gtest/gtest.h>
+
+#include "module/guids.h"
+
+#ifndef QVX_EMULATED_OCX
+#error "QVX_EMULATED_OCX must name the emulated OCX"
+#endif
+
+namespace dispatch_test {
+
+ole::Variant U1(std::uint8_t v) {
+  ole::Variant r;
+  V_VT(r.Get()) = VT_UI1;
+  V_UI1(r.Get()) = v;
+  return r;
+}
+ole::Variant I2(short v) {
+  ole::Variant r;
+  V_VT(r.Get()) = VT_I2;
+  V_I2(r.Get()) = v;
+  return r;
+}
+ole::Variant I4(long v) {
+  ole::Variant r;
+  V_VT(r.Get()) = VT_I4;
+  V_I4(r.Get()) = v;
+  return r;
+}
+ole::Variant R8(double v) {
+  ole::Variant r;
+  V_VT(r.Get()) = VT_R8;
+  V_R8(r.Get()) = v;
+  return r;
+}
+ole::Variant Bool(bool v) {
+  ole::Variant r;
+  V_VT(r.Get()) = VT_BOOL;
+  V_BOOL(r.Get()) = v ? VARIANT_TRUE : VARIANT_FALSE;
+  return r;
+}
+ole::Variant Str(const wchar_t* text) {
+  ole::Variant r;
+  V_VT(r.Get()) = VT_BSTR;
+  V_BSTR(r.Get()) = SysAllocString(text);
+  return r;
+}
+ole::Variant ByteRef(std::uint8_t* p) {
+  ole::Variant r;
+  V_VT(r.Get()) = VT_UI1 | VT_BYREF;
+  V_UI1REF(r.Get()) = p;
+  return r;
+}
+ole::Variant VariantRef(VARIANT* target) {
+  ole::Variant r;
+  V_VT(r.Get()) = VT_VARIANT | VT_BYREF;
+  V_VARIANTREF(r.Get()) = target;
+  return r;
+}
+ole::Variant Error(HRESULT scode) {
+  ole::Variant r;
+  V_VT(r.Get()) = VT_ERROR;
+  V_ERROR(r.Get()) = scode;
+  return r;
+}
+
+ole::Variant ByteArray(const std::vector<std::uint8_t>& bytes, VARTYPE element, LONG lower) {
+  SAFEARRAYBOUND bound = {static_cast<ULONG>(bytes.size()), lower};
+  SAFEARRAY* array = SafeArrayCreate(element, 1, &bound);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    LONG index = lower + static_cast<LONG>(i);
+    if (element == VT_UI1) {
+      BYTE b = bytes[i];
+      SafeArrayPutElement(array, &index, &b);
+    } else {
+      ole::Variant v = U1(bytes[i]);
+      SafeArrayPutElement(array, &index, v.Get());
+    }
+  }
+  ole::Variant r;
+  V_VT(r.Get()) = VT_ARRAY | element;
+  V_ARRAY(r.Get()) = array;
+  return r;
+}
+
+CallResult::~CallResult() {
+  SysFreeString(excep.bstrSource);
+  SysFreeString(excep.bstrDescription);
+  SysFreeString(excep.bstrHelpFile);
+}
+
+CallResult Call(IDispatch* object, DISPID dispid, std::vector<ole::Variant>& args, WORD flags) {
+  std::vector<VARIANT> reversed;
+  for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(*it->Get());
+  DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr,
+                       static_cast<UINT>(reversed.size()), 0};
+  CallResult r;
+  r.hr = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, r.value.Put(),
+                        &r.excep, &r.arg_err);
+  return r;
+}
+
+CallResult Call(IDispatch* object, DISPID dispid, WORD flags) {
+  std::vector<ole::Variant> none;
+  return Call(object, dispid, none, flags);
+}
+
+std::vector<Element> Elements(const VARIANT* array) {
+  std::vector<Element> out;
+  if (V_VT(array) != (VT_ARRAY | VT_VARIANT)) return out;
+  SAFEARRAY* psa = V_ARRAY(array);
+  LONG lower = -1, upper = -2;
+  SafeArrayGetLBound(psa, 1, &lower);
+  SafeArrayGetUBound(psa, 1, &upper);
+  EXPECT_EQ(lower, 0);
+  EXPECT_EQ(SafeArrayGetDim(psa), 1u);
+  for (LONG i = lower; i <= upper; ++i) {
+    ole::Variant e;
+    SafeArrayGetElement(psa, &i, e.Get());
+    const VARTYPE vt = e.Type();
+    const unsigned value = vt == VT_UI1 ? V_UI1(e.Get()) : vt == VT_UI2 ? V_UI2(e.Get()) : 0xDEADu;
+    out.push_back({vt, value});
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> Bytes(const VARIANT* array) {
+  std::vector<std::uint8_t> out;
+  for (const Element& e : Elements(array)) {
+    EXPECT_EQ(e.vt, VT_UI1);
+    out.push_back(static_cast<std::uint8_t>(e.value));
+  }
+  return out;
+}
+
+namespace {
+
+template <class F>
+void Resolve(HMODULE module, const char* name, F* out) {
+  *out = reinterpret_cast<F>(GetProcAddress(module, name));
+  if (!*out) ADD_FAILURE() << "the emulated OCX does not export " << name;
+}
+
+}  // namespace
+
+EmulatedOcx::EmulatedOcx() {
+  std::string path = std::string("Z:") + QVX_EMULATED_OCX;
+  module_ = LoadLibraryA(path.c_str());
+  if (!module_) {
+    ADD_FAILURE() << "cannot load " << path;
+    return;
+  }
+  Resolve(module_, "QvxEmuPlug", &Plug);
+  Resolve(module_, "QvxEmuUnplug", &Unplug);
+  Resolve(module_, "QvxEmuOpenHandleCount", &OpenHandleCount);
+  Resolve(module_, "QvxEmuCommandCount", &CommandCount);
+  Resolve(module_, "QvxEmuGetLines", &GetLines);
+  Resolve(module_, "QvxEmuReadEeprom", &ReadEeprom);
+  Resolve(module_, "QvxEmuWriteEeprom", &WriteEeprom);
+  Resolve(module_, "QvxEmuSetSensor", &SetSensor);
+  Resolve(module_, "QvxEmuExpanderChannel", &ExpanderChannel);
+  Resolve(module_, "QvxEmuSpeedCode", &SpeedCode);
+  Resolve(module_, "QvxEmuSetKey", &SetKey);
+  Resolve(module_, "QvxEmuSetInt", &SetInt);
+}
+
+EmulatedOcx& EmulatedOcx::Get() {
+  static EmulatedOcx* ocx = [] {
+    CoInitialize(nullptr);
+    return new EmulatedOcx();
+  }();
+  return *ocx;
+}
+
+ole::ComPtr<IDispatch> EmulatedOcx::CreateControl() {
+  ole::ComPtr<IDispatch> control;
+  using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+  GetClassObjectFn get_class_object = nullptr;
+  Resolve(module_, "DllGetClassObject", &get_class_object);
+  if (!get_class_object) return control;
+  ole::ComPtr<IClassFactory> factory;
+  HRESULT hr = get_class_object(qvx::kClsidCtrl, IID_IClassFactory, factory.PutVoid());
+  EXPECT_EQ(hr, S_OK);
+  if (FAILED(hr)) return control;
+  hr = factory->CreateInstance(nullptr, IID_IDispatch, control.PutVoid());
+  EXPECT_EQ(hr, S_OK);
+  return control;
+}
+
+std::vector<std::uint8_t> EmulatedOcx::Eeprom(UINT address, UINT count) {
+  std::vector<std::uint8_t> bytes(count);
+  ReadEeprom(address, bytes.data(), count);
+  return bytes;
+}
+
+std::vector<std::uint8_t> EmulatedOcx::Lines() {
+  std::vector<std::uint8_t> record(64);
+  GetLines(record.data());
+  return record;
+}
+
+}  // namespace dispatch_test

@@ -1,0 +1,91 @@
+// Helpers for the dispatch tests: loading the emulated OCX without registration, reaching its
+// emulated board through the QvxEmu* exports, and calling IDispatch with arguments written left
+// to right as a script writes them.
+#pragma once
+
+#include <oaidl.h>
+#include <ocidl.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "ole/raii.h"
+
+namespace dispatch_test {
+
+// VARIANT builders.
+ole::Variant U1(std::uint8_t v);
+ole::Variant I2(short v);
+ole::Variant I4(long v);
+ole::Variant R8(double v);
+ole::Variant Bool(bool v);
+ole::Variant Str(const wchar_t* text);
+ole::Variant ByteRef(std::uint8_t* p);
+ole::Variant VariantRef(VARIANT* target);
+ole::Variant Error(HRESULT scode);
+// A one-dimensional array of `vt` elements (VT_UI1 or VT_VARIANT holding VT_UI1) with lower
+// bound `lower`.
+ole::Variant ByteArray(const std::vector<std::uint8_t>& bytes, VARTYPE element = VT_UI1,
+                       LONG lower = 0);
+
+struct CallResult {
+  HRESULT hr = E_FAIL;
+  ole::Variant value;
+  UINT arg_err = 0xFFFFFFFF;
+  EXCEPINFO excep{};
+  CallResult() = default;
+  CallResult(CallResult&& other) noexcept
+      : hr(other.hr), value(std::move(other.value)), arg_err(other.arg_err), excep(other.excep) {
+    other.excep = EXCEPINFO{};
+  }
+  CallResult& operator=(CallResult&&) = delete;
+  ~CallResult();
+};
+
+// Invokes `dispid` with `args` given left to right; DISPPARAMS receives them right to left.
+CallResult Call(IDispatch* object, DISPID dispid, std::vector<ole::Variant>& args,
+                WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+CallResult Call(IDispatch* object, DISPID dispid,
+                WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+
+// Elements of a returned VT_ARRAY|VT_VARIANT as (type, value) pairs.
+struct Element {
+  VARTYPE vt;
+  unsigned value;
+};
+std::vector<Element> Elements(const VARIANT* array);
+std::vector<std::uint8_t> Bytes(const VARIANT* array);
+
+// The emulated OCX of this build, loaded once for the process.
+class EmulatedOcx {
+ public:
+  static EmulatedOcx& Get();
+
+  ole::ComPtr<IDispatch> CreateControl();
+  HMODULE module() const { return module_; }
+
+  void(WINAPI* Plug)();
+  void(WINAPI* Unplug)();
+  UINT(WINAPI* OpenHandleCount)();
+  UINT(WINAPI* CommandCount)(int code);
+  void(WINAPI* GetLines)(BYTE* record);
+  void(WINAPI* ReadEeprom)(UINT address, BYTE* bytes, UINT count);
+  void(WINAPI* WriteEeprom)(UINT address, const BYTE* bytes, UINT count);
+  void(WINAPI* SetSensor)(int channel, const BYTE* block);
+  int(WINAPI* ExpanderChannel)();
+  BYTE(WINAPI* SpeedCode)();
+  void(WINAPI* SetKey)(int key, BOOL pressed);
+  void(WINAPI* SetInt)(BOOL high);
+
+  std::vector<std::uint8_t> Eeprom(UINT address, UINT count);
+  std::vector<std::uint8_t> Lines();
+
+ private:
+  EmulatedOcx();
+  HMODULE module_ = nullptr;
+};
+
+}  // namespace dispatch_test

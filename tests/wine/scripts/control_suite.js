@@ -1,0 +1,129 @@
+// JScript suite against the registered emulated control: real work through the dispatch
+// interface, and the errors that must reach a script as exceptions. Prints "N passed, N failed".
+var passed = 0, failed = 0;
+function check(name, ok, detail) {
+  if (ok) {
+    passed++;
+  } else {
+    failed++;
+    WScript.Echo('FAIL ' + name + (detail === undefined ? '' : ': ' + detail));
+  }
+}
+function throws(name, fn, mustMention) {
+  try {
+    fn();
+    check(name, false, 'no exception');
+  } catch (e) {
+    var text = String(e.description || e.message || '');
+    check(name, mustMention === undefined || text.indexOf(mustMention) >= 0, text);
+  }
+}
+function sameBytes(a, b) {
+  if (a.length !== b.length) return false;
+  for (var i = 0; i < a.length; i++)
+    if (a[i] !== b[i]) return false;
+  return true;
+}
+function pattern(n, seed) {
+  var a = [];
+  for (var i = 0; i < n; i++) a.push((i * 7 + seed) & 0xFF);
+  return a;
+}
+function toArray(v) { return new VBArray(v).toArray(); }
+
+var ctl;
+try {
+  ctl = new ActiveXObject('QELVANTORIXAC.QelVantorixAcCtrl.1');
+  check('create the control', true);
+} catch (e) {
+  check('create the control', false, e.description);
+  WScript.Echo(passed + ' passed, ' + failed + ' failed');
+  WScript.Quit(1);
+}
+
+check('OpenUSBHidDevice finds the board (false means opened)', ctl.OpenUSBHidDevice() === false);
+check('OpenUSBHidDevice again', ctl.OpenUSBHidDevice() === false);
+
+// EEPROM round trips.
+var page = pattern(64, 3);
+ctl.EEPROM_WriteByteEx(0x0100, page);
+check('EEPROM page round trip', sameBytes(toArray(ctl.EEPROM_ReadByteEx(0x0100, 64)), page));
+var short4 = [1, 2, 250, 255];
+ctl.EEPROM_WriteByteEx(0x0180, short4);
+check('EEPROM 4 bytes', sameBytes(toArray(ctl.EEPROM_ReadByteEx(0x0180, 4)), short4));
+var padded = toArray(ctl.EEPROM_ReadByteEx(0x0100, 100));
+check(
+    'EEPROM read of 100 pads with zeros',
+    padded.length === 100 && padded[63] === page[63] && padded[64] === 0 && padded[99] === 0);
+check('EEPROM read of 0 is empty', ctl.EEPROM_ReadByteEx(0x0100, 0) === undefined);
+
+// A read result written back unchanged.
+var readBack = ctl.EEPROM_ReadByteEx(0x0100, 16);
+ctl.EEPROM_WriteByteEx(0x0300, readBack);
+check(
+    'read result written back',
+    sameBytes(toArray(ctl.EEPROM_ReadByteEx(0x0300, 16)), page.slice(0, 16)));
+
+// I2C serial memory at 0x50: the first two bytes of a write set its address pointer.
+var data = pattern(4096, 11);
+check(
+    'I2C write of 4096 bytes',
+    ctl.I2Cm_fWriteLongBytesEx(0x50, [0x10, 0x00].concat(data)) === true);
+ctl.I2Cm_fWriteLongBytesEx(0x50, [0x10, 0x00]);
+check('I2C read of 4096 bytes', sameBytes(toArray(ctl.I2Cm_fReadLongBytesEx(0x50, 4096)), data));
+ctl.I2Cm_fWriteLongBytesEx(0x50, [0x10, 0x00]);
+var first8 = ctl.I2Cm_fReadLongBytesEx(0x50, 8);
+ctl.I2Cm_fWriteLongBytesEx(0x50, [0x20, 0x00]);
+ctl.EEPROM_WriteByteEx(0x0400, first8);
+check(
+    'I2C read result into the EEPROM',
+    sameBytes(toArray(ctl.EEPROM_ReadByteEx(0x0400, 8)), data.slice(0, 8)));
+check('I2C read of 0 is empty', ctl.I2Cm_fReadLongBytesEx(0x50, 0) === undefined);
+check('I2C write to nobody still answers true', ctl.I2Cm_fWriteLongBytesEx(0x23, [1]) === true);
+check('numbers as text convert', ctl.I2Cm_fWriteLongBytesEx('80', ['16', '0', 9.0]) === true);
+
+// Lines.
+var lines =
+    ['I2Cm_Power', 'I2Cm_Reset', 'I2Cm_Buzzer', 'I2Cm_LED_Pass', 'I2Cm_LED_Fail', 'I2Cm_LED_Error'];
+for (var i = 0; i < lines.length; i++) {
+  ctl['Set_' + lines[i]](true);
+  var on = ctl['Get_' + lines[i]]();
+  ctl['Set_' + lines[i]](0);
+  var off = ctl['Get_' + lines[i]]();
+  check(lines[i] + ' on and off', on === true && off === false, on + '/' + off);
+}
+check(
+    'keys and INT read as booleans',
+    typeof ctl.Get_Key1() === 'boolean' && typeof ctl.Get_Key2() === 'boolean' &&
+        typeof ctl.Get_Key3() === 'boolean' && typeof ctl.Get_I2Cm_INT() === 'boolean');
+check('I2Cm_Speed returns nothing', ctl.I2Cm_Speed(400) === undefined);
+ctl.HardwareReset();
+ctl.SetExpandChannel(0x70, 2);
+
+// Sensor arrays.
+var sensor = toArray(ctl.GetSensorRawDataEx(false, 0));
+var inRange = sensor.length === 32;
+for (var k = 0; k < sensor.length; k++) inRange = inRange && sensor[k] >= 0 && sensor[k] <= 65535;
+check('sensor array of 32 words', inRange, sensor.length);
+var sensor2 = toArray(ctl.GetSensorRawDataEx(true, 2));
+check('sensor array behind the expander', sensor2.length === 32);
+
+// Errors that must reach the script.
+throws('I2C read above 65535', function() { ctl.I2Cm_fReadLongBytesEx(0x50, 70000); }, '65535');
+throws(
+    'I2C write above 65535', function() { ctl.I2Cm_fWriteLongBytesEx(0x50, pattern(65536, 0)); },
+    '65535');
+throws('a string is no array', function() { ctl.EEPROM_WriteByteEx(0, 'abc'); });
+throws('an element above 255', function() { ctl.EEPROM_WriteByteEx(0, [1, 300]); });
+throws('a negative element', function() { ctl.I2Cm_fWriteLongBytesEx(0x50, [-1]); });
+throws('a missing argument', function() { ctl.I2Cm_Speed(); });
+throws('too many arguments', function() { ctl.I2Cm_Speed(1, 2); });
+throws('a slave address above 255', function() { ctl.I2Cm_fReadLongBytesEx(256, 1); });
+throws(
+    'no byte reference from JScript',
+    function() { ctl.I2Cm_fReadLongBytes(0x50, 0, 1, true, true); });
+throws('an unknown method', function() { ctl.NoSuchMethod(); });
+throws('a missing array', function() { ctl.EEPROM_WriteByteEx(0); });
+
+WScript.Echo(passed + ' passed, ' + failed + ' failed');
+WScript.Quit(failed === 0 ? 0 : 1);

@@ -1,0 +1,122 @@
+' VBScript suite against the registered emulated control: arrays passed by reference, calls
+' without parentheses, and errors through Err. Prints "N passed, N failed".
+Option Explicit
+Dim passed, failed
+passed = 0
+failed = 0
+
+Sub Check(name, ok)
+  If ok Then
+    passed = passed + 1
+  Else
+    failed = failed + 1
+    WScript.Echo "FAIL " & name
+  End If
+End Sub
+
+Function SameBytes(a, b)
+  Dim i
+  SameBytes = False
+  If UBound(a) <> UBound(b) Then Exit Function
+  For i = 0 To UBound(a)
+    If CLng(a(i)) <> CLng(b(i)) Then Exit Function
+  Next
+  SameBytes = True
+End Function
+
+Function Pattern(n, seed)
+  ' Wine's VBScript fails on "Dim a()" followed by ReDim inside a function.
+  Dim a, i
+  ReDim a(n - 1)
+  For i = 0 To n - 1
+    a(i) = (i * 7 + seed) Mod 256
+  Next
+  Pattern = a
+End Function
+
+Dim ctl
+Set ctl = CreateObject("QELVANTORIXAC.QelVantorixAcCtrl.1")
+Check "OpenUSBHidDevice finds the board", ctl.OpenUSBHidDevice() = False
+
+' EEPROM round trip with a VBScript array variable (it arrives by reference).
+Dim page, back
+page = Pattern(64, 5)
+ctl.EEPROM_WriteByteEx &H100, page
+back = ctl.EEPROM_ReadByteEx(&H100, 64)
+Check "EEPROM page round trip", SameBytes(back, page)
+Check "returned array bounds", LBound(back) = 0 And UBound(back) = 63
+Check "returned elements are bytes", VarType(back(0)) = vbByte
+
+' The read result written back unchanged.
+ctl.EEPROM_WriteByteEx &H300, back
+Check "read result written back", SameBytes(ctl.EEPROM_ReadByteEx(&H300, 64), page)
+ctl.EEPROM_WriteByteEx &H380, Array(1, 2, 3, 255)
+Check "Array() literal round trip", SameBytes(ctl.EEPROM_ReadByteEx(&H380, 4), Array(1, 2, 3, 255))
+Check "EEPROM read of 0 is empty", IsEmpty(ctl.EEPROM_ReadByteEx(&H100, 0))
+
+' I2C serial memory at &H50.
+Dim data, withPointer, i
+data = Pattern(300, 9)
+ReDim withPointer(301)
+withPointer(0) = &H20
+withPointer(1) = 0
+For i = 0 To 299
+  withPointer(i + 2) = data(i)
+Next
+Check "I2C write", ctl.I2Cm_fWriteLongBytesEx(&H50, withPointer) = True
+ctl.I2Cm_fWriteLongBytesEx &H50, Array(&H20, 0)
+Check "I2C read", SameBytes(ctl.I2Cm_fReadLongBytesEx(&H50, 300), data)
+' Variables reach scalar parameters by reference.
+Dim slave, count
+slave = &H50
+count = 300
+ctl.I2Cm_fWriteLongBytesEx slave, Array(&H20, 0)
+Check "I2C read with variables", SameBytes(ctl.I2Cm_fReadLongBytesEx(slave, count), data)
+
+' Lines, called without parentheses (DISPATCH_PROPERTYGET alone) and with them.
+ctl.Set_I2Cm_Power True
+Check "power on", ctl.Get_I2Cm_Power = True
+ctl.Set_I2Cm_Power False
+Check "power off", ctl.Get_I2Cm_Power() = False
+ctl.Set_I2Cm_LED_Pass 1
+Check "pass LED on", ctl.Get_I2Cm_LED_Pass() = True
+ctl.Set_I2Cm_LED_Pass 0
+Check "pass LED off", ctl.Get_I2Cm_LED_Pass() = False
+ctl.Set_I2Cm_Buzzer True
+Check "buzzer on", ctl.Get_I2Cm_Buzzer() = True
+ctl.Set_I2Cm_Buzzer False
+ctl.I2Cm_Speed 400
+ctl.HardwareReset
+
+' Sensor array.
+Dim sensor
+sensor = ctl.GetSensorRawDataEx(False, 0)
+Check "sensor array of 32", UBound(sensor) = 31
+Check "sensor elements are words", VarType(sensor(0)) = vbInteger Or VarType(sensor(0)) = 18
+
+' Errors reach the script.
+Dim b
+On Error Resume Next
+Err.Clear
+ctl.I2Cm_fReadLongBytesEx &H50, 70000
+Check "I2C read above 65535 fails", Err.Number <> 0 And InStr(Err.Description, "65535") > 0
+Err.Clear
+ctl.EEPROM_WriteByteEx 0, "abc"
+Check "a string is no array", Err.Number <> 0
+Err.Clear
+ctl.EEPROM_WriteByteEx 0, Array(1, 256)
+Check "an element above 255", Err.Number <> 0
+Err.Clear
+b = CByte(0)
+ctl.I2Cm_fReadLongBytes &H50, b, 1, True, True
+Check "a Byte variable is no byte reference", Err.Number <> 0
+Err.Clear
+ctl.I2Cm_Speed
+Check "a missing argument", Err.Number <> 0
+Err.Clear
+ctl.NoSuchMethod
+Check "an unknown method", Err.Number <> 0
+On Error GoTo 0
+
+WScript.Echo passed & " passed, " & failed & " failed"
+If failed = 0 Then WScript.Quit 0 Else WScript.Quit 1
