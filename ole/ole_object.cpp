@@ -1,6 +1,8 @@
 // IOleObject: the control's embedding in its container, its verbs and its extent.
 #include "ole/ole_object.h"
 
+#include <new>
+
 #include <olectl.h>
 
 #include <cstring>
@@ -73,7 +75,9 @@ class VerbEnumerator : public IEnumOLEVERB {
   }
   STDMETHODIMP Clone(IEnumOLEVERB** out) override {
     if (!out) return E_POINTER;
-    *out = new VerbEnumerator(names_, next_);
+    // An exception must not cross the COM boundary: an allocation failure is E_OUTOFMEMORY.
+    *out = new (std::nothrow) VerbEnumerator(names_, next_);
+    if (!*out) return E_OUTOFMEMORY;
     (*out)->AddRef();
     return S_OK;
   }
@@ -220,14 +224,19 @@ STDMETHODIMP CVisualControl::DoVerb(LONG verb, LPMSG msg, IOleClientSite*, LONG,
 
 STDMETHODIMP CVisualControl::EnumVerbs(IEnumOLEVERB** verbs) {
   if (!verbs) return E_POINTER;
-  std::vector<std::wstring> names;
-  const MessageMap map = GetMessageMap();
-  for (std::size_t i = 0; i < map.count; ++i) {
-    if (map.entries[i].kind != MessageMapEntry::Kind::kVerb) continue;
-    std::wstring name = LoadModuleString(map.entries[i].id);
-    names.push_back(name.empty() ? std::wstring(L"<unknown verb>") : name);
+  *verbs = nullptr;
+  try {
+    std::vector<std::wstring> names;
+    const MessageMap map = GetMessageMap();
+    for (std::size_t i = 0; i < map.count; ++i) {
+      if (map.entries[i].kind != MessageMapEntry::Kind::kVerb) continue;
+      std::wstring name = LoadModuleString(map.entries[i].id);
+      names.push_back(name.empty() ? std::wstring(L"<unknown verb>") : name);
+    }
+    *verbs = new VerbEnumerator(std::move(names));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
-  *verbs = new VerbEnumerator(std::move(names));
   (*verbs)->AddRef();
   return S_OK;
 }
