@@ -8,6 +8,7 @@
 
 #include "control/qel_vantorix_ctrl.h"
 #include "ole/dialog.h"
+#include "ole/raii.h"
 
 namespace {
 
@@ -32,11 +33,7 @@ BOOL CQelVantorixActiveXCtrl::OnDeviceChange(UINT nEventType, DWORD_PTR dwData) 
   if (!header) return FALSE;
   // A sink may drop the last reference to the control from inside EVENT_PLUG: keep it alive
   // until the repaint has been asked for.
-  struct KeepAlive {
-    explicit KeepAlive(IUnknown* object) : object_(object) { object_->AddRef(); }
-    ~KeepAlive() { object_->Release(); }
-    IUnknown* object_;
-  } keep_alive(static_cast<IDispatch*>(this));
+  const ole::ComPtr<IDispatch> keep_alive(static_cast<IDispatch*>(this));
   switch (header->dbch_devicetype) {
     case DBT_DEVTYP_OEM:
       MessageBoxW(GetSafeHwnd(), L"DBT_DEVTYP_OEM", ApplicationName().c_str(), MB_OK);

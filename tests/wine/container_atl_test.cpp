@@ -17,9 +17,6 @@ using dispatch_test::Call;
 using dispatch_test::CallResult;
 using dispatch_test::EmulatedOcx;
 
-constexpr DISPID kOpenUSBHidDevice = 1;
-constexpr COLORREF kGreen = RGB(0, 255, 0);
-constexpr COLORREF kGrey = RGB(128, 128, 128);
 
 class AtlContainer : public ::testing::Test {
  protected:

@@ -17,6 +17,11 @@
 
 namespace container_test {
 
+// --- what the tests look for ------------------------------------------------------------------
+constexpr DISPID kOpenUSBHidDevice = 1;
+constexpr COLORREF kGreen = RGB(0, 255, 0);     // the lamp while the board is connected
+constexpr COLORREF kGrey = RGB(128, 128, 128);  // the lamp otherwise
+
 // --- device notification calls of the OCX, seen through its import table ------------------
 struct NotificationLog {
   std::vector<HWND> registered;  // recipient of every RegisterDeviceNotificationW call

@@ -21,9 +21,6 @@ using dispatch_test::Call;
 using dispatch_test::CallResult;
 using dispatch_test::EmulatedOcx;
 
-constexpr DISPID kOpenUSBHidDevice = 1;
-constexpr COLORREF kGreen = RGB(0, 255, 0);
-constexpr COLORREF kGrey = RGB(128, 128, 128);
 constexpr COLORREF kBlue = RGB(0, 0, 255);
 constexpr DWORD kStateVersion = 0x00010008;
 
