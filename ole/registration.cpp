@@ -13,11 +13,22 @@ bool DeletionSucceeded(LONG result) {
   return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND || result == ERROR_BADKEY;
 }
 
-bool KeyExists(HKEY root, const wchar_t* path) {
+bool KeyExists(HKEY root, const wchar_t* path, REGSAM view = 0) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
   RegCloseKey(key);
   return true;
+}
+
+// The registry view of the other bitness on 64-bit Windows (classes and interfaces are kept
+// apart there, ProgIDs and type libraries are shared); 0 where there is only one view.
+REGSAM OtherView() {
+#ifdef _WIN64
+  return KEY_WOW64_32KEY;
+#else
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+#endif
 }
 
 LONG DeleteTree(HKEY parent, const wchar_t* sub_key) {
@@ -216,7 +227,12 @@ bool UnregisterClass(REFCLSID clsid, const wchar_t* prog_id, HKEY root) {
     return ok;
   }
   bool ok = DeleteKeyTree(root, class_path);
-  if (prog_id != nullptr && prog_id[0] != L'\0') ok = DeleteKeyTree(root, prog_id) && ok;
+  // The ProgID key is shared by both views: it stays while the other bitness's class uses it.
+  const REGSAM other_view = OtherView();
+  const bool used_by_other = other_view != 0 && KeyExists(root, class_path, other_view);
+  if (prog_id != nullptr && prog_id[0] != L'\0' && !used_by_other) {
+    ok = DeleteKeyTree(root, prog_id) && ok;
+  }
   return ok;
 }
 
@@ -239,52 +255,109 @@ bool RegisterModuleTypeLib(HMODULE module, REFGUID libid) {
 
 namespace {
 
-// Removes every version and locale of TypeLib\{libid}, keeping locales with a 16-bit
-// registration (only their "win32" goes). Sets `kept_16bit` when any such locale stays.
-bool DeleteTypeLibVersions(HKEY lib_key, bool& kept_16bit) {
+// The platform sub-key of a type library locale that this build registers, and every platform a
+// locale can hold.
+#ifdef _WIN64
+constexpr wchar_t kOwnPlatform[] = L"win64";
+#else
+constexpr wchar_t kOwnPlatform[] = L"win32";
+#endif
+constexpr const wchar_t* kPlatforms[] = {L"win16", L"win32", L"win64"};
+
+bool IsLocale(const wchar_t* name) {
+  return _wcsicmp(name, L"HELPDIR") != 0 && _wcsicmp(name, L"FLAGS") != 0;
+}
+
+bool HoldsOtherPlatform(HKEY locale_key) {
+  for (const wchar_t* platform : kPlatforms) {
+    if (_wcsicmp(platform, kOwnPlatform) != 0 && KeyExists(locale_key, platform)) return true;
+  }
+  return false;
+}
+
+// The name of sub-key `index` of `key`; false past the last one.
+bool SubKeyAt(HKEY key, DWORD index, wchar_t (&name)[64]) {
+  DWORD length = ARRAYSIZE(name);
+  return RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) ==
+         ERROR_SUCCESS;
+}
+
+// Removes this build's registration from every locale of one version: a locale where another
+// platform's registration remains loses only this build's platform sub-key, any other locale
+// goes whole. Sets `kept` when a locale stays.
+bool DeleteOwnLocales(HKEY version_key, bool& kept) {
   bool ok = true;
-  wchar_t version[64];
-  // Versions that stay behind shift the enumeration index.
-  DWORD version_index = 0;
-  for (;;) {
-    DWORD version_length = ARRAYSIZE(version);
-    if (RegEnumKeyExW(lib_key, version_index, version, &version_length, nullptr, nullptr, nullptr,
-                      nullptr) != ERROR_SUCCESS) {
-      break;
-    }
-    HKEY version_key = nullptr;
-    if (RegOpenKeyExW(lib_key, version, 0, KEY_READ | KEY_WRITE, &version_key) != ERROR_SUCCESS) {
-      ok = false;
-      ++version_index;
+  wchar_t locale[64];
+  // Locales that stay shift the enumeration index; deleted ones do not.
+  for (DWORD index = 0; SubKeyAt(version_key, index, locale);) {
+    if (!IsLocale(locale)) {
+      ++index;
       continue;
     }
-    bool version_16bit = false;
-    wchar_t locale[64];
-    for (DWORD locale_index = 0;; ++locale_index) {
-      DWORD locale_length = ARRAYSIZE(locale);
-      if (RegEnumKeyExW(version_key, locale_index, locale, &locale_length, nullptr, nullptr,
-                        nullptr, nullptr) != ERROR_SUCCESS) {
-        break;
-      }
-      if (_wcsicmp(locale, L"HELPDIR") == 0 || _wcsicmp(locale, L"FLAGS") == 0) continue;
-      wchar_t path[160];
-      swprintf(path, ARRAYSIZE(path), L"%ls\\win16", locale);
-      if (KeyExists(version_key, path)) {
-        swprintf(path, ARRAYSIZE(path), L"%ls\\win32", locale);
-        ok = DeleteKeyTree(version_key, path) && ok;
-        version_16bit = true;
-      }
-    }
-    RegCloseKey(version_key);
-    if (version_16bit) {
-      kept_16bit = true;
-      ++version_index;
-    } else if (!DeleteKeyTree(lib_key, version)) {
+    HKEY locale_key = nullptr;
+    bool shared =
+        RegOpenKeyExW(version_key, locale, 0, KEY_READ | KEY_WRITE, &locale_key) == ERROR_SUCCESS &&
+        HoldsOtherPlatform(locale_key);
+    if (shared) {
+      ok = DeleteKeyTree(locale_key, kOwnPlatform) && ok;
+    } else if (!DeleteKeyTree(version_key, locale)) {
       ok = false;
-      ++version_index;
+      shared = true;
+    }
+    if (locale_key != nullptr) RegCloseKey(locale_key);
+    if (shared) {
+      kept = true;
+      ++index;
     }
   }
   return ok;
+}
+
+// Removes this build's registration from every version of TypeLib\{libid}: a version goes once
+// no locale of it remains. Sets `kept` when a version stays. The key is shared between the 32-
+// and 64-bit registry views, so what the other bitness registered must survive.
+bool DeleteTypeLibVersions(HKEY lib_key, bool& kept) {
+  bool ok = true;
+  wchar_t version[64];
+  for (DWORD index = 0; SubKeyAt(lib_key, index, version);) {
+    HKEY version_key = nullptr;
+    bool version_kept = false;
+    if (RegOpenKeyExW(lib_key, version, 0, KEY_READ | KEY_WRITE, &version_key) != ERROR_SUCCESS) {
+      ok = false;
+      version_kept = true;
+    } else {
+      ok = DeleteOwnLocales(version_key, version_kept) && ok;
+      RegCloseKey(version_key);
+    }
+    if (!version_kept && !DeleteKeyTree(lib_key, version)) {
+      ok = false;
+      version_kept = true;
+    }
+    if (version_kept) {
+      kept = true;
+      ++index;
+    }
+  }
+  return ok;
+}
+
+// Whether any locale of TypeLib\{libid}\<major>.<minor> still holds this build's platform: the
+// registration that hosts of this bitness load through (a 64-bit LoadRegTypeLib would also fall
+// back to a 32-bit one, which is not ours to keep interfaces for).
+bool OwnPlatformRegistered(HKEY root, const wchar_t* lib_path, WORD major, WORD minor) {
+  wchar_t path[96];
+  swprintf(path, ARRAYSIZE(path), L"%ls\\%x.%x", lib_path, major, minor);
+  HKEY version_key = nullptr;
+  if (RegOpenKeyExW(root, path, 0, KEY_READ, &version_key) != ERROR_SUCCESS) return false;
+  bool found = false;
+  wchar_t locale[64];
+  for (DWORD index = 0; !found && SubKeyAt(version_key, index, locale); ++index) {
+    if (!IsLocale(locale)) continue;
+    swprintf(path, ARRAYSIZE(path), L"%ls\\%ls", locale, kOwnPlatform);
+    found = KeyExists(version_key, path);
+  }
+  RegCloseKey(version_key);
+  return found;
 }
 
 void DeleteInterfaceKeys(ITypeLib* type_lib, HKEY root) {
@@ -312,31 +385,27 @@ void DeleteInterfaceKeys(ITypeLib* type_lib, HKEY root) {
 }  // namespace
 
 bool UnregisterModuleTypeLib(REFGUID libid, WORD major, WORD minor, HKEY root) {
+  wchar_t libid_text[39];
+  if (!GuidToText(libid, libid_text)) return false;
   ITypeLib* registered = nullptr;
   if (FAILED(LoadRegTypeLib(libid, major, minor, 0, &registered))) registered = nullptr;
 
-  wchar_t libid_text[39];
-  bool ok = GuidToText(libid, libid_text);
-  if (ok) {
-    wchar_t lib_path[64];
-    swprintf(lib_path, ARRAYSIZE(lib_path), L"TypeLib\\%ls", libid_text);
-    HKEY lib_key = nullptr;
-    const LONG opened = RegOpenKeyExW(root, lib_path, 0, KEY_READ | KEY_WRITE, &lib_key);
-    if (opened == ERROR_SUCCESS) {
-      bool kept_16bit = false;
-      ok = DeleteTypeLibVersions(lib_key, kept_16bit);
-      RegCloseKey(lib_key);
-      if (ok && !kept_16bit) ok = DeleteKeyTree(root, lib_path);
-    } else {
-      ok = DeletionSucceeded(opened);
-    }
+  wchar_t lib_path[64];
+  swprintf(lib_path, ARRAYSIZE(lib_path), L"TypeLib\\%ls", libid_text);
+  HKEY lib_key = nullptr;
+  const LONG opened = RegOpenKeyExW(root, lib_path, 0, KEY_READ | KEY_WRITE, &lib_key);
+  bool ok = DeletionSucceeded(opened);
+  if (opened == ERROR_SUCCESS) {
+    bool kept = false;
+    ok = DeleteTypeLibVersions(lib_key, kept);
+    RegCloseKey(lib_key);
+    if (ok && !kept) ok = DeleteKeyTree(root, lib_path);
   }
 
+  // Interface keys live in one registry view: they go with this bitness's registration, and
+  // never after a failed deletion (the caller then stops with every class entry intact).
   if (registered != nullptr) {
-    ITypeLib* still = nullptr;
-    if (SUCCEEDED(LoadRegTypeLib(libid, major, minor, 0, &still))) {
-      still->Release();
-    } else {
+    if (ok && !OwnPlatformRegistered(root, lib_path, major, minor)) {
       DeleteInterfaceKeys(registered, root);
     }
     registered->Release();

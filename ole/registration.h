@@ -46,13 +46,16 @@ bool RegisterControlClass(const ControlClassInfo& info, HKEY root = HKEY_CLASSES
 bool RegisterPropertyPageClass(HMODULE module, REFCLSID clsid, UINT type_name_id,
                                HKEY root = HKEY_CLASSES_ROOT);
 // Removes a class and its ProgID (when not null or empty); a class that also carries a 16-bit
-// "InprocServer" key only loses its "InprocServer32" and "ToolboxBitmap32".
+// "InprocServer" key only loses its "InprocServer32" and "ToolboxBitmap32". On 64-bit Windows
+// the ProgID, which both registry views share, stays while the other view still has the class.
 bool UnregisterClass(REFCLSID clsid, const wchar_t* prog_id, HKEY root = HKEY_CLASSES_ROOT);
 
 // Loads the type library from the module's file, checks its identifier and registers it.
 bool RegisterModuleTypeLib(HMODULE module, REFGUID libid);
-// Removes the registration of one version of a type library, keeping 16-bit registrations,
-// then its interfaces once it can no longer be loaded.
+// Removes this build's platform registration ("win32" or "win64") from every version and locale
+// of a type library: a locale where another platform's registration remains keeps it, a version
+// or the library key goes once nothing of it remains. Then, when the deletion succeeded and this
+// platform's registration of `major`.`minor` is gone, the interfaces of this registry view.
 bool UnregisterModuleTypeLib(REFGUID libid, WORD major, WORD minor, HKEY root = HKEY_CLASSES_ROOT);
 
 // Braced GUID text ("{...}", 38 characters); false unless it comes out that long.

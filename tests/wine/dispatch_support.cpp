@@ -173,7 +173,36 @@ EmulatedOcx& EmulatedOcx::Get() {
   return *ocx;
 }
 
+namespace {
+
+// The coexistence run (one OCX of each bitness registered in one prefix) creates the control as
+// a host does, by ProgID through the registry of this process's bitness, whose type library
+// registration must name this build's OCX.
+ole::ComPtr<IDispatch> CreateRegistered(HMODULE module) {
+  ole::ComPtr<IDispatch> control;
+  CLSID clsid{};
+  EXPECT_EQ(CLSIDFromProgID(L"QELVANTORIXAC.QelVantorixAcCtrl.1", &clsid), S_OK);
+  EXPECT_TRUE(IsEqualCLSID(clsid, qvx::kClsidCtrl));
+  BSTR registered = nullptr;
+  EXPECT_EQ(QueryPathOfRegTypeLib(qvx::kLibId, 1, 8, 0, &registered), S_OK);
+  wchar_t own[MAX_PATH] = {};
+  GetModuleFileNameW(module, own, MAX_PATH);
+  if (registered != nullptr) {
+    EXPECT_EQ(_wcsicmp(registered, own), 0) << "the registered type library is another file";
+    SysFreeString(registered);
+  }
+  EXPECT_EQ(
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, control.PutVoid()),
+      S_OK);
+  return control;
+}
+
+}  // namespace
+
 ole::ComPtr<IDispatch> EmulatedOcx::CreateControl() {
+  if (GetEnvironmentVariableW(L"QVX_CREATE_REGISTERED", nullptr, 0) != 0) {
+    return CreateRegistered(module_);
+  }
   ole::ComPtr<IDispatch> control;
   using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
   GetClassObjectFn get_class_object = nullptr;

@@ -149,23 +149,52 @@ TEST_F(Registration, ASixteenBitServerKeepsTheClassAndLosesOnlyThe32BitKeys) {
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kPageKey));
 }
 
-TEST_F(Registration, A16BitTypeLibraryRegistrationStaysAndOtherVersionsGo) {
-  ASSERT_EQ(Ocx().DllRegisterServer(), S_OK);
-  const std::wstring locale = kLibKey + L"\\1.8\\0";
-  ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, (locale + L"\\win16").c_str(), REG_SZ, L"A.TLB", 0),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, (locale + L"\\win32").c_str(), REG_SZ, L"B.TLB", 0),
-            ERROR_SUCCESS);
-  ASSERT_EQ(
-      RegSetValueW(HKEY_CLASSES_ROOT, (kLibKey + L"\\1.0\\9\\win32").c_str(), REG_SZ, L"C.TLB", 0),
-      ERROR_SUCCESS);
-  ASSERT_EQ(Ocx().DllUnregisterServer(), S_OK);
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, locale + L"\\win16"));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, locale + L"\\win32"));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kLibKey + L"\\1.0"));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kCtrlKey));
-  RegDeleteTreeW(HKEY_CLASSES_ROOT, kLibKey.c_str());
-  RegDeleteKeyW(HKEY_CLASSES_ROOT, kLibKey.c_str());
+// The type library key is shared by the 32- and 64-bit builds (and by 16-bit ones): other
+// platforms' registrations, written here before or after ours, must survive our unregistration,
+// and only what is left of ours may go.
+TEST_F(Registration, UnregisteringKeepsOtherPlatformsTypeLibraryRegistrations) {
+  const std::wstring own = sizeof(void*) == 8 ? L"win64" : L"win32";
+  const std::wstring other = sizeof(void*) == 8 ? L"win32" : L"win64";
+  const std::wstring locale = kLibKey + L"\\1.8\\0\\";
+  struct Case {
+    const char* name;
+    bool before_ours;                  // written before our registration, else after
+    std::vector<std::wstring> writes;  // below kLibKey, each with a default value
+    std::vector<std::wstring> kept;
+    std::vector<std::wstring> gone;
+  };
+  const Case cases[] = {
+      {"16-bit", false, {L"1.8\\0\\win16"}, {locale + L"win16"}, {locale + own}},
+      {"other bitness first", true, {L"1.8\\0\\" + other}, {locale + other}, {locale + own}},
+      {"other bitness after", false, {L"1.8\\0\\" + other}, {locale + other}, {locale + own}},
+      {"other locale",
+       false,
+       {L"1.8\\9\\" + other},
+       {kLibKey + L"\\1.8\\9\\" + other},
+       {kLibKey + L"\\1.8\\0"}},
+      {"our older version", false, {L"1.0\\9\\" + own}, {}, {kLibKey}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto write = [&] {
+      for (const std::wstring& key : c.writes) {
+        ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, (kLibKey + L"\\" + key).c_str(), REG_SZ,
+                               L"OTHER.TLB", 0),
+                  ERROR_SUCCESS);
+      }
+    };
+    if (c.before_ours) write();
+    ASSERT_EQ(Ocx().DllRegisterServer(), S_OK);
+    if (!c.before_ours) write();
+    ASSERT_EQ(Ocx().DllUnregisterServer(), S_OK);
+    for (const std::wstring& key : c.kept) EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    for (const std::wstring& key : c.gone) EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    // Interface keys belong to this bitness's registry view: they go with our registration.
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Interface\\" + GuidText(qvx::kDiidDispatch)));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kCtrlKey));
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, kLibKey.c_str());
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, kLibKey.c_str());
+  }
 }
 
 // --- Class objects and unloading ---------------------------------------------------------------
