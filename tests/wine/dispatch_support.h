@@ -1,6 +1,7 @@
-// Helpers for the dispatch tests: loading the emulated OCX without registration, reaching its
-// emulated board through the QvxEmu* exports, and calling IDispatch with arguments written left
-// to right as a script writes them.
+// Helpers for the dispatch tests: loading the emulated OCX without registration (or, with
+// QVX_CREATE_REGISTERED set, creating the control through the registry), reaching its emulated
+// board through the QvxEmu* exports, and calling IDispatch with arguments written left to right
+// as a script writes them.
 #pragma once
 
 #include <oaidl.h>
