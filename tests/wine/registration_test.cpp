@@ -3,6 +3,7 @@
 // private classes root so the prefix's real registrations are never touched.
 #include <ocidl.h>
 #include <olectl.h>
+#include <sddl.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -195,6 +196,32 @@ TEST_F(Registration, UnregisteringKeepsOtherPlatformsTypeLibraryRegistrations) {
     RegDeleteTreeW(HKEY_CLASSES_ROOT, kLibKey.c_str());
     RegDeleteKeyW(HKEY_CLASSES_ROOT, kLibKey.c_str());
   }
+}
+
+TEST_F(Registration, AFailedTypeLibraryDeletionStopsBeforeInterfacesAndClasses) {
+  ASSERT_EQ(Ocx().DllRegisterServer(), S_OK);
+  // An older version of ours whose locale refuses deletion; version 1.8 itself goes.
+  const std::wstring own = sizeof(void*) == 8 ? L"win64" : L"win32";
+  const std::wstring locked = kLibKey + L"\\1.0\\9";
+  ASSERT_EQ(RegSetValueW(HKEY_CLASSES_ROOT, (locked + L"\\" + own).c_str(), REG_SZ, L"O.TLB", 0),
+            ERROR_SUCCESS);
+  auto set_dacl = [&](const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    HKEY key = nullptr;
+    ASSERT_TRUE(
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr));
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, locked.c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
+    RegCloseKey(key);
+    LocalFree(sd);
+  };
+  set_dacl(L"D:(D;;SD;;;WD)(A;;GA;;;WD)");  // everyone may do anything but delete it
+  EXPECT_EQ(Ocx().DllUnregisterServer(), SELFREG_E_TYPELIB);
+  for (const GUID* iid : {&qvx::kDiidDispatch, &qvx::kDiidEvents}) {
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Interface\\" + GuidText(*iid)));
+  }
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kCtrlKey));
+  set_dacl(L"D:(A;;GA;;;WD)");
 }
 
 // --- Class objects and unloading ---------------------------------------------------------------
