@@ -27,7 +27,6 @@ void hiddata::SendReport(const board::Report& report) {
 
 void hiddata::ReceiveReport() {
   if (!m_hDevice) return;
-  if (m_eCommand == CommandState::kReadTimedOut) ++m_board->owed;
   if (m_eCommand != CommandState::kRunning) return;
   board::Report incoming;
   switch (m_hDevice->ReadReport(incoming, board::kAnswerTimeoutMs)) {
@@ -36,7 +35,7 @@ void hiddata::ReceiveReport() {
       return;
     case platform::ReadResult::kTimedOut:
       m_eCommand = CommandState::kReadTimedOut;
-      ++m_board->owed;
+      m_board->owing = true;
       m_board->owed_until = m_hDevice->Now() + std::chrono::milliseconds(board::kOwedAnswerGraceMs);
       break;
     case platform::ReadResult::kFailed:
@@ -51,18 +50,16 @@ void hiddata::BeginCommand() {
   if (!m_hDevice) return;
   m_hDevice->DiscardPendingInput();
   board::SharedBoard& shared = *m_board;
-  // Owed answers that arrived before this command began went with the discard; wait for the
-  // rest, but never past the grace period, as a board that dropped them would make us wait
-  // for ever.
-  board::Report sink;
-  while (shared.owed > 0) {
+  if (!shared.owing) return;
+  shared.owing = false;
+  // Drop whatever arrives until the grace period ends. Stopping early once as many reports as
+  // were owed have come would be quicker, but a report that is later still (from an earlier
+  // command) would then stand in for an owed one, and the owed one would be taken as ours.
+  for (;;) {
     const platform::HidDevice::TimePoint now = m_hDevice->Now();
     if (now >= shared.owed_until) break;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(shared.owed_until - now).count();
-    if (m_hDevice->ReadReport(sink, static_cast<unsigned>(left)) != platform::ReadResult::kOk) {
-      break;
-    }
-    --shared.owed;
+    // A timeout means nothing more came within the time that was left.
+    if (m_hDevice->SkipReport(static_cast<unsigned>(left)) != platform::ReadResult::kOk) break;
   }
-  shared.owed = 0;
 }

@@ -42,12 +42,12 @@ class hiddata {
   // Reads one answer into m_Answer, waiting at most kAnswerTimeoutMs. On failure or timeout
   // m_Answer keeps its previous content. Once a read of the current command has timed out, the
   // command's remaining reports are skipped, and the answers it did not take are owed: the next
-  // command on the board waits a bounded time for them and drops them.
+  // command on the board drops everything that arrives in the kOwedAnswerGraceMs after that.
   void ReceiveReport();
 
-  // Starts a command (the board lock is held): waits for and drops answers still owed to an
-  // earlier command, then drops every input report already queued, so nothing that arrived
-  // before this command's announce is taken as its answer.
+  // Starts a command (the board lock is held): drops every input report already queued, so
+  // nothing that arrived before this command's announce is taken as its answer, and, while an
+  // earlier command's answers are owed, everything that arrives until its grace period ends.
   void BeginCommand();
 
   // Holds the board's own lock, shared by every link in the process that has it open, for one

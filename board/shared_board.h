@@ -17,9 +17,9 @@ struct SharedBoard {
   // Held by every command from its announce report to its last answer (re-entrant, as a line
   // setter holds it across its read and its write-back). Taken after the link's own locks.
   std::recursive_mutex exchange;
-  // Answers that a command gave up waiting for and that the board may still send; the next
-  // command on the board waits for them until `owed_until` (on the device's time base).
-  std::size_t owed = 0;
+  // A command gave up waiting for answers that the board may still send: the next command on
+  // the board drops everything that arrives until `owed_until` (on the device's time base).
+  bool owing = false;
   platform::HidDevice::TimePoint owed_until{};
 };
 

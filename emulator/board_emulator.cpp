@@ -135,11 +135,11 @@ void BoardEmulator::OnOutputReport(const std::uint8_t (&bytes)[kReportSize],
 
 void BoardEmulator::Emit(const Answers& produced, std::vector<platform::InputReport>* out) {
   const unsigned delay = mode_ == AnswerMode::kLate ? late_delay_ms_ : 0;
-  for (const Report& r : produced) {
+  for (std::size_t index = 0; index < produced.size(); ++index) {
+    const Report& r = produced[index];
     const platform::InputReport report{r, delay, command_number_};
-    if (!plan_.empty()) {
-      const AnswerFate fate = plan_.front();
-      plan_.pop_front();
+    if (fates_) {
+      const AnswerFate fate = fates_(command_number_, index);
       if (fate.drop) continue;
       const platform::InputReport planned{r, fate.delay_ms, command_number_};
       out->push_back(planned);
@@ -395,9 +395,9 @@ void BoardEmulator::DuplicateNextAnswer() {
   duplicate_next_ = true;
 }
 
-void BoardEmulator::PlanAnswers(const std::vector<AnswerFate>& fates) {
+void BoardEmulator::SetAnswerFates(FateChooser chooser) {
   std::lock_guard<std::mutex> lock(mutex_);
-  plan_.insert(plan_.end(), fates.begin(), fates.end());
+  fates_ = std::move(chooser);
 }
 
 std::uint64_t BoardEmulator::LastCommandNumber() const {

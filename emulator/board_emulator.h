@@ -6,7 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -90,9 +90,11 @@ class BoardEmulator : public platform::SimulatedDevice {
   AnswerMode GetAnswerMode() const;
   void SetLateDelayMs(unsigned ms);
   void DuplicateNextAnswer();  // the next answer report is sent twice (once)
-  // Fates for the next answer reports, one each in the order they are sent, appended to those
-  // still planned; a planned report ignores the answer mode.
-  void PlanAnswers(const std::vector<AnswerFate>& fates);
+  // Chooses the fate of every answer report from the number of its command and its index among
+  // that command's answers, instead of the answer mode; nullptr restores the mode. Called with
+  // the board's lock held.
+  using FateChooser = std::function<AnswerFate(std::uint64_t command, std::size_t index)>;
+  void SetAnswerFates(FateChooser chooser);
 
   // Commands are numbered from 1 in the order carried out; every answer report carries the
   // number of its command as its tag. 0 before the first command.
@@ -154,7 +156,7 @@ class BoardEmulator : public platform::SimulatedDevice {
   AnswerMode mode_ = AnswerMode::kNormal;
   unsigned late_delay_ms_;
   bool duplicate_next_ = false;
-  std::deque<AnswerFate> plan_;
+  FateChooser fates_;
   std::uint64_t command_number_ = 0;
 
   std::array<std::size_t, 256> command_counts_{};

@@ -38,6 +38,12 @@ class HidDevice {
   // already waiting and otherwise returns kTimedOut at once.
   virtual ReadResult ReadReport(std::uint8_t (&report)[kReportSize], unsigned timeout_ms) = 0;
 
+  // Waits up to `timeout_ms` for one input report and drops it: kOk when one was dropped.
+  virtual ReadResult SkipReport(unsigned timeout_ms) {
+    std::uint8_t sink[kReportSize];
+    return ReadReport(sink, timeout_ms);
+  }
+
   // Drops every input report that has arrived and not yet been read. Never waits.
   virtual void DiscardPendingInput() = 0;
 

@@ -19,6 +19,7 @@ struct Pending {
   std::array<std::uint8_t, kReportSize> bytes;
   Clock::time_point due;
   std::uint64_t tag;
+  Clock::time_point produced;
 };
 
 // The input queue of one open handle.
@@ -129,7 +130,7 @@ class EmulatedHandle : public HidDevice {
         // Reports keep their order: one sent after a late one arrives no earlier than it.
         const Clock::time_point after =
             handle->reports.empty() ? due : std::max(due, handle->reports.back().due);
-        handle->reports.push_back(Pending{answer.bytes, after, answer.tag});
+        handle->reports.push_back(Pending{answer.bytes, after, answer.tag, now});
       }
     }
     state_->changed.notify_all();
@@ -137,26 +138,11 @@ class EmulatedHandle : public HidDevice {
   }
 
   ReadResult ReadReport(std::uint8_t (&report)[kReportSize], unsigned timeout_ms) override {
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    const Clock::time_point deadline = state_->Now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-      if (queue_->failed) return ReadResult::kFailed;
-      const Clock::time_point now = state_->Now();
-      if (queue_->FrontReady(now)) {
-        const Pending& front = queue_->reports.front();
-        std::memcpy(report, front.bytes.data(), kReportSize);
-        if (Device* device = state_->Find(id_)) {
-          device->taken.push_back(TakenReport{queue_->number, front.tag});
-        }
-        queue_->reports.pop_front();
-        return ReadResult::kOk;
-      }
-      if (now >= deadline) return ReadResult::kTimedOut;
-      Clock::time_point wake = deadline;
-      if (!queue_->reports.empty()) wake = std::min(wake, queue_->reports.front().due);
-      state_->WaitUntil(lock, wake);
-    }
+    return Take(&report, timeout_ms);
   }
+
+  // Dropped reports are not recorded as taken: nobody took them for an answer.
+  ReadResult SkipReport(unsigned timeout_ms) override { return Take(nullptr, timeout_ms); }
 
   TimePoint Now() const override {
     std::lock_guard<std::mutex> lock(state_->mutex);
@@ -200,6 +186,33 @@ class EmulatedHandle : public HidDevice {
   }
 
  private:
+  // Waits for the next report; copies and records it unless `report` is nullptr.
+  ReadResult Take(std::uint8_t (*report)[kReportSize], unsigned timeout_ms) {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    const Clock::time_point deadline = state_->Now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      if (queue_->failed) return ReadResult::kFailed;
+      const Clock::time_point now = state_->Now();
+      if (queue_->FrontReady(now)) {
+        const Pending& front = queue_->reports.front();
+        Device* device = report != nullptr ? state_->Find(id_) : nullptr;
+        if (report != nullptr) std::memcpy(*report, front.bytes.data(), kReportSize);
+        if (device != nullptr) {
+          const auto late =
+              std::chrono::duration_cast<std::chrono::milliseconds>(front.due - front.produced);
+          device->taken.push_back(
+              TakenReport{queue_->number, front.tag, static_cast<unsigned>(late.count())});
+        }
+        queue_->reports.pop_front();
+        return ReadResult::kOk;
+      }
+      if (now >= deadline) return ReadResult::kTimedOut;
+      Clock::time_point wake = deadline;
+      if (!queue_->reports.empty()) wake = std::min(wake, queue_->reports.front().due);
+      state_->WaitUntil(lock, wake);
+    }
+  }
+
   // The device behind this handle, or nullptr once the handle has failed. Lock held.
   const Device* Usable() const { return queue_->failed ? nullptr : state_->Find(id_); }
 

@@ -50,10 +50,12 @@ struct EmulatedDeviceDescription {
 enum class TimeBase { kReal, kSimulated };
 
 // One input report a handle read: which handle (numbered from 1 in the order opened, across
-// the system) and the tag the simulated device gave it.
+// the system), the tag the simulated device gave it, and how long after it was produced it
+// became readable (its own delay, or longer behind an earlier report).
 struct TakenReport {
   std::uint64_t handle = 0;
   std::uint64_t tag = 0;
+  unsigned late_ms = 0;
 };
 
 class EmulatedHidSystem : public HidBackend {
