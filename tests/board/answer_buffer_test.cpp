@@ -218,6 +218,24 @@ TEST_F(SilentBoard, ALineSetterWithoutAFreshRecordWritesNothingBack) {
   }
 }
 
+// A write the device does not take ends the command at once: no further report, no wait for an
+// answer the board cannot owe, and the next command runs normally.
+TEST_F(RecordedChannel, AFailedWriteEndsTheCommand) {
+  const Bytes out = Pattern(65535, 3);
+  device_->FailWritesFrom(2);
+  EXPECT_EQ(channel_.WriteI2CLongBytes(0x50, out.data(), 65535, true, true), 0);
+  EXPECT_FALSE(channel_.LastCommandAnswered());
+  EXPECT_EQ(
+      Log(),
+      Expected().Write({0x00, 0xAA, 0x55, 0x1B}).Write({0x00, 0x50, 0xFF, 0xFF, 1, 1}).lines());
+  device_->FailWritesFrom(-1);
+  log_.clear();
+  device_->QueueAnswer(ReportOf({0, 0x04}));
+  EXPECT_EQ(channel_.SetI2CSpeed(400), 1);
+  EXPECT_TRUE(channel_.LastCommandAnswered());
+  EXPECT_EQ(Log(), Expected().Write({0x00, 0xAA, 0x55, 0x1C}).Write({0x00, 0x01}).Read().lines());
+}
+
 // On the normal path every command drops what is queued once, without waiting, and reads only
 // its own answers.
 TEST_F(RecordedChannel, OneDiscardPerCommandAndNoExtraReadWhileEveryAnswerArrives) {

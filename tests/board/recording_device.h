@@ -53,12 +53,16 @@ class RecordingDevice : public platform::HidDevice {
     deferred_.push_back({writes, report});
   }
   void SetWhenEmpty(WhenEmpty w) { when_empty_ = w; }
+  // Writes from the n-th on (counting from 0) fail and are not logged; -1: none fails.
+  void FailWritesFrom(long n) { fail_from_ = n < 0 ? -1 : static_cast<long>(writes_) + n; }
   unsigned last_timeout_ms() const { return last_timeout_ms_; }
   std::size_t pending_answers() const { return answers_.size() + scripted_.size(); }
   const std::vector<unsigned>& read_timeouts() const { return read_timeouts_; }
 
   bool WriteReport(const std::uint8_t (&report)[platform::kReportSize]) override {
     Guard g(mutex_);
+    if (fail_from_ >= 0 && static_cast<long>(writes_) >= fail_from_) return false;
+    ++writes_;
     log_->push_back({Event::kWrite, Bytes(report, report + platform::kReportSize)});
     for (auto it = deferred_.begin(); it != deferred_.end();) {
       if (--it->writes_left > 0) {
@@ -127,6 +131,8 @@ class RecordingDevice : public platform::HidDevice {
   };
   std::deque<Deferred> deferred_;
   WhenEmpty when_empty_ = WhenEmpty::kFail;
+  std::size_t writes_ = 0;
+  long fail_from_ = -1;
   unsigned last_timeout_ms_ = 0;
   std::vector<unsigned> read_timeouts_;
 };
