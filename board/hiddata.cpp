@@ -1,5 +1,6 @@
 #include "board/hiddata.h"
 
+#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -9,37 +10,56 @@ hiddata::hiddata() {
 
 hiddata::~hiddata() = default;  // destroying the device object closes the handle
 
-void hiddata::ReplaceDevice(std::unique_ptr<platform::HidDevice> device) {
+void hiddata::ReplaceDevice(std::unique_ptr<platform::HidDevice> device, const std::string& path) {
   m_hDevice = std::move(device);  // the old handle is closed here
-  // A fresh handle starts with an empty input queue; a stale timeout says nothing about it.
-  m_bOutOfStep = false;
-  m_bCommandTimedOut = false;
+  m_board = m_hDevice ? board::SharedBoardFor(path) : nullptr;
+  m_eCommand = CommandState::kRunning;
 }
 
 void hiddata::SendReport(const board::Report& report) {
-  if (m_hDevice) (void)m_hDevice->WriteReport(report);
+  if (!m_hDevice || m_eCommand != CommandState::kRunning) return;
+  if (!m_hDevice->WriteReport(report)) {
+    // The board has not seen the whole command, so it owes no answer to it either.
+    m_eCommand = CommandState::kWriteFailed;
+    m_bAnswered.store(false, std::memory_order_relaxed);
+  }
 }
 
 void hiddata::ReceiveReport() {
-  if (!m_hDevice || m_bCommandTimedOut) return;
+  if (!m_hDevice) return;
+  if (m_eCommand != CommandState::kRunning) return;
   board::Report incoming;
   switch (m_hDevice->ReadReport(incoming, board::kAnswerTimeoutMs)) {
     case platform::ReadResult::kOk:
       std::memcpy(m_Answer, incoming, sizeof m_Answer);
-      break;
+      return;
     case platform::ReadResult::kTimedOut:
-      m_bCommandTimedOut = true;
-      m_bOutOfStep = true;
+      m_eCommand = CommandState::kReadTimedOut;
+      m_board->owing = true;
+      m_board->owed_until = m_hDevice->Now() + std::chrono::milliseconds(board::kOwedAnswerGraceMs);
       break;
     case platform::ReadResult::kFailed:
-      break;
+      break;  // the handle is dead: the remaining reads fail at once as well
   }
+  m_bAnswered.store(false, std::memory_order_relaxed);
 }
 
 void hiddata::BeginCommand() {
-  m_bCommandTimedOut = false;
-  if (m_bOutOfStep && m_hDevice) {
-    m_hDevice->DiscardPendingInput();
-    m_bOutOfStep = false;
+  m_eCommand = CommandState::kRunning;
+  m_bAnswered.store(m_hDevice != nullptr, std::memory_order_relaxed);
+  if (!m_hDevice) return;
+  m_hDevice->DiscardPendingInput();
+  board::SharedBoard& shared = *m_board;
+  if (!shared.owing) return;
+  shared.owing = false;
+  // Drop whatever arrives until the grace period ends. Stopping early once as many reports as
+  // were owed have come would be quicker, but a report that is later still (from an earlier
+  // command) would then stand in for an owed one, and the owed one would be taken as ours.
+  for (;;) {
+    const platform::HidDevice::TimePoint now = m_hDevice->Now();
+    if (now >= shared.owed_until) break;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(shared.owed_until - now).count();
+    // A timeout means nothing more came within the time that was left.
+    if (m_hDevice->SkipReport(static_cast<unsigned>(left)) != platform::ReadResult::kOk) break;
   }
 }

@@ -2,9 +2,12 @@
 // carries every report through the two primitives SendReport and ReceiveReport.
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <string>
 
 #include "board/protocol.h"
+#include "board/shared_board.h"
 #include "platform/hid_device.h"
 
 class hiddata {
@@ -20,29 +23,57 @@ class hiddata {
   // The last input report read; its content before the first answer is all zeros.
   const board::Report& Answer() const { return m_Answer; }
 
- protected:
-  // Closes a held handle and stores `device` (nullptr for none). Only the opening of the board
-  // calls this, under the exchange lock.
-  void ReplaceDevice(std::unique_ptr<platform::HidDevice> device);
+  // Whether the last command wrote all its reports and got every answer it asked for in time.
+  // False with no board open. What the operations return does not depend on it; it is for
+  // callers that must tell a board that did not answer from one that answered zeros. Only
+  // meaningful to the thread that ran the command while no other thread uses the link.
+  bool LastCommandAnswered() const { return m_bAnswered.load(std::memory_order_relaxed); }
 
-  // Writes one 65-byte report. The outcome is not examined: a command always runs its full
-  // sequence of reports.
+ protected:
+  // Closes a held handle and stores `device` (nullptr for none); `path` names the board, so
+  // that links that opened the same board take turns. Only the opening of the board calls
+  // this, under the exchange lock.
+  void ReplaceDevice(std::unique_ptr<platform::HidDevice> device, const std::string& path = {});
+
+  // Writes one 65-byte report. A write that fails or runs out of time ends the command: its
+  // remaining reports are neither written nor waited for.
   void SendReport(const board::Report& report);
 
   // Reads one answer into m_Answer, waiting at most kAnswerTimeoutMs. On failure or timeout
-  // m_Answer keeps its previous content. Once a read of the current command has timed out,
-  // the command's remaining reads fail at once instead of waiting again.
+  // m_Answer keeps its previous content. Once a read of the current command has timed out, the
+  // command's remaining reports are skipped, and the answers it did not take are owed: the next
+  // command on the board drops everything that arrives in the kOwedAnswerGraceMs after that.
   void ReceiveReport();
 
-  // Starts a command. After an earlier read timed out, a late answer may still be waiting in
-  // the input queue and would be taken as the answer to this command: drop it first. On the
-  // normal path this does nothing.
+  // Starts a command (the board lock is held): drops every input report already queued, so
+  // nothing that arrived before this command's announce is taken as its answer, and, while an
+  // earlier command's answers are owed, everything that arrives until its grace period ends.
   void BeginCommand();
+
+  // Holds the board's own lock, shared by every link in the process that has it open, for one
+  // scope. Taken after the exchange lock; does nothing with no board open.
+  class BoardLock {
+   public:
+    explicit BoardLock(const hiddata& link) : m_board(link.m_board) {
+      if (m_board) m_board->exchange.lock();
+    }
+    ~BoardLock() {
+      if (m_board) m_board->exchange.unlock();
+    }
+    BoardLock(const BoardLock&) = delete;
+    BoardLock& operator=(const BoardLock&) = delete;
+
+   private:
+    std::shared_ptr<board::SharedBoard> m_board;
+  };
 
   board::Report m_Answer;
   std::unique_ptr<platform::HidDevice> m_hDevice;
 
  private:
-  bool m_bOutOfStep = false;        // a read timed out since the last resynchronisation
-  bool m_bCommandTimedOut = false;  // a read of the current command timed out
+  enum class CommandState { kRunning, kWriteFailed, kReadTimedOut };
+
+  std::shared_ptr<board::SharedBoard> m_board;  // set exactly when m_hDevice is
+  CommandState m_eCommand = CommandState::kRunning;
+  std::atomic<bool> m_bAnswered{false};
 };

@@ -97,5 +97,8 @@ inline constexpr unsigned kEepromWritePauseMs = 10;
 
 // How long one answer read waits for the board.
 inline constexpr unsigned kAnswerTimeoutMs = 200;
+// How much longer the next command waits for answers that a command gave up on, so that they
+// are dropped instead of being taken as its own.
+inline constexpr unsigned kOwedAnswerGraceMs = 200;
 
 }  // namespace board

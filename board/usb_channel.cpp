@@ -10,12 +10,15 @@ CUSBChannel::~CUSBChannel() {
 }
 
 void CUSBChannel::SetLine(std::size_t recordByte, int nStatus) {
-  // Both locks across the read and the write-back: no other line change, line read or command
-  // may come between them.
+  // Both locks, and the board's own, across the read and the write-back: no other line change,
+  // line read or command, of this link or another one on the same board, may come between.
   platform::CsLock state(m_csBoardState);
-  platform::CsLock exchange(m_csExchange);
+  Exchange exchange(*this);
   std::uint8_t record[kLineRecordSize];
   ReadLineState(record);
+  // Without a fresh record the write-back would set every other line to whatever the answer
+  // buffer last held (after an EEPROM read of an erased page: all 0xFF, power included).
+  if (!LastCommandAnswered()) return;
   record[recordByte] = static_cast<std::uint8_t>(nStatus);
   WriteLineState(record);
 }

@@ -56,7 +56,7 @@ void CUSBHardWare::SendEepromParameters(std::int32_t nAddr, std::uint8_t cnt) {
 }
 
 int CUSBHardWare::SetI2CSpeed(std::uint16_t nSpeed) {
-  platform::CsLock lock(m_csExchange);
+  Exchange lock(*this);
   SendAnnounce(CMD_I2C_SPEED);
   Report report;
   Clear(report);
@@ -69,7 +69,7 @@ int CUSBHardWare::SetI2CSpeed(std::uint16_t nSpeed) {
 int CUSBHardWare::ReadI2CLongBytes(std::uint8_t bSlaveAddr, std::uint8_t* pbXferData,
                                    std::uint32_t bBytesCnts, bool fGenStart, bool fGenStop) {
   if (bBytesCnts > kMaxTransferCount) return kCountRefused;
-  platform::CsLock lock(m_csExchange);
+  Exchange lock(*this);
   SendAnnounce(CMD_I2C_READ);
   SendI2cParameters(bSlaveAddr, bBytesCnts, fGenStart, fGenStop);
   const std::uint32_t reports = DataReportCount(bBytesCnts);
@@ -86,7 +86,7 @@ int CUSBHardWare::ReadI2CLongBytes(std::uint8_t bSlaveAddr, std::uint8_t* pbXfer
 int CUSBHardWare::WriteI2CLongBytes(std::uint8_t bSlaveAddr, const std::uint8_t* pbXferData,
                                     std::uint32_t bBytesCnts, bool fGenStart, bool fGenStop) {
   if (bBytesCnts > kMaxTransferCount) return kCountRefused;
-  platform::CsLock lock(m_csExchange);
+  Exchange lock(*this);
   SendAnnounce(CMD_I2C_WRITE);
   SendI2cParameters(bSlaveAddr, bBytesCnts, fGenStart, fGenStop);
   const std::uint32_t reports = DataReportCount(bBytesCnts);
@@ -104,7 +104,7 @@ int CUSBHardWare::WriteI2CLongBytes(std::uint8_t bSlaveAddr, const std::uint8_t*
 
 void CUSBHardWare::WriteEEPROMPage(std::int32_t nAddr, const std::uint8_t* pbData,
                                    std::uint8_t cnt) {
-  platform::CsLock lock(m_csExchange);
+  Exchange lock(*this);
   cnt = std::min(cnt, kEepromMaxPage);
   SendAnnounce(CMD_EEPROM_WRITE);
   SendEepromParameters(nAddr, cnt);
@@ -118,7 +118,7 @@ void CUSBHardWare::WriteEEPROMPage(std::int32_t nAddr, const std::uint8_t* pbDat
 }
 
 void CUSBHardWare::ReadEEPROMPage(std::int32_t nAddr, std::uint8_t* pbData, std::uint8_t cnt) {
-  platform::CsLock lock(m_csExchange);
+  Exchange lock(*this);
   cnt = std::min(cnt, kEepromMaxPage);
   SendAnnounce(CMD_EEPROM_READ);
   SendEepromParameters(nAddr, cnt);
@@ -127,14 +127,14 @@ void CUSBHardWare::ReadEEPROMPage(std::int32_t nAddr, std::uint8_t* pbData, std:
 }
 
 void CUSBHardWare::ReadLineState(std::uint8_t (&record)[kLineRecordSize]) {
-  platform::CsLock lock(m_csExchange);
+  Exchange lock(*this);
   SendAnnounce(CMD_GET_LINES);
   ReceiveReport();
   std::memcpy(record, m_Answer + 1, kLineRecordSize);
 }
 
 void CUSBHardWare::WriteLineState(const std::uint8_t (&record)[kLineRecordSize]) {
-  platform::CsLock lock(m_csExchange);
+  Exchange lock(*this);
   SendAnnounce(CMD_SET_LINES);
   Report report;
   Clear(report);
@@ -144,17 +144,17 @@ void CUSBHardWare::WriteLineState(const std::uint8_t (&record)[kLineRecordSize])
 }
 
 void CUSBHardWare::SelectExpandChannel(std::uint8_t nAddress, std::uint8_t nChannel) {
-  platform::CsLock lock(m_csExchange);
+  Exchange lock(*this);
   SendAnnounce(CMD_EXPAND_CHANNEL, nAddress, nChannel);
 }
 
 void CUSBHardWare::SendHardwareReset() {
-  platform::CsLock lock(m_csExchange);
+  Exchange lock(*this);
   SendAnnounce(CMD_HARDWARE_RESET);
 }
 
 void CUSBHardWare::ReadSensorBlock(std::uint8_t (&raw)[kSensorBlockSize]) {
-  platform::CsLock lock(m_csExchange);
+  Exchange lock(*this);
   SendAnnounce(CMD_SENSOR_DATA, kSensorRequestArg);
   ReceiveReport();
   std::memcpy(raw, m_Answer + 1, kSensorBlockSize);

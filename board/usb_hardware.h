@@ -50,6 +50,14 @@ class CUSBHardWare : public hiddata {
   platform::CriticalSection m_csExchange;
 
  protected:
+  // What every command holds from its announce report to its last answer: the exchange lock,
+  // then the lock of the board itself, which keeps out the other links that have it open.
+  struct Exchange {
+    explicit Exchange(CUSBHardWare& link) : exchange(link.m_csExchange), board(link) {}
+    platform::CsLock exchange;
+    BoardLock board;
+  };
+
   // Sends the announce report of `code` (with the two argument bytes of 0x30 and 0x50).
   void SendAnnounce(std::uint8_t code, std::uint8_t arg1 = 0, std::uint8_t arg2 = 0);
   void SendI2cParameters(std::uint8_t bSlaveAddr, std::uint32_t count, bool fGenStart,

@@ -126,6 +126,7 @@ void BoardEmulator::OnOutputReport(const std::uint8_t (&bytes)[kReportSize],
   if (pending_.follow.size() < FollowingReports(code, pending_.follow)) return;
   in_command_ = false;
   ++command_counts_[code];
+  ++command_number_;
   Answers produced;
   (this->*Find(code)->handler)(pending_, &produced);
   pending_.follow.clear();
@@ -133,12 +134,22 @@ void BoardEmulator::OnOutputReport(const std::uint8_t (&bytes)[kReportSize],
 }
 
 void BoardEmulator::Emit(const Answers& produced, std::vector<platform::InputReport>* out) {
-  if (produced.empty() || mode_ == AnswerMode::kSilent) return;
   const unsigned delay = mode_ == AnswerMode::kLate ? late_delay_ms_ : 0;
-  for (const Report& r : produced) {
-    out->push_back(platform::InputReport{r, delay});
+  for (std::size_t index = 0; index < produced.size(); ++index) {
+    const Report& r = produced[index];
+    const platform::InputReport report{r, delay, command_number_};
+    if (fates_) {
+      const AnswerFate fate = fates_(command_number_, index);
+      if (fate.drop) continue;
+      const platform::InputReport planned{r, fate.delay_ms, command_number_};
+      out->push_back(planned);
+      if (fate.duplicate) out->push_back(planned);
+      continue;
+    }
+    if (mode_ == AnswerMode::kSilent) continue;
+    out->push_back(report);
     if (duplicate_next_) {
-      out->push_back(platform::InputReport{r, delay});
+      out->push_back(report);
       duplicate_next_ = false;
     }
   }
@@ -382,6 +393,16 @@ void BoardEmulator::SetLateDelayMs(unsigned ms) {
 void BoardEmulator::DuplicateNextAnswer() {
   std::lock_guard<std::mutex> lock(mutex_);
   duplicate_next_ = true;
+}
+
+void BoardEmulator::SetAnswerFates(FateChooser chooser) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fates_ = std::move(chooser);
+}
+
+std::uint64_t BoardEmulator::LastCommandNumber() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return command_number_;
 }
 
 std::size_t BoardEmulator::CommandCount(std::uint8_t code) const {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -22,6 +23,13 @@ enum class AnswerMode {
   kNormal,
   kSilent,  // carries out every command, sends no report
   kLate,    // every answer report arrives late_delay_ms after the command
+};
+
+// What happens to one answer report, planned ahead (PlanAnswers).
+struct AnswerFate {
+  unsigned delay_ms = 0;   // after the command's last report
+  bool drop = false;       // never sent
+  bool duplicate = false;  // sent twice
 };
 
 // No expander channel selected since power-up or the last reset.
@@ -82,6 +90,15 @@ class BoardEmulator : public platform::SimulatedDevice {
   AnswerMode GetAnswerMode() const;
   void SetLateDelayMs(unsigned ms);
   void DuplicateNextAnswer();  // the next answer report is sent twice (once)
+  // Chooses the fate of every answer report from the number of its command and its index among
+  // that command's answers, instead of the answer mode; nullptr restores the mode. Called with
+  // the board's lock held.
+  using FateChooser = std::function<AnswerFate(std::uint64_t command, std::size_t index)>;
+  void SetAnswerFates(FateChooser chooser);
+
+  // Commands are numbered from 1 in the order carried out; every answer report carries the
+  // number of its command as its tag. 0 before the first command.
+  std::uint64_t LastCommandNumber() const;
 
   // Counters: commands carried out (by code), reports ignored, unknown command codes.
   std::size_t CommandCount(std::uint8_t code) const;
@@ -139,6 +156,8 @@ class BoardEmulator : public platform::SimulatedDevice {
   AnswerMode mode_ = AnswerMode::kNormal;
   unsigned late_delay_ms_;
   bool duplicate_next_ = false;
+  FateChooser fates_;
+  std::uint64_t command_number_ = 0;
 
   std::array<std::size_t, 256> command_counts_{};
   std::size_t ignored_reports_ = 0;

@@ -38,21 +38,21 @@ void NarrowHidString(void* buffer, std::size_t bytes) {
 
 int FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDevice>* out,
                   std::uint32_t vendorId, const char* manufacturer, std::uint32_t productId,
-                  const char* product) {
+                  const char* product, std::string* path) {
   int result = kFindNotFound;
   std::unique_ptr<platform::HidDevice> held;
+  std::string heldPath;
   std::uint8_t buffer[kHidStringBytes];
 
   std::unique_ptr<platform::HidEnumeration> devices = backend.Enumerate();
   for (unsigned index = 0; devices != nullptr; ++index) {
     held.reset();  // close the device examined in the previous pass before opening the next
 
-    std::string path;
-    const platform::InterfaceStatus status = devices->InterfacePath(index, &path);
+    const platform::InterfaceStatus status = devices->InterfacePath(index, &heldPath);
     if (status == platform::InterfaceStatus::kEnd) break;
     if (status == platform::InterfaceStatus::kUnreadable) continue;
 
-    held = backend.Open(path);
+    held = backend.Open(heldPath);
     if (!held) continue;
 
     platform::HidAttributes attributes;
@@ -79,12 +79,14 @@ int FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDe
 
   if (held) {
     *out = std::move(held);
+    if (path != nullptr) *path = heldPath;
     return kFindFound;
   }
   return result;
 }
 
-std::unique_ptr<platform::HidDevice> OpenBoardDevice(platform::HidBackend& backend) {
+std::unique_ptr<platform::HidDevice> OpenBoardDevice(platform::HidBackend& backend,
+                                                     std::string* path) {
   // The expected texts live in zero-filled 255-character buffers, copied with a bound.
   char manufacturer[255] = {};
   char product[255] = {};
@@ -93,7 +95,7 @@ std::unique_ptr<platform::HidDevice> OpenBoardDevice(platform::HidBackend& backe
 
   std::unique_ptr<platform::HidDevice> handle;
   if (FindHidDevice(backend, &handle, board_identity::kVendorId, manufacturer,
-                    board_identity::kProductId, product) != kFindFound) {
+                    board_identity::kProductId, product, path) != kFindFound) {
     return nullptr;
   }
   return handle;
@@ -101,8 +103,10 @@ std::unique_ptr<platform::HidDevice> OpenBoardDevice(platform::HidBackend& backe
 
 int CUSBHardWare::OpenBoard() {
   platform::CsLock lock(m_csExchange);
-  std::unique_ptr<platform::HidDevice> device = OpenBoardDevice(platform::ActiveHidBackend());
+  std::string path;
+  std::unique_ptr<platform::HidDevice> device =
+      OpenBoardDevice(platform::ActiveHidBackend(), &path);
   const bool found = device != nullptr;
-  ReplaceDevice(std::move(device));  // closes a held handle, stores the new one or none
+  ReplaceDevice(std::move(device), path);  // closes a held handle, stores the new one or none
   return found ? 0 : 1;
 }

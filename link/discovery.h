@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/hid_backend.h"
 
@@ -17,14 +18,16 @@ inline constexpr std::size_t kHidStringBytes = 512;
 
 // Searches for the first device whose vendor and product IDs match and, when both texts are
 // given, whose manufacturer and product strings equal them exactly (8-bit characters, case
-// sensitive, terminator included). `*out` is written only when the result is kFindFound.
+// sensitive, terminator included). `*out` (and `*path`, when given: the device path it was
+// opened by) is written only when the result is kFindFound.
 int FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDevice>* out,
                   std::uint32_t vendorId, const char* manufacturer, std::uint32_t productId,
-                  const char* product);
+                  const char* product, std::string* path = nullptr);
 
 // Narrows the zero-terminated UTF-16 string at the start of `buffer` in place to 8-bit
 // characters: units below 256 keep their low byte, others become '?'. `bytes` bounds the walk.
 void NarrowHidString(void* buffer, std::size_t bytes);
 
 // FindHidDevice with the board identity; nullptr when the board is not found.
-std::unique_ptr<platform::HidDevice> OpenBoardDevice(platform::HidBackend& backend);
+std::unique_ptr<platform::HidDevice> OpenBoardDevice(platform::HidBackend& backend,
+                                                     std::string* path = nullptr);

@@ -32,6 +32,15 @@ class HidBackend {
   virtual std::unique_ptr<HidEnumeration> Enumerate() = 0;
   // Opens a device path for reading and writing; nullptr when the open fails.
   virtual std::unique_ptr<HidDevice> Open(const std::string& path) = 0;
+
+  // Open() that also tells why it failed, in the system's words (errno or GetLastError text)
+  // where there are such words.
+  virtual std::unique_ptr<HidDevice> OpenExplained(const std::string& path, std::string* reason);
+
+  // The vendor and product ID of an interface, found without opening it (so also for a device
+  // that cannot be opened); false when they cannot be told. The default reads the
+  // "vid_XXXX&pid_XXXX" part of a Windows-style device path.
+  virtual bool PeekIds(const std::string& path, HidAttributes* ids);
 };
 
 // The back end that opening the board uses. A process starts with its build's default back end

@@ -4,6 +4,7 @@
 // interface. Destroying the object closes the device: that is the only way a handle is closed.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -28,8 +29,8 @@ class HidDevice {
  public:
   virtual ~HidDevice() = default;
 
-  // Writes one output report. Returns false on failure; the board link ignores the outcome,
-  // as a write to a board that is gone must not stop a command sequence.
+  // Writes one output report, waiting a bounded time for the device to take it. Returns false
+  // when the write failed or ran out of time; the board link then ends the command.
   virtual bool WriteReport(const std::uint8_t (&report)[kReportSize]) = 0;
 
   // Reads one input report into `report`, waiting at most `timeout_ms` milliseconds.
@@ -37,8 +38,20 @@ class HidDevice {
   // already waiting and otherwise returns kTimedOut at once.
   virtual ReadResult ReadReport(std::uint8_t (&report)[kReportSize], unsigned timeout_ms) = 0;
 
-  // Drops every input report that has arrived and not yet been read.
+  // Waits up to `timeout_ms` for one input report and drops it: kOk when one was dropped.
+  virtual ReadResult SkipReport(unsigned timeout_ms) {
+    std::uint8_t sink[kReportSize];
+    return ReadReport(sink, timeout_ms);
+  }
+
+  // Drops every input report that has arrived and not yet been read. Never waits.
   virtual void DiscardPendingInput() = 0;
+
+  // The time base that this device's read timeouts run on. Real devices use the monotonic
+  // clock; an emulated device may run on a simulated one, and whoever computes deadlines for
+  // its reads must use the same base.
+  using TimePoint = std::chrono::steady_clock::time_point;
+  virtual TimePoint Now() const { return std::chrono::steady_clock::now(); }
 
   // Device queries made during discovery (HidD_GetAttributes, HidD_GetManufacturerString,
   // HidD_GetProductString). The strings are zero-terminated UTF-16 written into `buffer` of

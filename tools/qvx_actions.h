@@ -22,6 +22,15 @@ struct Failure : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The board did not answer a command (CUSBHardWare::LastCommandAnswered() was false). The text
+// says what was not answered and how far the command got.
+struct NoAnswer : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Throws NoAnswer("board did not " + what) when the last command went unanswered.
+void RequireAnswer(const CUSBChannel& board, const std::string& what);
+
 struct Output {
   std::ostream& out;
   bool terminal;
@@ -54,6 +63,10 @@ Action MakeEepromLoad(const std::string& file);
 
 // Lists every HID device of `backend`; needs no opened board.
 int ListDevices(platform::HidBackend& backend, std::ostream& out);
+
+// After the board could not be opened: why, when a board is there all the same ("Permission
+// denied", "its product string cannot be read"); empty when no board is present.
+std::string WhyBoardCannotBeOpened(platform::HidBackend& backend);
 
 // Parsing shared by the commands; each throws UsageError naming `what`.
 std::uint8_t ParseByteArg(const std::string& text, std::uint32_t max, const char* what);

@@ -144,6 +144,11 @@ int RunCommand(const Action& action, platform::HidBackend& backend, const Enviro
   ActiveBackendScope scope(backend);
   CUSBChannel board;
   if (board.OpenBoard() != 0) {
+    const std::string why = WhyBoardCannotBeOpened(backend);
+    if (!why.empty()) {
+      *env.err << "qvx: board found but cannot be opened: " << why << '\n';
+      return kExitFailed;
+    }
     char ids[16];
     std::snprintf(ids, sizeof ids, "%04X:%04X", static_cast<unsigned>(board_identity::kVendorId),
                   static_cast<unsigned>(board_identity::kProductId));
@@ -153,6 +158,9 @@ int RunCommand(const Action& action, platform::HidBackend& backend, const Enviro
   }
   try {
     return action(board, Output{*env.out, env.out_is_terminal});
+  } catch (const NoAnswer& e) {
+    *env.err << "qvx: " << e.what() << '\n';
+    return kExitNoAnswer;
   } catch (const Failure& e) {
     // Reported here: the board may have changed all the same, and its state is still saved.
     *env.err << "qvx: " << e.what() << '\n';

@@ -38,6 +38,10 @@ std::string Quoted(const std::string& text) {
 
 }  // namespace
 
+void RequireAnswer(const CUSBChannel& board, const std::string& what) {
+  if (!board.LastCommandAnswered()) throw NoAnswer("board did not " + what);
+}
+
 std::uint8_t ParseByteArg(const std::string& text, std::uint32_t max, const char* what) {
   std::uint32_t value = 0;
   if (!ParseHex(text, max, &value)) {
@@ -66,6 +70,7 @@ Action MakeSpeed(const std::string& khz) {
   }
   return [value](CUSBChannel& board, const Output& output) {
     const int code = board.SetI2CSpeed(static_cast<std::uint16_t>(value));
+    RequireAnswer(board, "answer the speed command");
     output.out << "speed " << value << " kHz, board code " << HexByte(static_cast<unsigned>(code))
                << '\n';
     return 0;
@@ -84,6 +89,7 @@ Action MakeI2cRead(const I2cArgs& args) {
   return [=](CUSBChannel& board, const Output& output) {
     std::vector<std::uint8_t> data(count);
     const int status = board.ReadI2CLongBytes(address, data.data(), count, start, stop);
+    RequireAnswer(board, "answer the I2C read");
     output.out << "status " << HexByte(static_cast<unsigned>(status)) << '\n';
     HexDump(output.out, 0, data);
     return 0;
@@ -98,6 +104,7 @@ Action MakeI2cWrite(const I2cArgs& args) {
   return [=](CUSBChannel& board, const Output& output) {
     const int status = board.WriteI2CLongBytes(
         address, data.data(), static_cast<std::uint32_t>(data.size()), start, stop);
+    RequireAnswer(board, "answer the I2C write: its status is unknown");
     output.out << "status " << HexByte(static_cast<unsigned>(status)) << '\n';
     return 0;
   };
@@ -107,6 +114,7 @@ Action MakeLines() {
   return [](CUSBChannel& board, const Output& output) {
     std::uint8_t record[board::kLineRecordSize];
     board.ReadLineState(record);
+    RequireAnswer(board, "answer the line-state read");
     for (const LineName& line : kLines) {
       char text[32];
       std::snprintf(text, sizeof text, "%-7s%s\n", line.name,
@@ -132,6 +140,7 @@ Action MakeSetLine(const std::string& line, const std::string& state) {
   const bool on = state == "on";
   return [found, on](CUSBChannel& board, const Output& output) {
     (board.*(found->set))(on ? 1 : 0);
+    RequireAnswer(board, std::string("answer while switching ") + found->name);
     output.out << found->name << ' ' << (on ? "on" : "off") << '\n';
     return 0;
   };
@@ -142,6 +151,7 @@ Action MakeExpander(const std::string& address, const std::string& channel) {
   const std::uint8_t selected = ParseByteArg(channel, 0xFF, "channel");
   return [=](CUSBChannel& board, const Output& output) {
     board.SelectExpandChannel(expander, selected);
+    RequireAnswer(board, "take the expander selection");
     output.out << "expander " << HexByte(expander) << " channel " << HexByte(selected) << '\n';
     return 0;
   };
@@ -151,9 +161,13 @@ Action MakeSensor(const std::string& channel) {
   const bool external = !channel.empty();
   const std::uint8_t selected = external ? ParseByteArg(channel, 0xFF, "channel") : 0;
   return [=](CUSBChannel& board, const Output& output) {
-    if (external) board.SelectExpandChannel(board::kExpanderAddress, selected);
+    if (external) {
+      board.SelectExpandChannel(board::kExpanderAddress, selected);
+      RequireAnswer(board, "take the channel selection");
+    }
     std::uint16_t values[board::kSensorValueCount];
     board.ReadSensorRawData(values);
+    RequireAnswer(board, "answer the sensor read");
     constexpr std::size_t kPerLine = 8;
     for (std::size_t k = 0; k < std::size(values); ++k) {
       char text[16];
@@ -172,6 +186,7 @@ Action MakeSensor(const std::string& channel) {
 Action MakeReset() {
   return [](CUSBChannel& board, const Output& output) {
     board.SendHardwareReset();
+    RequireAnswer(board, "take the reset");
     output.out << "reset sent\n";
     return 0;
   };

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "board/protocol.h"
 #include "tools/hex_text.h"
@@ -54,22 +56,51 @@ void ForEachPage(std::uint32_t address, std::uint32_t count, Step step) {
   }
 }
 
-void ReadRange(CUSBChannel& board, std::uint32_t address, std::uint8_t* data, std::uint32_t count,
-               Progress* progress) {
+// Where a run of pages stopped: `done` bytes made it, the page at `at` did not.
+struct Stopped {
+  std::uint32_t at;
+  std::uint32_t done;
+};
+
+// Reads page by page; stops at the first page the board did not answer.
+std::optional<Stopped> ReadRange(CUSBChannel& board, std::uint32_t address, std::uint8_t* data,
+                                 std::uint32_t count, Progress* progress) {
+  std::optional<Stopped> stopped;
   ForEachPage(address, count, [&](std::uint32_t at, std::uint32_t done, std::uint32_t run) {
+    if (stopped) return;
     board.ReadEEPROMPage(static_cast<std::int32_t>(at), data + done,
                          static_cast<std::uint8_t>(run));
+    if (!board.LastCommandAnswered()) {
+      stopped = Stopped{at, done};
+      return;
+    }
     if (progress) progress->Update(done + run);
   });
+  return stopped;
 }
 
-void WriteRange(CUSBChannel& board, std::uint32_t address, const std::uint8_t* data,
-                std::uint32_t count, Progress* progress) {
+// Writes page by page; a page write has no answer, so only a page the board would not take
+// stops it.
+std::optional<Stopped> WriteRange(CUSBChannel& board, std::uint32_t address,
+                                  const std::uint8_t* data, std::uint32_t count,
+                                  Progress* progress) {
+  std::optional<Stopped> stopped;
   ForEachPage(address, count, [&](std::uint32_t at, std::uint32_t done, std::uint32_t run) {
+    if (stopped) return;
     board.WriteEEPROMPage(static_cast<std::int32_t>(at), data + done,
                           static_cast<std::uint8_t>(run));
+    if (!board.LastCommandAnswered()) {
+      stopped = Stopped{at, done};
+      return;
+    }
     if (progress) progress->Update(done + run);
   });
+  return stopped;
+}
+
+std::string Progressed(const char* verb, const Stopped& stopped, std::uint32_t total) {
+  return "at " + HexWord(stopped.at) + ": " + verb + " " + std::to_string(stopped.done) + " of " +
+         std::to_string(total) + " bytes";
 }
 
 std::uint32_t ParseEepromAddress(const std::string& text) {
@@ -98,7 +129,9 @@ Action MakeEepromRead(const std::string& address_text, const std::string& count_
   CheckFits(address, count);
   return [=](CUSBChannel& board, const Output& output) {
     std::vector<std::uint8_t> data(count);
-    ReadRange(board, address, data.data(), count, nullptr);
+    if (const auto stopped = ReadRange(board, address, data.data(), count, nullptr)) {
+      throw NoAnswer("board did not answer " + Progressed("read", *stopped, count));
+    }
     HexDump(output.out, address, data);
     return 0;
   };
@@ -111,7 +144,9 @@ Action MakeEepromWrite(const std::string& address_text, const std::vector<std::s
   const auto count = static_cast<std::uint32_t>(data.size());
   CheckFits(address, count);
   return [=](CUSBChannel& board, const Output& output) {
-    WriteRange(board, address, data.data(), count, nullptr);
+    if (const auto stopped = WriteRange(board, address, data.data(), count, nullptr)) {
+      throw NoAnswer("board did not take the page " + Progressed("wrote", *stopped, count));
+    }
     output.out << "wrote " << count << " bytes at " << HexWord(address) << '\n';
     return 0;
   };
@@ -124,11 +159,17 @@ Action MakeEepromDump(const std::string& file) {
   return [stream, file](CUSBChannel& board, const Output& output) {
     std::vector<std::uint8_t> image(kEepromSize);
     Progress progress(output, "read  ", kEepromSize);
-    ReadRange(board, 0, image.data(), kEepromSize, &progress);
-    stream->write(reinterpret_cast<const char*>(image.data()),
-                  static_cast<std::streamsize>(image.size()));
+    const auto stopped = ReadRange(board, 0, image.data(), kEepromSize, &progress);
+    // What was read is kept, but only that: the file is no image of the whole memory then.
+    const std::uint32_t kept = stopped ? stopped->done : kEepromSize;
+    stream->write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(kept));
     stream->close();
     if (!*stream) throw Failure("writing '" + file + "' failed");
+    if (stopped) {
+      if (output.terminal) output.out << '\n';
+      throw NoAnswer("board did not answer " + Progressed("read", *stopped, kEepromSize) + "; '" +
+                     file + "' holds only those (incomplete dump)");
+    }
     output.out << "dumped " << kEepromSize << " bytes to " << file << '\n';
     return 0;
   };
@@ -145,11 +186,18 @@ Action MakeEepromLoad(const std::string& file) {
   }
   return [image, file](CUSBChannel& board, const Output& output) {
     Progress writing(output, "write ", kEepromSize);
-    WriteRange(board, 0, image.data(), kEepromSize, &writing);
+    if (const auto stopped = WriteRange(board, 0, image.data(), kEepromSize, &writing)) {
+      if (output.terminal) output.out << '\n';
+      throw NoAnswer("board did not take the page " + Progressed("wrote", *stopped, kEepromSize));
+    }
 
     std::vector<std::uint8_t> back(kEepromSize);
     Progress verifying(output, "verify", kEepromSize);
-    ReadRange(board, 0, back.data(), kEepromSize, &verifying);
+    if (const auto stopped = ReadRange(board, 0, back.data(), kEepromSize, &verifying)) {
+      if (output.terminal) output.out << '\n';
+      throw NoAnswer("board did not answer the verify pass " +
+                     Progressed("verified", *stopped, kEepromSize) + " (all were written)");
+    }
     const auto first = std::mismatch(image.begin(), image.end(), back.begin());
     if (first.first != image.end()) {
       std::size_t differing = 0;

@@ -37,6 +37,10 @@ bool SameAsBoardText(const DeviceString& value, const char* expected) {
   return std::strcmp(reinterpret_cast<const char*>(buffer), expected) == 0;
 }
 
+bool IsBoardIds(const platform::HidAttributes& ids) {
+  return ids.vendor_id == board_identity::kVendorId && ids.product_id == board_identity::kProductId;
+}
+
 std::string Shown(const DeviceString& value) {
   return value.ok ? "\"" + Utf8FromUtf16(value.text) + "\"" : "-";
 }
@@ -78,6 +82,42 @@ int ListDevices(platform::HidBackend& backend, std::ostream& out) {
   out << listed << (listed == 1 ? " HID device, " : " HID devices, ") << boards
       << (boards == 1 ? " board\n" : " boards\n");
   return 0;
+}
+
+}  // namespace qvx
+
+namespace qvx {
+
+std::string WhyBoardCannotBeOpened(platform::HidBackend& backend) {
+  std::unique_ptr<platform::HidEnumeration> devices = backend.Enumerate();
+  for (unsigned index = 0; devices != nullptr; ++index) {
+    std::string path;
+    const platform::InterfaceStatus status = devices->InterfacePath(index, &path);
+    if (status == platform::InterfaceStatus::kEnd) break;
+    if (status == platform::InterfaceStatus::kUnreadable) continue;
+    platform::HidAttributes ids;
+    // Without the IDs up front, a device that cannot be opened cannot be told from the board.
+    const bool known = backend.PeekIds(path, &ids);
+    if (known && !IsBoardIds(ids)) continue;
+    std::string reason;
+    std::unique_ptr<platform::HidDevice> device = backend.OpenExplained(path, &reason);
+    if (!device) {
+      if (known) return reason;
+      continue;
+    }
+    if (!device->GetAttributes(&ids)) {
+      if (known) return "its attributes cannot be read";
+      continue;
+    }
+    if (!IsBoardIds(ids)) continue;
+    if (!Query(*device, &platform::HidDevice::GetManufacturerString).ok) {
+      return "its manufacturer string cannot be read";
+    }
+    if (!Query(*device, &platform::HidDevice::GetProductString).ok) {
+      return "its product string cannot be read";
+    }
+  }
+  return {};
 }
 
 }  // namespace qvx

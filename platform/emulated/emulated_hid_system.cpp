@@ -18,10 +18,13 @@ using Clock = std::chrono::steady_clock;
 struct Pending {
   std::array<std::uint8_t, kReportSize> bytes;
   Clock::time_point due;
+  std::uint64_t tag;
+  Clock::time_point produced;
 };
 
 // The input queue of one open handle.
 struct HandleQueue {
+  std::uint64_t number = 0;
   bool failed = false;  // the device was unplugged while this handle was open
   std::deque<Pending> reports;
 
@@ -38,6 +41,8 @@ struct Device {
   std::vector<std::shared_ptr<HandleQueue>> handles;  // open handles, failed ones included
   std::size_t manufacturer_queries = 0;               // on any handle, failed queries included
   std::size_t product_queries = 0;
+  bool writes_fail = false;
+  std::vector<TakenReport> taken;
 };
 
 // Copies `text` as a zero-terminated UTF-16 string into `bytes` bytes, cutting it to fit.
@@ -53,11 +58,27 @@ bool CopyString(const std::u16string& text, char16_t* buffer, std::size_t bytes)
 }  // namespace
 
 struct EmulatedHidSystem::State {
+  explicit State(TimeBase base) : simulated(base == TimeBase::kSimulated) {}
+
   mutable std::mutex mutex;
   mutable std::condition_variable changed;
   std::vector<Device> devices;  // insertion order
   DeviceId next_id = 1;
+  std::uint64_t next_handle = 1;
   std::size_t peak_open_handles = 0;  // since creation or the last reset of the peak
+  const bool simulated;
+  mutable Clock::time_point simulated_now = Clock::now();  // moved on by const waits too
+
+  Clock::time_point Now() const { return simulated ? simulated_now : Clock::now(); }
+
+  // Waits for a change until `wake`; on the simulated base the clock jumps there instead.
+  void WaitUntil(std::unique_lock<std::mutex>& lock, Clock::time_point wake) const {
+    if (simulated) {
+      simulated_now = std::max(simulated_now, wake);
+      return;
+    }
+    changed.wait_until(lock, wake);
+  }
 
   std::size_t OpenHandles() const {
     std::size_t count = 0;
@@ -95,16 +116,21 @@ class EmulatedHandle : public HidDevice {
     std::lock_guard<std::mutex> lock(state_->mutex);
     if (queue_->failed) return false;
     Device* device = state_->Find(id_);
+    if (device != nullptr && device->writes_fail) return false;
     if (device == nullptr || !device->simulated) return true;  // a foreign device: accepted
 
     std::vector<InputReport> answers;
     device->simulated->OnOutputReport(report, &answers);
     if (answers.empty()) return true;
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = state_->Now();
     for (const InputReport& answer : answers) {
-      const Pending pending{answer.bytes, now + std::chrono::milliseconds(answer.delay_ms)};
+      const Clock::time_point due = now + std::chrono::milliseconds(answer.delay_ms);
       for (const auto& handle : device->handles) {
-        if (!handle->failed) handle->reports.push_back(pending);
+        if (handle->failed) continue;
+        // Reports keep their order: one sent after a late one arrives no earlier than it.
+        const Clock::time_point after =
+            handle->reports.empty() ? due : std::max(due, handle->reports.back().due);
+        handle->reports.push_back(Pending{answer.bytes, after, answer.tag, now});
       }
     }
     state_->changed.notify_all();
@@ -112,27 +138,21 @@ class EmulatedHandle : public HidDevice {
   }
 
   ReadResult ReadReport(std::uint8_t (&report)[kReportSize], unsigned timeout_ms) override {
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-      if (queue_->failed) return ReadResult::kFailed;
-      const Clock::time_point now = Clock::now();
-      if (queue_->FrontReady(now)) {
-        std::memcpy(report, queue_->reports.front().bytes.data(), kReportSize);
-        queue_->reports.pop_front();
-        return ReadResult::kOk;
-      }
-      if (now >= deadline) return ReadResult::kTimedOut;
-      Clock::time_point wake = deadline;
-      if (!queue_->reports.empty()) wake = std::min(wake, queue_->reports.front().due);
-      state_->changed.wait_until(lock, wake);
-    }
+    return Take(&report, timeout_ms);
+  }
+
+  // Dropped reports are not recorded as taken: nobody took them for an answer.
+  ReadResult SkipReport(unsigned timeout_ms) override { return Take(nullptr, timeout_ms); }
+
+  TimePoint Now() const override {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->Now();
   }
 
   void DiscardPendingInput() override {
     std::lock_guard<std::mutex> lock(state_->mutex);
     // Only what has arrived: a report the device sends later is not known yet.
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = state_->Now();
     while (queue_->FrontReady(now)) queue_->reports.pop_front();
     state_->changed.notify_all();
   }
@@ -166,6 +186,33 @@ class EmulatedHandle : public HidDevice {
   }
 
  private:
+  // Waits for the next report; copies and records it unless `report` is nullptr.
+  ReadResult Take(std::uint8_t (*report)[kReportSize], unsigned timeout_ms) {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    const Clock::time_point deadline = state_->Now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      if (queue_->failed) return ReadResult::kFailed;
+      const Clock::time_point now = state_->Now();
+      if (queue_->FrontReady(now)) {
+        const Pending& front = queue_->reports.front();
+        Device* device = report != nullptr ? state_->Find(id_) : nullptr;
+        if (report != nullptr) std::memcpy(*report, front.bytes.data(), kReportSize);
+        if (device != nullptr) {
+          const auto late =
+              std::chrono::duration_cast<std::chrono::milliseconds>(front.due - front.produced);
+          device->taken.push_back(
+              TakenReport{queue_->number, front.tag, static_cast<unsigned>(late.count())});
+        }
+        queue_->reports.pop_front();
+        return ReadResult::kOk;
+      }
+      if (now >= deadline) return ReadResult::kTimedOut;
+      Clock::time_point wake = deadline;
+      if (!queue_->reports.empty()) wake = std::min(wake, queue_->reports.front().due);
+      state_->WaitUntil(lock, wake);
+    }
+  }
+
   // The device behind this handle, or nullptr once the handle has failed. Lock held.
   const Device* Usable() const { return queue_->failed ? nullptr : state_->Find(id_); }
 
@@ -195,7 +242,7 @@ class EmulatedEnumeration : public HidEnumeration {
 
 }  // namespace
 
-EmulatedHidSystem::EmulatedHidSystem() : state_(std::make_shared<State>()) {}
+EmulatedHidSystem::EmulatedHidSystem(TimeBase base) : state_(std::make_shared<State>(base)) {}
 
 EmulatedHidSystem::~EmulatedHidSystem() = default;
 
@@ -203,7 +250,7 @@ EmulatedHidSystem::DeviceId EmulatedHidSystem::AddDevice(
     const EmulatedDeviceDescription& description, std::shared_ptr<SimulatedDevice> device) {
   std::lock_guard<std::mutex> lock(state_->mutex);
   const DeviceId id = state_->next_id++;
-  state_->devices.push_back(Device{id, description, std::move(device), true, {}, 0, 0});
+  state_->devices.push_back(Device{id, description, std::move(device), true, {}, 0, 0, false, {}});
   return id;
 }
 
@@ -283,23 +330,49 @@ std::size_t CountScheduled(const Device& device, Clock::time_point now) {
 std::size_t EmulatedHidSystem::ScheduledInputCount(DeviceId id) const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   const Device* device = state_->Find(id);
-  return device == nullptr ? 0 : CountScheduled(*device, Clock::now());
+  return device == nullptr ? 0 : CountScheduled(*device, state_->Now());
 }
 
 bool EmulatedHidSystem::WaitUntilDelivered(DeviceId id, unsigned timeout_ms) const {
   std::unique_lock<std::mutex> lock(state_->mutex);
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const Clock::time_point deadline = state_->Now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     const Device* device = state_->Find(id);
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = state_->Now();
     if (device == nullptr || CountScheduled(*device, now) == 0) return true;
     if (now >= deadline) return false;
     Clock::time_point latest = now;
     for (const auto& handle : device->handles) {
       for (const Pending& p : handle->reports) latest = std::max(latest, p.due);
     }
-    state_->changed.wait_until(lock, std::min(deadline, latest));
+    state_->WaitUntil(lock, std::min(deadline, latest));
   }
+}
+
+std::vector<TakenReport> EmulatedHidSystem::TakenReports(DeviceId id) const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  const Device* device = state_->Find(id);
+  return device == nullptr ? std::vector<TakenReport>() : device->taken;
+}
+
+std::uint64_t EmulatedHidSystem::NextHandleNumber() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->next_handle;
+}
+
+void EmulatedHidSystem::SetWritesFail(DeviceId id, bool fail) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (Device* device = state_->Find(id)) device->writes_fail = fail;
+}
+
+HidDevice::TimePoint EmulatedHidSystem::Now() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->Now();
+}
+
+void EmulatedHidSystem::AdvanceClock(unsigned ms) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (state_->simulated) state_->simulated_now += std::chrono::milliseconds(ms);
 }
 
 std::unique_ptr<HidEnumeration> EmulatedHidSystem::Enumerate() {
@@ -312,16 +385,38 @@ std::unique_ptr<HidEnumeration> EmulatedHidSystem::Enumerate() {
 }
 
 std::unique_ptr<HidDevice> EmulatedHidSystem::Open(const std::string& path) {
+  return OpenExplained(path, nullptr);
+}
+
+std::unique_ptr<HidDevice> EmulatedHidSystem::OpenExplained(const std::string& path,
+                                                            std::string* reason) {
   std::lock_guard<std::mutex> lock(state_->mutex);
   for (Device& d : state_->devices) {
     if (!d.plugged || d.description.path != path) continue;
-    if (d.description.open_fails) return nullptr;
+    if (d.description.open_fails) {
+      if (reason != nullptr) *reason = d.description.open_failure;
+      return nullptr;
+    }
     auto queue = std::make_shared<HandleQueue>();
+    queue->number = state_->next_handle++;
     d.handles.push_back(queue);
     state_->peak_open_handles = std::max(state_->peak_open_handles, state_->OpenHandles());
     return std::make_unique<EmulatedHandle>(state_, d.id, std::move(queue));
   }
+  if (reason != nullptr) *reason = "No such device";
   return nullptr;
+}
+
+bool EmulatedHidSystem::PeekIds(const std::string& path, HidAttributes* ids) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  for (const Device& d : state_->devices) {
+    if (!d.plugged || d.description.path != path) continue;
+    ids->vendor_id = d.description.vendor_id;
+    ids->product_id = d.description.product_id;
+    ids->version = d.description.version;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace platform

@@ -13,6 +13,9 @@
 //   sends a report.
 // - No thread is started: a delayed input report becomes readable when a read looks at the
 //   clock after its delivery time.
+// - Time is real by default. On a simulated time base every wait returns at once with the clock
+//   moved on to the moment the wait would have ended, so long timeouts cost nothing; that base
+//   is for a single thread driving the system.
 // Thread-safe throughout.
 #pragma once
 
@@ -20,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/emulated/simulated_device.h"
 #include "platform/hid_backend.h"
@@ -39,13 +43,26 @@ struct EmulatedDeviceDescription {
   bool attributes_fail = false;
   bool manufacturer_fails = false;
   bool product_fails = false;
+  // The words the system gives for a refused open.
+  std::string open_failure = "Permission denied";
+};
+
+enum class TimeBase { kReal, kSimulated };
+
+// One input report a handle read: which handle (numbered from 1 in the order opened, across
+// the system), the tag the simulated device gave it, and how long after it was produced it
+// became readable (its own delay, or longer behind an earlier report).
+struct TakenReport {
+  std::uint64_t handle = 0;
+  std::uint64_t tag = 0;
+  unsigned late_ms = 0;
 };
 
 class EmulatedHidSystem : public HidBackend {
  public:
   using DeviceId = unsigned;
 
-  EmulatedHidSystem();
+  explicit EmulatedHidSystem(TimeBase base = TimeBase::kReal);
   ~EmulatedHidSystem() override;
   EmulatedHidSystem(const EmulatedHidSystem&) = delete;
   EmulatedHidSystem& operator=(const EmulatedHidSystem&) = delete;
@@ -78,9 +95,23 @@ class EmulatedHidSystem : public HidBackend {
   // Waits until ScheduledInputCount(id) is 0 or `timeout_ms` has passed; true when it is 0.
   bool WaitUntilDelivered(DeviceId id, unsigned timeout_ms) const;
 
+  // Every input report read from a handle of `id`, in the order read.
+  std::vector<TakenReport> TakenReports(DeviceId id) const;
+  // The number the next handle opened will get.
+  std::uint64_t NextHandleNumber() const;
+
+  // With true, every write to an open handle of `id` fails (a stalled or broken device).
+  void SetWritesFail(DeviceId id, bool fail);
+
+  // The system's clock (the time base of its handles), and on a simulated base: move it on.
+  HidDevice::TimePoint Now() const;
+  void AdvanceClock(unsigned ms);
+
   // HidBackend.
   std::unique_ptr<HidEnumeration> Enumerate() override;
   std::unique_ptr<HidDevice> Open(const std::string& path) override;
+  std::unique_ptr<HidDevice> OpenExplained(const std::string& path, std::string* reason) override;
+  bool PeekIds(const std::string& path, HidAttributes* ids) override;
 
   struct State;  // shared with the handles, which may outlive the system
 

@@ -17,6 +17,9 @@ namespace platform {
 struct InputReport {
   std::array<std::uint8_t, kReportSize> bytes{};
   unsigned delay_ms = 0;
+  // What the report answers, in the device's own numbering (the emulated board: the number of
+  // the command it answers); the system records it for every report a handle reads.
+  std::uint64_t tag = 0;
 };
 
 class SimulatedDevice {

@@ -4,10 +4,13 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "platform/posix/hidraw_device.h"
+#include "platform/posix/sysfs_identity.h"
 
 namespace platform::posix {
 
@@ -56,12 +59,32 @@ std::unique_ptr<HidEnumeration> HidrawBackend::Enumerate() {
 }
 
 std::unique_ptr<HidDevice> HidrawBackend::Open(const std::string& path) {
-  if (path.empty()) return nullptr;
-  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  return OpenExplained(path, nullptr);
+}
+
+std::unique_ptr<HidDevice> HidrawBackend::OpenExplained(const std::string& path,
+                                                        std::string* reason) {
+  const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (reason != nullptr) *reason = std::strerror(path.empty() ? ENOENT : errno);
+    return nullptr;
+  }
+  return std::make_unique<HidrawDevice>(fd, m_sysfsRoot, ClassEntry(path));
+}
+
+bool HidrawBackend::PeekIds(const std::string& path, HidAttributes* ids) {
+  SysfsIdentity identity;
+  if (path.empty() || !ReadSysfsIdentity(m_sysfsRoot, ClassEntry(path), &identity)) return false;
+  ids->vendor_id = identity.vendor_id;
+  ids->product_id = identity.product_id;
+  ids->version = identity.version;
+  return true;
+}
+
+std::string HidrawBackend::ClassEntry(const std::string& path) const {
   const std::size_t slash = path.find_last_of('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  return std::make_unique<HidrawDevice>(fd, m_sysfsRoot, m_sysfsRoot + "/class/hidraw/" + name);
+  return m_sysfsRoot + "/class/hidraw/" + name;
 }
 
 }  // namespace platform::posix

@@ -28,8 +28,14 @@ class HidrawBackend final : public HidBackend {
   // Opens the node read-write; its identity is looked up under the class entry of the same
   // name as the path's last component.
   std::unique_ptr<HidDevice> Open(const std::string& path) override;
+  // The errno text of a refused open.
+  std::unique_ptr<HidDevice> OpenExplained(const std::string& path, std::string* reason) override;
+  // The IDs sysfs gives for the node, which need no access to the node itself.
+  bool PeekIds(const std::string& path, HidAttributes* ids) override;
 
  private:
+  std::string ClassEntry(const std::string& path) const;
+
   std::string m_sysfsRoot;
   std::string m_devRoot;
 };

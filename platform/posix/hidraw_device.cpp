@@ -37,21 +37,30 @@ int WaitReady(int fd, short events, Clock::time_point deadline) {
 
 }  // namespace
 
-HidrawDevice::HidrawDevice(int fd, std::string sysfs_root, std::string class_entry)
-    : m_fd(fd), m_sysfsRoot(std::move(sysfs_root)), m_classEntry(std::move(class_entry)) {}
+HidrawDevice::HidrawDevice(int fd, std::string sysfs_root, std::string class_entry,
+                           unsigned write_timeout_ms)
+    : m_fd(fd),
+      m_writeTimeoutMs(write_timeout_ms),
+      m_sysfsRoot(std::move(sysfs_root)),
+      m_classEntry(std::move(class_entry)) {}
 
 HidrawDevice::~HidrawDevice() {
   ::close(m_fd);
 }
 
 bool HidrawDevice::WriteReport(const std::uint8_t (&report)[kReportSize]) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_writeTimeoutMs);
   for (;;) {
-    const ssize_t written = ::write(m_fd, report, kReportSize);
-    if (written >= 0) return written == static_cast<ssize_t>(kReportSize);
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) return false;
+    // Ask before writing: a hidraw write blocks in the driver whatever O_NONBLOCK says, so
+    // waiting for EAGAIN would never bound it.
     if (WaitReady(m_fd, POLLOUT, deadline) != 1) return false;
+    const ssize_t written = ::write(m_fd, report, kReportSize);
+    if (written >= 0) {
+      // A write the driver held past the bound (its own limit for a stalled USB transfer is
+      // longer) counts as failed, so the command ends instead of paying that for every report.
+      return written == static_cast<ssize_t>(kReportSize) && Clock::now() <= deadline;
+    }
+    if (errno != EINTR && errno != EAGAIN) return false;
   }
 }
 

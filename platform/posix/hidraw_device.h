@@ -11,13 +11,14 @@
 namespace platform::posix {
 
 // How long a report write may wait for the node to take it.
-inline constexpr int kWriteTimeoutMs = 1000;
+inline constexpr unsigned kWriteTimeoutMs = 1000;
 
 class HidrawDevice final : public HidDevice {
  public:
-  // Takes ownership of `fd` (opened non-blocking). `class_entry` is the node's
-  // <sysfs>/class/hidraw/hidrawN directory, where its identity is looked up.
-  HidrawDevice(int fd, std::string sysfs_root, std::string class_entry);
+  // Takes ownership of `fd`. `class_entry` is the node's <sysfs>/class/hidraw/hidrawN
+  // directory, where its identity is looked up. `write_timeout_ms` bounds each report write.
+  HidrawDevice(int fd, std::string sysfs_root, std::string class_entry,
+               unsigned write_timeout_ms = kWriteTimeoutMs);
   ~HidrawDevice() override;
 
   bool WriteReport(const std::uint8_t (&report)[kReportSize]) override;
@@ -29,6 +30,7 @@ class HidrawDevice final : public HidDevice {
 
  private:
   int m_fd;
+  unsigned m_writeTimeoutMs;
   std::string m_sysfsRoot;
   std::string m_classEntry;
 };

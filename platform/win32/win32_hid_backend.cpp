@@ -1,5 +1,7 @@
 #include "platform/win32/win32_hid_backend.h"
 
+#include <string>
+
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_hid_device.h"
 
@@ -47,15 +49,52 @@ std::unique_ptr<HidEnumeration> Win32HidBackend::Enumerate() {
   return std::make_unique<Win32HidEnumeration>(set, hidGuid);
 }
 
+namespace {
+
+// "<system text> (error N)" for `code`; the number alone when the system has no text.
+std::string ErrorText(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string words;
+  if (length != 0 && text != nullptr) {
+    words = NarrowUtf8(text);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' ||
+                              words.back() == '.')) {
+      words.pop_back();
+    }
+  }
+  if (text != nullptr) LocalFree(text);
+  const std::string number = "error " + std::to_string(code);
+  return words.empty() ? number : words + " (" + number + ")";
+}
+
+}  // namespace
+
 std::unique_ptr<HidDevice> Win32HidBackend::Open(const std::string& path) {
+  return OpenExplained(path, nullptr);
+}
+
+std::unique_ptr<HidDevice> Win32HidBackend::OpenExplained(const std::string& path,
+                                                          std::string* reason) {
   const std::wstring widePath = WidenUtf8(path);
-  if (widePath.empty()) return nullptr;
+  if (widePath.empty()) {
+    if (reason != nullptr) *reason = ErrorText(ERROR_INVALID_NAME);
+    return nullptr;
+  }
   HANDLE handle = CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) {
+    if (reason != nullptr) *reason = ErrorText(GetLastError());
+    return nullptr;
+  }
   auto device = std::make_unique<Win32HidDevice>(handle);
-  if (!device->Usable()) return nullptr;  // closes the handle
+  if (!device->Usable()) {  // closes the handle
+    if (reason != nullptr) *reason = ErrorText(GetLastError());
+    return nullptr;
+  }
   return device;
 }
 

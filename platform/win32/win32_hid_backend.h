@@ -38,6 +38,8 @@ class Win32HidBackend final : public HidBackend {
  public:
   std::unique_ptr<HidEnumeration> Enumerate() override;
   std::unique_ptr<HidDevice> Open(const std::string& path) override;
+  // The system's text for GetLastError() of a refused open.
+  std::unique_ptr<HidDevice> OpenExplained(const std::string& path, std::string* reason) override;
 };
 
 }  // namespace platform::win32

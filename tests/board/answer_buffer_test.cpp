@@ -164,9 +164,9 @@ TEST_F(SilentBoard, AReadAfterSomeAnswersStopsAtTheFirstTimeout) {
   EXPECT_EQ(run[129], second[2]);
 }
 
-TEST_F(SilentBoard, TheNextCommandDropsALateAnswerBeforeItsAnnounce) {
-  EXPECT_EQ(channel_.SetI2CSpeed(400), 3);    // times out, keeps the stale answer
-  device_->QueueAnswer(ReportOf({0, 0x04}));  // the late answer to that command
+TEST_F(SilentBoard, TheNextCommandWaitsOnceForTheOwedAnswerBeforeItsAnnounce) {
+  EXPECT_EQ(channel_.SetI2CSpeed(400), 3);           // times out, keeps the stale answer
+  device_->QueueArrivedAnswer(ReportOf({0, 0x04}));  // the late answer: dropped at the start
   device_->QueueAnswerAfterWrites(ReportOf({0, 0x08}));
   EXPECT_EQ(channel_.SetI2CSpeed(400), 2);
   device_->QueueAnswerAfterWrites(ReportOf({0, 0x0C}));
@@ -175,15 +175,19 @@ TEST_F(SilentBoard, TheNextCommandDropsALateAnswerBeforeItsAnnounce) {
                        .Write({0x00, 0xAA, 0x55, 0x1C})
                        .Write({0x00, 0x01})
                        .ReadNone()
-                       .Discard()
+                       .ReadNone()  // the wait for the owed answer, within the grace period
                        .Write({0x00, 0xAA, 0x55, 0x1C})
                        .Write({0x00, 0x01})
                        .Read()
-                       // back in step: no further discard
+                       // back in step: no further wait
                        .Write({0x00, 0xAA, 0x55, 0x1C})
                        .Write({0x00, 0x03})
                        .Read()
                        .lines());
+  const std::vector<unsigned>& waits = device_->read_timeouts();
+  ASSERT_GE(waits.size(), 3u);
+  EXPECT_GT(waits[waits.size() - 3], 0u);
+  EXPECT_LE(waits[waits.size() - 3], 200u);
 }
 
 TEST_F(SilentBoard, ACommandWithoutAnswerAlsoResynchronises) {
@@ -194,29 +198,47 @@ TEST_F(SilentBoard, ACommandWithoutAnswerAlsoResynchronises) {
                        .Write({0x00, 0xAA, 0x55, 0x1C})
                        .Write({0x00, 0x01})
                        .ReadNone()
-                       .Discard()
-                       .Write({0x00, 0xAA, 0x55, 0xFD})
-                       .Write({0x00, 0xAA, 0x55, 0xFD})
-                       .lines());
-}
-
-TEST_F(SilentBoard, ALineSetterResynchronisesBeforeItsWriteBack) {
-  device_->QueueAnswerAfterWrites(ReportOf({0, 0}), 2);  // after the write-back's announce
-  channel_.SetBuzzer(1);
-  Bytes written = LastAnswer();
-  written[9] = 1;
-  EXPECT_EQ(Log(), Expected()
-                       .Write({0x00, 0xAA, 0x55, 0x24})
                        .ReadNone()
-                       .Discard()
-                       .Write({0x00, 0xAA, 0x55, 0x25})
-                       .Write(written)
-                       .Read()
+                       .Write({0x00, 0xAA, 0x55, 0xFD})
+                       .Write({0x00, 0xAA, 0x55, 0xFD})
                        .lines());
 }
 
-// On the normal path the input queue is never touched outside the reads.
-TEST_F(RecordedChannel, NoDiscardWhileEveryAnswerArrives) {
+// Without a fresh record in the same command the setter writes nothing back: the answer buffer
+// holds bytes of some other answer, and writing them would switch every line.
+TEST_F(SilentBoard, ALineSetterWithoutAFreshRecordWritesNothingBack) {
+  for (auto when : {RecordingDevice::WhenEmpty::kTimeOut, RecordingDevice::WhenEmpty::kFail}) {
+    device_->SetWhenEmpty(when);
+    log_.clear();
+    channel_.SetBuzzer(1);
+    EXPECT_FALSE(channel_.LastCommandAnswered());
+    const auto write = [](const Event& e) { return e.kind == Event::kWrite; };
+    EXPECT_EQ(std::count_if(log_.begin(), log_.end(), write), 1);
+    EXPECT_EQ(Describe(*std::find_if(log_.begin(), log_.end(), write)), "W 00 AA 55 24");
+  }
+}
+
+// A write the device does not take ends the command at once: no further report, no wait for an
+// answer the board cannot owe, and the next command runs normally.
+TEST_F(RecordedChannel, AFailedWriteEndsTheCommand) {
+  const Bytes out = Pattern(65535, 3);
+  device_->FailWritesFrom(2);
+  EXPECT_EQ(channel_.WriteI2CLongBytes(0x50, out.data(), 65535, true, true), 0);
+  EXPECT_FALSE(channel_.LastCommandAnswered());
+  EXPECT_EQ(
+      Log(),
+      Expected().Write({0x00, 0xAA, 0x55, 0x1B}).Write({0x00, 0x50, 0xFF, 0xFF, 1, 1}).lines());
+  device_->FailWritesFrom(-1);
+  log_.clear();
+  device_->QueueAnswer(ReportOf({0, 0x04}));
+  EXPECT_EQ(channel_.SetI2CSpeed(400), 1);
+  EXPECT_TRUE(channel_.LastCommandAnswered());
+  EXPECT_EQ(Log(), Expected().Write({0x00, 0xAA, 0x55, 0x1C}).Write({0x00, 0x01}).Read().lines());
+}
+
+// On the normal path every command drops what is queued once, without waiting, and reads only
+// its own answers.
+TEST_F(RecordedChannel, OneDiscardPerCommandAndNoExtraReadWhileEveryAnswerArrives) {
   std::uint8_t buffer[200] = {};
   std::uint8_t record[64] = {};
   std::uint16_t values[32] = {};
@@ -240,8 +262,10 @@ TEST_F(RecordedChannel, NoDiscardWhileEveryAnswerArrives) {
     channel_.ReadSensorRawData(values);
   }
   EXPECT_EQ(device_->pending_answers(), 0u);
-  EXPECT_TRUE(std::none_of(log_.begin(), log_.end(),
-                           [](const Event& e) { return e.kind == Event::kDiscard; }));
+  EXPECT_EQ(std::count_if(log_.begin(), log_.end(),
+                          [](const Event& e) { return e.kind == Event::kDiscard; }),
+            3 * 10);
+  EXPECT_TRUE(channel_.LastCommandAnswered());
   const auto& timeouts = device_->read_timeouts();
   EXPECT_EQ(timeouts.size(), 3u * 12u);
   EXPECT_TRUE(std::all_of(timeouts.begin(), timeouts.end(), [](unsigned t) { return t == 200; }));

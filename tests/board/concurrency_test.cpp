@@ -94,7 +94,7 @@ TEST_F(SharedBoard, TwoThreadsGiveTwoCompleteUninterleavedSequences) {
   EXPECT_EQ(a.wrongResults, 0);
   EXPECT_EQ(b.wrongResults, 0);
   EXPECT_EQ(board_->Commands().size(), static_cast<std::size_t>(a.commands + b.commands));
-  EXPECT_EQ(board_->Discards(), 0u);
+  EXPECT_EQ(board_->Discards(), board_->Commands().size());
 }
 
 TEST_F(SharedBoard, LineChangesNeverSplitAnotherSettersReadModifyWrite) {

@@ -84,6 +84,7 @@ class FakeBoard : public platform::HidDevice {
   std::deque<Answer> late_;
   bool delay_next_ = false;
   bool delaying_ = false;
+  bool owed_wait_allowed_ = false;  // one read with nothing due may follow a timeout
 
   std::uint8_t slave_ = 0;
   std::uint32_t count_ = 0;

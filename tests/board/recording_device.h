@@ -36,7 +36,13 @@ class RecordingDevice : public platform::HidDevice {
   explicit RecordingDevice(std::vector<Event>* log, std::mutex* mutex = nullptr)
       : log_(log), mutex_(mutex) {}
 
+  // An answer the board sends just when it is read: a discard of pending input never drops it.
   void QueueAnswer(const Bytes& report) {
+    Guard g(mutex_);
+    scripted_.push_back(report);
+  }
+  // A report that has arrived already: a discard drops it.
+  void QueueArrivedAnswer(const Bytes& report) {
     Guard g(mutex_);
     answers_.push_back(report);
   }
@@ -47,12 +53,16 @@ class RecordingDevice : public platform::HidDevice {
     deferred_.push_back({writes, report});
   }
   void SetWhenEmpty(WhenEmpty w) { when_empty_ = w; }
+  // Writes from the n-th on (counting from 0) fail and are not logged; -1: none fails.
+  void FailWritesFrom(long n) { fail_from_ = n < 0 ? -1 : static_cast<long>(writes_) + n; }
   unsigned last_timeout_ms() const { return last_timeout_ms_; }
-  std::size_t pending_answers() const { return answers_.size(); }
+  std::size_t pending_answers() const { return answers_.size() + scripted_.size(); }
   const std::vector<unsigned>& read_timeouts() const { return read_timeouts_; }
 
   bool WriteReport(const std::uint8_t (&report)[platform::kReportSize]) override {
     Guard g(mutex_);
+    if (fail_from_ >= 0 && static_cast<long>(writes_) >= fail_from_) return false;
+    ++writes_;
     log_->push_back({Event::kWrite, Bytes(report, report + platform::kReportSize)});
     for (auto it = deferred_.begin(); it != deferred_.end();) {
       if (--it->writes_left > 0) {
@@ -69,6 +79,10 @@ class RecordingDevice : public platform::HidDevice {
     Guard g(mutex_);
     last_timeout_ms_ = timeout_ms;
     read_timeouts_.push_back(timeout_ms);
+    if (answers_.empty() && !scripted_.empty()) {
+      answers_.push_back(scripted_.front());
+      scripted_.pop_front();
+    }
     if (answers_.empty()) {
       log_->push_back({Event::kRead, {}});
       return when_empty_ == WhenEmpty::kFail ? platform::ReadResult::kFailed
@@ -109,13 +123,16 @@ class RecordingDevice : public platform::HidDevice {
   };
   std::vector<Event>* log_;
   std::mutex* mutex_;
-  std::deque<Bytes> answers_;
+  std::deque<Bytes> answers_;   // arrived
+  std::deque<Bytes> scripted_;  // sent when read
   struct Deferred {
     int writes_left;
     Bytes report;
   };
   std::deque<Deferred> deferred_;
   WhenEmpty when_empty_ = WhenEmpty::kFail;
+  std::size_t writes_ = 0;
+  long fail_from_ = -1;
   unsigned last_timeout_ms_ = 0;
   std::vector<unsigned> read_timeouts_;
 };

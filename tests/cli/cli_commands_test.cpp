@@ -170,6 +170,67 @@ TEST_F(CliCommands, WithoutEmulatedTheHardwareIsUsedAndNoBoardIsAnError) {
   EXPECT_EQ(m_board->CommandCount(), 0u);
 }
 
+// A board that does not answer (silent, or later than the bound): one line on stderr, exit 3,
+// no result presented; a multi-page command says how far it got.
+TEST_F(CliCommands, UnansweredCommandsSayTheBoardDidNotAnswer) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"i2c", "write", "50", "00", "00", "AA"},
+       "qvx: board did not answer the I2C write: its status is unknown\n"},
+      {{"i2c", "read", "50", "4"}, "qvx: board did not answer the I2C read\n"},
+      {{"lines"}, "qvx: board did not answer the line-state read\n"},
+      {{"sensor"}, "qvx: board did not answer the sensor read\n"},
+      {{"speed", "400"}, "qvx: board did not answer the speed command\n"},
+      {{"set", "power", "off"}, "qvx: board did not answer while switching power\n"},
+      {{"eeprom", "read", "0010", "100"},
+       "qvx: board did not answer at 0x0010: read 0 of 100 bytes\n"},
+  };
+  for (const emulator::AnswerMode mode :
+       {emulator::AnswerMode::kSilent, emulator::AnswerMode::kLate}) {
+    m_board->SetAnswerMode(mode);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.args.front() + (mode == emulator::AnswerMode::kLate ? " late" : " silent"));
+      const Result r = RunEmulated(c.args);
+      EXPECT_EQ(r.code, qvx::kExitNoAnswer);
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err, c.err);
+    }
+  }
+  EXPECT_EQ(m_board->Lines()[board::kLinePower], 1);  // never switched without a fresh record
+}
+
+TEST_F(CliCommands, APresentBoardThatCannotBeOpenedIsToldFromNoBoard) {
+  struct Case {
+    const char* name;
+    void (*spoil)(platform::EmulatedDeviceDescription*);
+    std::string err;
+  };
+  const Case cases[] = {
+      {"refused", [](platform::EmulatedDeviceDescription* d) { d->open_fails = true; },
+       "qvx: board found but cannot be opened: Permission denied\n"},
+      {"no product string", [](platform::EmulatedDeviceDescription* d) { d->product_fails = true; },
+       "qvx: board found but cannot be opened: its product string cannot be read\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::EmulatedHidSystem hardware;
+    platform::EmulatedDeviceDescription description =
+        emulator::HidDescriptionOf(emulator::BoardData());
+    c.spoil(&description);
+    hardware.AddDevice(description, std::make_shared<emulator::BoardEmulator>());
+    std::ostringstream out, err;
+    qvx::Environment env;
+    env.out = &out;
+    env.err = &err;
+    env.hardware = &hardware;
+    EXPECT_EQ(qvx::RunQvx({"lines"}, env), qvx::kExitFailed);
+    EXPECT_EQ(err.str(), c.err);
+  }
+}
+
 TEST_F(CliCommands, HelpGoesToStandardOutput) {
   const Result r = Run({"--help"});
   EXPECT_EQ(r.code, 0);

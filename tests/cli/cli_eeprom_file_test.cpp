@@ -50,6 +50,25 @@ TEST_F(CliEepromFile, DumpWritesTheWholeMemoryWithABarOnlyOnATerminal) {
   std::remove(file.c_str());
 }
 
+// A board that stops answering part-way: the dump stops at the first unanswered page, keeps
+// only the pages read, and does not call the file a dump of the memory.
+TEST_F(CliEepromFile, DumpStopsAtTheFirstUnansweredPage) {
+  const std::vector<std::uint8_t> image = Pattern(5);
+  m_board->SetEeprom(0, image);
+  m_board->SetAnswerFates([](std::uint64_t command, std::size_t) {
+    return emulator::AnswerFate{0, command > 100, false};
+  });
+  const std::string file = Path("qvx_partial.bin");
+  const qvx_test::Result r = RunEmulated({"eeprom", "dump", file});
+  EXPECT_EQ(r.code, qvx::kExitNoAnswer);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "qvx: board did not answer at 0x1900: read 6400 of 65536 bytes; '" + file +
+                       "' holds only those (incomplete dump)\n");
+  EXPECT_EQ(ReadFile(file), std::vector<std::uint8_t>(image.begin(), image.begin() + 6400));
+  EXPECT_EQ(m_board->CommandCount(board::CMD_EEPROM_READ), 101u);
+  std::remove(file.c_str());
+}
+
 TEST_F(CliEepromFile, LoadWritesEveryPageAndVerifies) {
   const std::vector<std::uint8_t> image = Pattern(11);
   const std::string file = Path("qvx_load.bin");

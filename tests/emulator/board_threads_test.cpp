@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
+#include <set>
 #include <thread>
+#include <vector>
 
 #include "emulated_board_fixture.h"
 
@@ -78,6 +81,37 @@ TEST_F(TwoThreads, LineSettersDoNotLoseEachOthersUpdates) {
   EXPECT_EQ(Line(kLineLedFail), 1);
   EXPECT_EQ(wrong_sensor.load(), 0);
   EXPECT_EQ(board_->CommandCount(CMD_SET_LINES), 2u * (kRounds + 1));
+}
+
+// One board link per thread, all on the same board: their commands take turns, and every answer
+// is read by the handle whose command asked for it (each tag is read by one handle only).
+TEST_F(TwoThreads, OneLinkPerThreadOnOneBoardNeverReadsAnotherLinksAnswer) {
+  constexpr int kLinks = 4;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kLinks; ++t) {
+    threads.emplace_back([&, t] {
+      CUSBChannel link;
+      if (link.OpenBoard() != 0) {
+        ++wrong;
+        return;
+      }
+      for (int i = 0; i < kRounds; ++i) {
+        const std::int32_t at = 0x6000 + 0x400 * t + 64 * (i % 16);
+        const Bytes data = Pattern(64, static_cast<std::uint8_t>(t * 50 + i));
+        link.WriteEEPROMPage(at, data.data(), 64);
+        Bytes read(64, 0);
+        link.ReadEEPROMPage(at, read.data(), 64);
+        if (read != data || !link.LastCommandAnswered()) ++wrong;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  std::map<std::uint64_t, std::set<std::uint64_t>> readers;  // tag -> handles that read it
+  for (const platform::TakenReport& r : system_.TakenReports(id_)) readers[r.tag].insert(r.handle);
+  EXPECT_EQ(readers.size(), static_cast<std::size_t>(kLinks * kRounds));
+  for (const auto& [tag, handles] : readers) EXPECT_EQ(handles.size(), 1u) << "command " << tag;
 }
 
 }  // namespace

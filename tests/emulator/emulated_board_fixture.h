@@ -25,6 +25,8 @@ inline Bytes Pattern(std::size_t n, std::uint8_t first) {
 
 class EmulatedBoardTest : public ::testing::Test {
  protected:
+  explicit EmulatedBoardTest(platform::TimeBase base = platform::TimeBase::kReal) : system_(base) {}
+
   void SetUp() override {
     id_ = system_.AddDevice(emulator::HidDescriptionOf(emulator::BoardData()), board_);
     platform::SetActiveHidBackend(&system_);
@@ -37,6 +39,14 @@ class EmulatedBoardTest : public ::testing::Test {
     channel_.ReadEEPROMPage(address, out.data(), n);
     return out;
   }
+  // The tags of the answers read since the last call, by any handle.
+  std::vector<platform::TakenReport> NewlyTaken() {
+    std::vector<platform::TakenReport> all = system_.TakenReports(id_);
+    std::vector<platform::TakenReport> fresh(all.begin() + static_cast<std::ptrdiff_t>(seen_),
+                                             all.end());
+    seen_ = all.size();
+    return fresh;
+  }
   std::uint8_t Line(std::size_t recordByte) {
     std::uint8_t record[board::kLineRecordSize];
     channel_.ReadLineState(record);
@@ -47,6 +57,7 @@ class EmulatedBoardTest : public ::testing::Test {
   std::shared_ptr<emulator::BoardEmulator> board_ = std::make_shared<emulator::BoardEmulator>();
   platform::EmulatedHidSystem::DeviceId id_ = 0;
   CUSBChannel channel_;
+  std::size_t seen_ = 0;
 };
 
 }  // namespace testing_support

@@ -120,6 +120,23 @@ TEST_F(HidrawPacket, DiscardDropsEveryWaitingReportAndNoLaterOne) {
   EXPECT_EQ(report[1], 9);
 }
 
+// A node that takes no report: the write gives up at its bound instead of blocking in write(),
+// even on a blocking descriptor (a hidraw write blocks in the driver whatever the flags say).
+TEST(HidrawWrite, ANodeThatTakesNothingFailsAtTheBound) {
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+  const int sndbuf = 4096;
+  ASSERT_EQ(::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf), 0);
+  platform::posix::HidrawDevice device(pair[0], "/nonexistent", "/nonexistent/hidraw0", 50);
+  std::uint8_t report[kReportSize] = {};
+  int written = 0;
+  while (device.WriteReport(report) && written < 100000) ++written;
+  EXPECT_GT(written, 0);
+  EXPECT_LT(written, 100000);
+  EXPECT_FALSE(device.WriteReport(report));
+  ::close(pair[1]);
+}
+
 TEST_F(HidrawPacket, GoneNodeFailsAtOnceAndHasNoIdentity) {
   ::close(m_board);
   m_board = -1;
