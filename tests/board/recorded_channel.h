@@ -10,16 +10,9 @@
 #include "recording_device.h"
 #include "report_text.h"
 #include "test_channel.h"
+#include "tests/support/byte_pattern.h"
 
 namespace testing_support {
-
-// `seed`-dependent bytes that never repeat with a period of 64, so a run copied to or from the
-// wrong offset shows.
-inline Bytes Pattern(std::size_t n, unsigned seed) {
-  Bytes bytes(n);
-  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8) + seed);
-  return bytes;
-}
 
 // A 65-byte report: byte 0 is 0, `payload` from byte 1 on, the rest 0.
 inline Bytes ReportWithPayload(const std::uint8_t* payload, std::size_t n) {

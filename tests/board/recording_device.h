@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "platform/hid_device.h"
+#include "tests/support/byte_pattern.h"
 
 namespace testing_support {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // A 65-byte report from its leading bytes; the rest is 0.
 inline Bytes ReportOf(std::initializer_list<int> head) {

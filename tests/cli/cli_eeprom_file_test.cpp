@@ -5,6 +5,7 @@
 #include "board/protocol.h"
 #include "emulator/board_emulator.h"
 #include "qvx_runner.h"
+#include "tests/support/byte_pattern.h"
 
 namespace {
 
@@ -19,11 +20,7 @@ std::vector<std::uint8_t> ReadFile(const std::string& path) {
 }
 
 std::vector<std::uint8_t> Pattern(unsigned seed) {
-  std::vector<std::uint8_t> image(kImageSize);
-  for (std::size_t i = 0; i < image.size(); ++i) {
-    image[i] = static_cast<std::uint8_t>((i * 7 + i / 256 + seed) & 0xFF);
-  }
-  return image;
+  return testing_support::Pattern(kImageSize, seed);
 }
 
 class CliEepromFile : public QvxRunner {

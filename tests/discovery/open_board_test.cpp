@@ -15,19 +15,18 @@
 #include "discovery_fixture.h"
 #include "emulator/board_data.h"
 #include "emulator/board_emulator.h"
+#include "tests/support/byte_pattern.h"
 
 namespace discovery_test {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testing_support::Bytes;
 
 constexpr std::int32_t kProbeAddress = 0x0340;
 constexpr std::uint8_t kProbeLength = 16;
 
-Bytes Pattern(std::uint8_t first) {
-  Bytes b(kProbeLength);
-  for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(first + 3 * i);
-  return b;
+Bytes Pattern(unsigned seed) {
+  return testing_support::Pattern(kProbeLength, seed);
 }
 
 class OpenBoardTest : public ::testing::Test {

@@ -64,16 +64,16 @@ TEST_F(RoundTrip, I2cMemoryWritesAndReadsRunsOfAnyLength) {
 }
 
 TEST_F(RoundTrip, I2cReadOfTheLongestRunWrapsAround32KiB) {
-  board_->Memory()->Poke(0, Pattern(emulator::kSerialMemorySize, 0));
+  const Bytes memory = Pattern(emulator::kSerialMemorySize, 0);
+  board_->Memory()->Poke(0, memory);
   const Bytes pointer = {0x7F, 0xF0};
   ASSERT_EQ(channel_.WriteI2CLongBytes(0x50, pointer.data(), 2, true, false), 0);
   Bytes read(65535, 0);
   ASSERT_EQ(channel_.ReadI2CLongBytes(0x50, read.data(), 65535, true, true), 0);
   for (std::size_t i = 0; i < read.size(); i += 997) {
-    ASSERT_EQ(read[i], static_cast<std::uint8_t>((0x7FF0 + i) % emulator::kSerialMemorySize))
-        << "byte " << i;
+    ASSERT_EQ(read[i], memory[(0x7FF0 + i) % emulator::kSerialMemorySize]) << "byte " << i;
   }
-  EXPECT_EQ(read.back(), static_cast<std::uint8_t>((0x7FF0 + 65534) % 32768));
+  EXPECT_EQ(read.back(), memory[(0x7FF0 + 65534) % 32768]);
   // The exact number of answer reports was read: the next command gets its own answer.
   EXPECT_EQ(Line(kLinePower), 0);
   EXPECT_EQ(board_->CommandCount(CMD_GET_LINES), 1u);

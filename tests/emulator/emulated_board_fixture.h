@@ -11,17 +11,9 @@
 #include "board/usb_channel.h"
 #include "emulator/board_emulator.h"
 #include "platform/emulated/emulated_hid_system.h"
+#include "tests/support/byte_pattern.h"
 
 namespace testing_support {
-
-using Bytes = std::vector<std::uint8_t>;
-
-// n bytes counting up from `first`.
-inline Bytes Pattern(std::size_t n, std::uint8_t first) {
-  Bytes b(n);
-  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(first + i);
-  return b;
-}
 
 class EmulatedBoardTest : public ::testing::Test {
  protected:
