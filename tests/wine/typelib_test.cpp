@@ -1,19 +1,22 @@
 // The type library as a host reads it from the OCX's resource: library attributes, the two
-// dispatch interfaces member by member, and the coclass.
+// dispatch interfaces member by member (the methods against the control's own dispatch table),
+// and the coclass.
 #include <oaidl.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "control/qel_vantorix_ctrl.h"
 #include "module/guids.h"
+#include "ole/dispatch_table.h"
 #include "registration_support.h"
 
 namespace {
-
-constexpr VARTYPE kByteRef = VT_BYREF | VT_UI1;  // "unsigned char*" as the table spells it
 
 struct Param {
   const wchar_t* name;
@@ -27,72 +30,19 @@ struct Member {
   std::vector<Param> params;
 };
 
-const std::vector<Member>& DispatchMembers() {
-  static const std::vector<Member> members = {
-      {L"AboutBox", -552, VT_VOID, {}},
-      {L"OpenUSBHidDevice", 1, VT_BOOL, {}},
-      {L"I2Cm_Speed", 2, VT_VOID, {{L"nSpeed", VT_UI2}}},
-      {L"I2Cm_fReadLongBytes",
-       3,
-       VT_UI1,
-       {{L"bSlaveAddr", VT_UI1},
-        {L"pbXferData", kByteRef},
-        {L"bBytesCnts", VT_UI2},
-        {L"fGenStart", VT_BOOL},
-        {L"fGenStop", VT_BOOL}}},
-      {L"I2Cm_fWriteLongBytes",
-       4,
-       VT_UI1,
-       {{L"bSlaveAddr", VT_UI1},
-        {L"pbXferData", kByteRef},
-        {L"bBytesCnts", VT_UI2},
-        {L"fGenStart", VT_BOOL},
-        {L"fGenStop", VT_BOOL}}},
-      {L"HardwareReset", 5, VT_VOID, {}},
-      {L"EEPROM_WriteByte",
-       6,
-       VT_VOID,
-       {{L"nAddr", VT_I4}, {L"pbData", kByteRef}, {L"cnt", VT_UI1}}},
-      {L"EEPROM_ReadByte",
-       7,
-       VT_VOID,
-       {{L"nAddr", VT_I4}, {L"pbData", kByteRef}, {L"cnt", VT_UI1}}},
-      {L"Set_I2Cm_Power", 8, VT_VOID, {{L"nStatus", VT_BOOL}}},
-      {L"Get_I2Cm_Power", 9, VT_BOOL, {}},
-      {L"Set_I2Cm_Reset", 10, VT_VOID, {{L"nStatus", VT_BOOL}}},
-      {L"Get_I2Cm_Reset", 11, VT_BOOL, {}},
-      {L"Set_I2Cm_Buzzer", 12, VT_VOID, {{L"nStatus", VT_BOOL}}},
-      {L"Get_I2Cm_Buzzer", 13, VT_BOOL, {}},
-      {L"Set_I2Cm_LED_Pass", 14, VT_VOID, {{L"nStatus", VT_BOOL}}},
-      {L"Get_I2Cm_LED_Pass", 15, VT_BOOL, {}},
-      {L"Set_I2Cm_LED_Fail", 16, VT_VOID, {{L"nStatus", VT_BOOL}}},
-      {L"Get_I2Cm_LED_Fail", 17, VT_BOOL, {}},
-      {L"Set_I2Cm_LED_Error", 18, VT_VOID, {{L"nStatus", VT_BOOL}}},
-      {L"Get_I2Cm_LED_Error", 19, VT_BOOL, {}},
-      {L"SetExpandChannel", 20, VT_VOID, {{L"nAddress", VT_UI1}, {L"nChannel", VT_UI1}}},
-      {L"GetSensorRawDataEx",
-       21,
-       VT_VARIANT,
-       {{L"fEnableExternBoard", VT_BOOL}, {L"nChannel", VT_UI1}}},
-      {L"EEPROM_ReadByteEx", 22, VT_VARIANT, {{L"nAddr", VT_UI4}, {L"cnt", VT_UI4}}},
-      {L"GetSensorRawData",
-       23,
-       VT_VOID,
-       {{L"fEnableExternBoard", VT_BOOL}, {L"nChannel", VT_UI1}, {L"bRawdataBuffer", kByteRef}}},
-      {L"I2Cm_fReadLongBytesEx",
-       24,
-       VT_VARIANT,
-       {{L"bSlaveAddr", VT_UI1}, {L"bBytesCnts", VT_UI4}}},
-      {L"I2Cm_fWriteLongBytesEx",
-       25,
-       VT_BOOL,
-       {{L"bSlaveAddr", VT_UI1}, {L"bXferData", VT_VARIANT}}},
-      {L"EEPROM_WriteByteEx", 26, VT_VOID, {{L"nAddr", VT_I4}, {L"bData", VT_VARIANT}}},
-      {L"Get_I2Cm_INT", 36, VT_BOOL, {}},
-      {L"Get_Key1", 38, VT_BOOL, {}},
-      {L"Get_Key2", 40, VT_BOOL, {}},
-      {L"Get_Key3", 42, VT_BOOL, {}},
-  };
+// The control's dispatch table, row by row, as the type library must describe it: what a host
+// reads from the library has to be what IDispatch answers to.
+std::vector<Member> DispatchMembers() {
+  const ole::DispatchTable& table = *CQelVantorixActiveXCtrl::Description().dispatch;
+  std::vector<Member> members;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const ole::DispMember& row = table[i];
+    Member m{row.name, row.dispid, row.result == VT_EMPTY ? VARTYPE{VT_VOID} : row.result, {}};
+    for (std::size_t p = 0; p < row.param_count; ++p) {
+      m.params.push_back({row.params[p].name, row.params[p].type});
+    }
+    members.push_back(std::move(m));
+  }
   return members;
 }
 
@@ -201,13 +151,14 @@ TEST_F(TypeLibrary, TypesInOrderWithTheirFlagsAndHelpStrings) {
     WORD flags;
     const wchar_t* doc;
   };
+  const ole::ControlDescription& control = CQelVantorixActiveXCtrl::Description();
   const Expected types[] = {
-      {L"_DQelVantorixActiveX", &qvx::kDiidDispatch, TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE,
+      {L"_DQelVantorixActiveX", control.dispatch_iid, TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE,
        L"Dispatch interface for QelVantorixActiveX Control"},
-      {L"_DQelVantorixActiveXEvents", &qvx::kDiidEvents, TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE,
+      {L"_DQelVantorixActiveXEvents", control.events_iid, TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE,
        L"Event interface for QelVantorixActiveX Control"},
-      {L"QelVantorixActiveX", &qvx::kClsidCtrl, TKIND_COCLASS,
-       TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL, L"QelVantorixActiveX Control"},
+      {L"QelVantorixActiveX", control.clsid, TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL,
+       L"QelVantorixActiveX Control"},
   };
   for (UINT i = 0; i < ARRAYSIZE(types); ++i) {
     SCOPED_TRACE(testing::Message() << "type " << i);
@@ -252,8 +203,9 @@ TEST_F(TypeLibrary, CoclassImplementsTheDefaultInterfaceAndTheDefaultSource) {
     const GUID* iid;
     INT flags;
   };
-  const Impl impls[] = {{&qvx::kDiidDispatch, IMPLTYPEFLAG_FDEFAULT},
-                        {&qvx::kDiidEvents, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}};
+  const ole::ControlDescription& control = CQelVantorixActiveXCtrl::Description();
+  const Impl impls[] = {{control.dispatch_iid, IMPLTYPEFLAG_FDEFAULT},
+                        {control.events_iid, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}};
   for (UINT i = 0; i < 2; ++i) {
     INT flags = -1;
     ASSERT_EQ(info->GetImplTypeFlags(i, &flags), S_OK);
