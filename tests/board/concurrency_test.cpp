@@ -100,6 +100,8 @@ TEST_F(SharedBoard, TwoThreadsGiveTwoCompleteUninterleavedSequences) {
 TEST_F(SharedBoard, LineChangesNeverSplitAnotherSettersReadModifyWrite) {
   std::vector<std::uint8_t> initial(board::kLineRecordSize);
   for (std::size_t i = 0; i < initial.size(); ++i) initial[i] = static_cast<std::uint8_t>(0x30 + i);
+  for (std::size_t input : {board::kLineKey1, board::kLineKey2, board::kLineKey3, board::kLineInt})
+    initial[input] = 1;  // the board drives these: 0 or 1
   initial[board::kLinePower] = 0;
   initial[board::kLineLedPass] = 0;
   board_->SetLineRecord(initial);

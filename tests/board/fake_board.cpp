@@ -2,15 +2,55 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <sstream>
+
+#include "board/protocol.h"
+
+using namespace board;
 
 namespace testing_support {
 
 namespace {
 constexpr std::size_t kMaxProblems = 20;  // enough to diagnose; a broken run would flood
-}
+constexpr int kAddressCount = 256;
+}  // namespace
 
-FakeBoard::FakeBoard() : eeprom_(0x10000, 0xFF), lines_(64, 0) {}
+// Reads give SlaveByte; a write run must consist of them. The status byte is the address, so a
+// status taken by the wrong command shows.
+class FakeBoard::PatternSlave : public emulator::I2cSlave {
+ public:
+  PatternSlave(FakeBoard* owner, std::uint8_t address) : owner_(owner), address_(address) {}
+  std::uint8_t Write(const std::uint8_t* data, std::size_t n, bool, bool) override {
+    for (std::size_t j = 0; j < n; ++j) {
+      if (data[j] != SlaveByte(address_, static_cast<std::uint32_t>(j))) {
+        owner_->Problem("write run byte " + std::to_string(j) + " is not the slave's");
+        break;
+      }
+    }
+    return address_;
+  }
+  std::uint8_t Read(std::uint8_t* data, std::size_t n, bool, bool) override {
+    for (std::size_t j = 0; j < n; ++j)
+      data[j] = SlaveByte(address_, static_cast<std::uint32_t>(j));
+    return address_;
+  }
+
+ private:
+  FakeBoard* owner_;  // whose lock is held: the emulated board runs transfers inside WriteReport
+  std::uint8_t address_;
+};
+
+FakeBoard::FakeBoard() {
+  emulator::SensorBlock block;
+  for (std::size_t j = 0; j < block.size(); ++j) block[j] = SensorByte(j);
+  board_.SetSensor(emulator::kOwnSensorBlock, block);
+  for (int a = 0; a < kAddressCount; ++a) {
+    board_.SetSensor(a, block);
+    const auto address = static_cast<std::uint8_t>(a);
+    board_.AttachI2cSlave(address, std::make_shared<PatternSlave>(this, address));
+  }
+}
 
 std::uint8_t FakeBoard::SlaveByte(std::uint8_t slave, std::uint32_t offset) {
   return static_cast<std::uint8_t>(slave * 31 + offset * 7 + (offset >> 6));
@@ -20,14 +60,19 @@ std::uint8_t FakeBoard::SensorByte(std::size_t j) {
   return static_cast<std::uint8_t>(0xF0 - j);
 }
 
-FakeBoard::Bytes FakeBoard::LineRecord() const {
+Bytes FakeBoard::LineRecord() const {
   std::lock_guard<std::mutex> g(mutex_);
-  return lines_;
+  const emulator::LineRecord lines = board_.Lines();
+  return Bytes(lines.begin(), lines.end());
 }
 
 void FakeBoard::SetLineRecord(const Bytes& record) {
   std::lock_guard<std::mutex> g(mutex_);
-  lines_ = record;
+  emulator::BoardState state = board_.SaveState();
+  std::copy_n(record.begin(), state.lines.size(), state.lines.begin());
+  state.keys = {record[kLineKey1] != 0, record[kLineKey2] != 0, record[kLineKey3] != 0};
+  state.int_high = record[kLineInt] != 0;
+  board_.LoadState(state);
 }
 
 std::vector<std::string> FakeBoard::Problems() const {
@@ -69,7 +114,7 @@ void FakeBoard::Problem(const std::string& text) {
 }
 
 void FakeBoard::ExpectZeroFrom(const std::uint8_t* r, std::size_t from, const char* what) {
-  for (std::size_t i = from; i < platform::kReportSize; ++i) {
+  for (std::size_t i = from; i < kReportSize; ++i) {
     if (r[i] != 0) {
       Problem(std::string(what) + ": byte " + std::to_string(i) + " is not 0");
       return;
@@ -77,19 +122,23 @@ void FakeBoard::ExpectZeroFrom(const std::uint8_t* r, std::size_t from, const ch
   }
 }
 
-void FakeBoard::Queue(Bytes report) {
-  report.resize(platform::kReportSize, 0);
-  Answer answer{commands_.size() - 1, std::move(report)};
-  (delaying_ ? late_ : answers_).push_back(std::move(answer));
+bool FakeBoard::WriteReport(const std::uint8_t (&report)[kReportSize]) {
+  std::lock_guard<std::mutex> g(mutex_);
+  CheckReport(report);
+  std::vector<platform::InputReport> produced;
+  board_.OnOutputReport(report, &produced);
+  for (const platform::InputReport& answer : produced) {
+    (delaying_ ? late_ : answers_)
+        .push_back({commands_.size() - 1, Bytes(answer.bytes.begin(), answer.bytes.end())});
+  }
+  return true;
 }
 
-bool FakeBoard::WriteReport(const std::uint8_t (&report)[platform::kReportSize]) {
-  std::lock_guard<std::mutex> g(mutex_);
-  const std::uint8_t* r = report;
+void FakeBoard::CheckReport(const std::uint8_t* r) {
   if (r[0] != 0) Problem("report ID is not 0");
   if (next_ == Next::kAnnounce) {
     OnAnnounce(r);
-    return true;
+    return;
   }
   if (command_threads_.back() != std::this_thread::get_id()) {
     Problem("a report of this command came from another thread");
@@ -104,33 +153,30 @@ bool FakeBoard::WriteReport(const std::uint8_t (&report)[platform::kReportSize])
       OnI2cData(r);
       break;
     case Next::kSpeedParams:
-      if (r[1] != 0 && r[1] != 1 && r[1] != 3) Problem("speed code " + std::to_string(r[1]));
-      ExpectZeroFrom(r, 2, "speed parameters");
-      Queue({0, static_cast<std::uint8_t>(r[1] << 2)});
+      if (r[kSpeedParamCode] != kSpeedCode50k && r[kSpeedParamCode] != kSpeedCode400k &&
+          r[kSpeedParamCode] != kSpeedCode1M) {
+        Problem("speed code " + std::to_string(r[kSpeedParamCode]));
+      }
+      ExpectZeroFrom(r, kSpeedParamCode + 1, "speed parameters");
       next_ = Next::kAnnounce;
       break;
     case Next::kEepromParams:
       OnEepromParams(r);
       break;
     case Next::kEepromData:
-      for (std::size_t i = 0; i < eeprom_count_; ++i) {
-        eeprom_[static_cast<std::uint16_t>(eeprom_addr_ + i)] = r[1 + i];
-      }
-      ExpectZeroFrom(r, 1 + eeprom_count_, "EEPROM data");
+      ExpectZeroFrom(r, kAnswerData + eeprom_count_, "EEPROM data");
       next_ = Next::kAnnounce;
       break;
     case Next::kLineData: {
+      const emulator::LineRecord lines = board_.Lines();
       std::size_t changed = 0;
-      for (std::size_t i = 0; i < lines_.size(); ++i) changed += lines_[i] != r[1 + i];
+      for (std::size_t i = 0; i < lines.size(); ++i) changed += lines[i] != r[1 + i];
       if (changed > 1) ++stale_line_writes_;
       ++line_writes_;
-      std::copy(r + 1, r + 1 + lines_.size(), lines_.begin());
-      Queue({0, 0});
       next_ = Next::kAnnounce;
       break;
     }
   }
-  return true;
 }
 
 void FakeBoard::OnAnnounce(const std::uint8_t* r) {
@@ -138,46 +184,40 @@ void FakeBoard::OnAnnounce(const std::uint8_t* r) {
     Problem(std::to_string(answers_.size()) + " answers of the previous command left unread");
     answers_.clear();
   }
-  code_ = r[3];
+  code_ = r[kAnnounceCommand];
   commands_.push_back(code_);
   command_threads_.push_back(std::this_thread::get_id());
   delaying_ = delay_next_;
   delay_next_ = false;
-  if (r[1] != 0xAA || r[2] != 0x55) Problem("announce without AA 55");
-  std::size_t zeroFrom = 4;
+  if (r[kAnnounceMagic1] != kMagic1 || r[kAnnounceMagic2] != kMagic2) {
+    Problem("announce without AA 55");
+  }
+  std::size_t zeroFrom = kAnnounceArg1;
   switch (code_) {
-    case 0x1A:
-    case 0x1B:
+    case CMD_I2C_READ:
+    case CMD_I2C_WRITE:
       next_ = Next::kI2cParams;
       break;
-    case 0x1C:
+    case CMD_I2C_SPEED:
       next_ = Next::kSpeedParams;
       break;
-    case 0x22:
-    case 0x23:
+    case CMD_EEPROM_WRITE:
+    case CMD_EEPROM_READ:
       next_ = Next::kEepromParams;
       break;
-    case 0x24: {
-      Bytes answer(platform::kReportSize, 0);
-      std::copy(lines_.begin(), lines_.end(), answer.begin() + 1);
-      Queue(std::move(answer));
+    case CMD_GET_LINES:
       break;
-    }
-    case 0x25:
+    case CMD_SET_LINES:
       next_ = Next::kLineData;
       break;
-    case 0x30: {
-      if (r[4] != 0x20) Problem("sensor request without 0x20");
-      zeroFrom = 5;
-      Bytes answer(platform::kReportSize, 0);
-      for (std::size_t j = 0; j < 64; ++j) answer[1 + j] = SensorByte(j);
-      Queue(std::move(answer));
+    case CMD_SENSOR_DATA:
+      if (r[kAnnounceArg1] != kSensorRequestArg) Problem("sensor request without 0x20");
+      zeroFrom = kAnnounceArg1 + 1;
       break;
-    }
-    case 0x50:
-      zeroFrom = 6;
+    case CMD_EXPAND_CHANNEL:
+      zeroFrom = kAnnounceArg2 + 1;
       break;
-    case 0xFD:
+    case CMD_HARDWARE_RESET:
       break;
     default:
       Problem("unknown command " + std::to_string(code_));
@@ -186,60 +226,29 @@ void FakeBoard::OnAnnounce(const std::uint8_t* r) {
 }
 
 void FakeBoard::OnI2cParams(const std::uint8_t* r) {
-  slave_ = r[1];
-  count_ = static_cast<std::uint32_t>(r[2] << 8 | r[3]);
-  if (r[4] > 1 || r[5] > 1) Problem("START/STOP flags not 0 or 1");
-  ExpectZeroFrom(r, 6, "I2C parameters");
+  count_ = static_cast<std::uint32_t>(r[kI2cParamCountHigh] << 8 | r[kI2cParamCountLow]);
+  if (r[kI2cParamStart] > 1 || r[kI2cParamStop] > 1) Problem("START/STOP flags not 0 or 1");
+  ExpectZeroFrom(r, kI2cParamStop + 1, "I2C parameters");
   offset_ = 0;
-  data_reports_left_ = count_ / 64 + 1;
-  if (code_ == 0x1B) {
-    next_ = Next::kI2cData;
-    return;
-  }
-  for (std::uint32_t k = 0; k < data_reports_left_; ++k) {
-    Bytes answer(platform::kReportSize, 0);
-    for (std::uint32_t j = 0; j < 64; ++j) answer[1 + j] = SlaveByte(slave_, 64 * k + j);
-    Queue(std::move(answer));
-  }
-  Queue({0, slave_});
-  next_ = Next::kAnnounce;
+  data_reports_left_ = DataReportCount(count_);
+  next_ = code_ == CMD_I2C_WRITE ? Next::kI2cData : Next::kAnnounce;
 }
 
 void FakeBoard::OnI2cData(const std::uint8_t* r) {
-  const std::uint32_t n = std::min<std::uint32_t>(64, count_ - offset_);
-  for (std::uint32_t j = 0; j < n; ++j) {
-    if (r[1 + j] != SlaveByte(slave_, offset_ + j)) {
-      Problem("write run byte " + std::to_string(offset_ + j) + " is not the slave's");
-      break;
-    }
-  }
-  ExpectZeroFrom(r, 1 + n, "I2C data");
+  const auto n = std::min<std::uint32_t>(kPayloadSize, count_ - offset_);
+  ExpectZeroFrom(r, kAnswerData + n, "I2C data");
   offset_ += n;
-  if (--data_reports_left_ == 0) {
-    Queue({0, slave_});
-    next_ = Next::kAnnounce;
-  }
+  if (--data_reports_left_ == 0) next_ = Next::kAnnounce;
 }
 
 void FakeBoard::OnEepromParams(const std::uint8_t* r) {
-  eeprom_addr_ = static_cast<std::uint16_t>(r[1] << 8 | r[2]);
-  eeprom_count_ = r[3];
-  if (eeprom_count_ > 64) Problem("EEPROM count above 64");
-  ExpectZeroFrom(r, 4, "EEPROM parameters");
-  if (code_ == 0x22) {
-    next_ = Next::kEepromData;
-    return;
-  }
-  Bytes answer(platform::kReportSize, 0);
-  for (std::size_t i = 0; i < eeprom_count_; ++i) {
-    answer[1 + i] = eeprom_[static_cast<std::uint16_t>(eeprom_addr_ + i)];
-  }
-  Queue(std::move(answer));
-  next_ = Next::kAnnounce;
+  eeprom_count_ = r[kEepromParamCount];
+  if (eeprom_count_ > kEepromMaxPage) Problem("EEPROM count above 64");
+  ExpectZeroFrom(r, kEepromParamCount + 1, "EEPROM parameters");
+  next_ = code_ == CMD_EEPROM_WRITE ? Next::kEepromData : Next::kAnnounce;
 }
 
-platform::ReadResult FakeBoard::ReadReport(std::uint8_t (&report)[platform::kReportSize],
-                                           unsigned) {
+platform::ReadResult FakeBoard::ReadReport(std::uint8_t (&report)[kReportSize], unsigned) {
   std::lock_guard<std::mutex> g(mutex_);
   if (answers_.empty()) {
     if (!late_.empty()) {
@@ -257,7 +266,7 @@ platform::ReadResult FakeBoard::ReadReport(std::uint8_t (&report)[platform::kRep
   if (command_threads_[answer.command] != std::this_thread::get_id()) {
     Problem("an answer was taken by another thread than the one that asked");
   }
-  std::memcpy(report, answer.report.data(), platform::kReportSize);
+  std::memcpy(report, answer.report.data(), kReportSize);
   answers_.pop_front();
   return platform::ReadResult::kOk;
 }
@@ -266,12 +275,6 @@ void FakeBoard::DiscardPendingInput() {
   std::lock_guard<std::mutex> g(mutex_);
   answers_.clear();
   ++discards_;
-}
-
-bool FakeBoard::GetAttributes(platform::HidAttributes* attributes) {
-  attributes->vendor_id = 0x04B4;
-  attributes->product_id = 0xE006;
-  return true;
 }
 
 }  // namespace testing_support

@@ -1,9 +1,10 @@
-// A board imitation for tests that drive the link from several threads. It takes every output
-// report as the board would, queues exactly the answers each command is due, keeps an EEPROM and
-// a line-state record, and notes every departure from the protocol: a report out of place or not
-// zero-filled, reports of one command coming from two threads, an answer taken by a thread other
-// than the one whose command it answers, a command starting while answers are still unread.
-// Thread-safe.
+// A strict board for tests that drive the link from several threads. The emulated board carries
+// out every command and builds its answers; this device adds what the emulated board tolerates
+// and a host must not do, and notes every departure: a report out of place or not zero-filled,
+// reports of one command coming from two threads, an answer taken by a thread other than the
+// one whose command it answers, a command starting while answers are still unread, a read with
+// no answer due. Every I2C address answers with bytes of its own (SlaveByte) and every sensor
+// block is the same (SensorByte). Thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -13,14 +14,14 @@
 #include <thread>
 #include <vector>
 
-#include "platform/hid_device.h"
+#include "board_device.h"
+#include "emulator/board_emulator.h"
+#include "tests/support/byte_pattern.h"
 
 namespace testing_support {
 
-class FakeBoard : public platform::HidDevice {
+class FakeBoard : public BoardDevice {
  public:
-  using Bytes = std::vector<std::uint8_t>;
-
   FakeBoard();
 
   // The byte the imitated I2C slave `slave` returns at `offset` of a read run; it accepts only
@@ -29,7 +30,9 @@ class FakeBoard : public platform::HidDevice {
   // Raw sensor byte j of every sensor answer.
   static std::uint8_t SensorByte(std::size_t j);
 
-  Bytes LineRecord() const;  // 64 bytes
+  // The line-state record, 64 bytes. The board drives its input bytes (keys, INT): they read
+  // 0 or 1, and a record set here sets those inputs.
+  Bytes LineRecord() const;
   void SetLineRecord(const Bytes& record);
   // Departures from the protocol seen so far; empty when the host kept to it.
   std::vector<std::string> Problems() const;
@@ -48,11 +51,9 @@ class FakeBoard : public platform::HidDevice {
   platform::ReadResult ReadReport(std::uint8_t (&report)[platform::kReportSize],
                                   unsigned timeout_ms) override;
   void DiscardPendingInput() override;
-  bool GetAttributes(platform::HidAttributes* attributes) override;
-  bool GetManufacturerString(char16_t*, std::size_t) override { return false; }
-  bool GetProductString(char16_t*, std::size_t) override { return false; }
 
  private:
+  class PatternSlave;
   enum class Next {
     kAnnounce,
     kI2cParams,
@@ -67,15 +68,16 @@ class FakeBoard : public platform::HidDevice {
     Bytes report;
   };
 
+  void CheckReport(const std::uint8_t* r);  // lock held
   void OnAnnounce(const std::uint8_t* r);
   void OnI2cParams(const std::uint8_t* r);
   void OnI2cData(const std::uint8_t* r);
   void OnEepromParams(const std::uint8_t* r);
-  void Queue(Bytes report);
   void ExpectZeroFrom(const std::uint8_t* r, std::size_t from, const char* what);
   void Problem(const std::string& text);
 
   mutable std::mutex mutex_;
+  emulator::BoardEmulator board_;
   Next next_ = Next::kAnnounce;
   std::uint8_t code_ = 0;
   std::vector<std::uint8_t> commands_;
@@ -86,15 +88,11 @@ class FakeBoard : public platform::HidDevice {
   bool delaying_ = false;
   bool owed_wait_allowed_ = false;  // one read with nothing due may follow a timeout
 
-  std::uint8_t slave_ = 0;
   std::uint32_t count_ = 0;
   std::uint32_t data_reports_left_ = 0;
   std::uint32_t offset_ = 0;
-  std::uint16_t eeprom_addr_ = 0;
   std::uint8_t eeprom_count_ = 0;
 
-  Bytes eeprom_;
-  Bytes lines_;
   int stale_line_writes_ = 0;
   std::size_t line_writes_ = 0;
   std::size_t discards_ = 0;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/hid_device.h"
+#include "board_device.h"
 #include "tests/support/byte_pattern.h"
 
 namespace testing_support {
@@ -28,7 +28,7 @@ struct Event {
   Bytes report;  // the report written, or the report returned by a read (empty when none)
 };
 
-class RecordingDevice : public platform::HidDevice {
+class RecordingDevice : public BoardDevice {
  public:
   enum class WhenEmpty { kFail, kTimeOut };
 
@@ -102,13 +102,6 @@ class RecordingDevice : public platform::HidDevice {
     log_->push_back({Event::kDiscard, {}});
     answers_.clear();
   }
-  bool GetAttributes(platform::HidAttributes* a) override {
-    a->vendor_id = 0x04B4;
-    a->product_id = 0xE006;
-    return true;
-  }
-  bool GetManufacturerString(char16_t*, std::size_t) override { return false; }
-  bool GetProductString(char16_t*, std::size_t) override { return false; }
 
  private:
   struct Guard {
