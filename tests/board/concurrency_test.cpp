@@ -16,26 +16,16 @@
 #include <vector>
 
 #include "board/protocol.h"
-#include "fake_board.h"
 #include "platform/pause.h"
 #include "recording_device.h"
 #include "report_text.h"
-#include "test_channel.h"
+#include "strict_channel.h"
 
 namespace {
 
 using namespace testing_support;
 
-class SharedBoard : public ::testing::Test {
- protected:
-  SharedBoard() {
-    auto device = std::make_unique<FakeBoard>();
-    board_ = device.get();
-    channel_.Attach(std::move(device));
-  }
-  FakeBoard* board_ = nullptr;
-  TestChannel channel_;
-};
+class SharedBoard : public StrictChannel {};
 
 struct Worker {
   std::uint8_t slave;

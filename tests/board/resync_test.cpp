@@ -2,26 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
-#include "fake_board.h"
-#include "test_channel.h"
+#include "strict_channel.h"
 
 namespace {
 
 using testing_support::FakeBoard;
 
-class LateBoard : public ::testing::Test {
- protected:
-  LateBoard() {
-    auto device = std::make_unique<FakeBoard>();
-    board_ = device.get();
-    channel_.Attach(std::move(device));
-  }
-  FakeBoard* board_ = nullptr;
-  testing_support::TestChannel channel_;
-};
+class LateBoard : public testing_support::StrictChannel {};
 
 TEST_F(LateBoard, TheCommandAfterATimeoutGetsItsOwnAnswers) {
   std::vector<std::uint8_t> first(130), second(130);
