@@ -1,42 +1,36 @@
 // `qvx list` over a HID system holding the board among other devices.
 #include "qvx_runner.h"
+#include "tests/support/device_description.h"
 
 namespace {
 
 using qvx_test::QvxRunner;
 
-platform::EmulatedDeviceDescription Device(const char* path, std::uint16_t vid, std::uint16_t pid,
-                                           std::u16string maker, std::u16string product) {
-  platform::EmulatedDeviceDescription d;
-  d.path = path;
-  d.vendor_id = vid;
-  d.product_id = pid;
-  d.manufacturer = std::move(maker);
-  d.product = std::move(product);
-  return d;
-}
+using testing_support::DeviceDescription;
 
 class CliList : public QvxRunner {};
 
 TEST_F(CliList, ShowsEveryDeviceAndMarksOnlyExactBoards) {
   const std::u16string maker = u"Qelvantorix Ltd";
-  m_hardware.AddDevice(Device("/dev/hidraw0", 0x046D, 0xC52B, u"Logitech", u"USB Receiver"));
-  m_hardware.AddDevice(Device("/dev/hidraw1", 0x04B4, 0xE006, maker, u"KovalmiretteV4"));
-  m_hardware.AddDevice(Device("/dev/hidraw2", 0x04B4, 0xE006, maker, u"kovalmiretteV4"));
-  auto stringless = Device("/dev/hidraw3", 0x04B4, 0xE006, maker, u"KovalmiretteV4");
+  m_hardware.AddDevice(
+      DeviceDescription("/dev/hidraw0", 0x046D, 0xC52B, u"Logitech", u"USB Receiver"));
+  m_hardware.AddDevice(DeviceDescription("/dev/hidraw1", 0x04B4, 0xE006, maker, u"KovalmiretteV4"));
+  m_hardware.AddDevice(DeviceDescription("/dev/hidraw2", 0x04B4, 0xE006, maker, u"kovalmiretteV4"));
+  auto stringless = DeviceDescription("/dev/hidraw3", 0x04B4, 0xE006, maker, u"KovalmiretteV4");
   stringless.manufacturer_fails = true;
   m_hardware.AddDevice(stringless);
-  auto closed = Device("/dev/hidraw4", 0x04B4, 0xE006, maker, u"KovalmiretteV4");
+  auto closed = DeviceDescription("/dev/hidraw4", 0x04B4, 0xE006, maker, u"KovalmiretteV4");
   closed.open_fails = true;
   m_hardware.AddDevice(closed);
-  auto hidden = Device("/dev/hidraw5", 1, 2, u"", u"");
+  auto hidden = DeviceDescription("/dev/hidraw5", 1, 2, u"", u"");
   hidden.detail_fails = true;
   m_hardware.AddDevice(hidden);
-  auto mute = Device("/dev/hidraw6", 1, 2, u"", u"");
+  auto mute = DeviceDescription("/dev/hidraw6", 1, 2, u"", u"");
   mute.attributes_fail = true;
   m_hardware.AddDevice(mute);
-  m_hardware.AddDevice(Device("/dev/hidraw7", 0x1234, 0xABCD, u"Gr\u00FC\u00DFe", u"\u20AC"));
-  m_hardware.AddDevice(Device("/dev/hidraw8", 0x04B4, 0xE006, maker, u"KovalmiretteV4"));
+  m_hardware.AddDevice(
+      DeviceDescription("/dev/hidraw7", 0x1234, 0xABCD, u"Gr\u00FC\u00DFe", u"\u20AC"));
+  m_hardware.AddDevice(DeviceDescription("/dev/hidraw8", 0x04B4, 0xE006, maker, u"KovalmiretteV4"));
 
   const qvx_test::Result r = Run({"list"});
   EXPECT_EQ(r.code, 0);

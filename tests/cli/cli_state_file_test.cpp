@@ -5,6 +5,7 @@
 
 #include "board/protocol.h"
 #include "state_runner.h"
+#include "tests/support/same_board_state.h"
 #include "tools/emulated_state_file.h"
 
 namespace {
@@ -63,14 +64,7 @@ TEST(StateFileLayout, FieldsSitAtTheirDocumentedOffsets) {
   EXPECT_EQ(Le(b, 98384, 4), qvx::Crc32(b.data(), 98384));
 
   const emulator::BoardState back = qvx::DecodeBoardState(b, "x");
-  EXPECT_EQ(back.eeprom, s.eeprom);
-  EXPECT_EQ(back.serial_memory, s.serial_memory);
-  EXPECT_EQ(back.serial_pointer, s.serial_pointer);
-  EXPECT_EQ(back.lines, s.lines);
-  EXPECT_EQ(back.keys, s.keys);
-  EXPECT_EQ(back.int_high, s.int_high);
-  EXPECT_EQ(back.speed_code, s.speed_code);
-  EXPECT_EQ(back.channel, s.channel);
+  testing_support::ExpectSameState(back, s);
 
   s.channel = emulator::kNoChannel;
   const Bytes none = qvx::EncodeBoardState(s);

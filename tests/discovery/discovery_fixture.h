@@ -11,6 +11,7 @@
 #include "link/board_identity.h"
 #include "link/discovery.h"
 #include "platform/emulated/emulated_hid_system.h"
+#include "tests/support/device_description.h"
 
 namespace discovery_test {
 
@@ -18,27 +19,13 @@ using platform::EmulatedDeviceDescription;
 using platform::EmulatedHidSystem;
 using DeviceId = EmulatedHidSystem::DeviceId;
 
+using testing_support::DeviceDescription;
+
 // A device that carries all four marks of the board.
 inline EmulatedDeviceDescription BoardLike(const std::string& path) {
-  EmulatedDeviceDescription d;
-  d.path = path;
-  d.vendor_id = static_cast<std::uint16_t>(board_identity::kVendorId);
-  d.product_id = static_cast<std::uint16_t>(board_identity::kProductId);
-  d.manufacturer = u"Qelvantorix Ltd";
-  d.product = u"KovalmiretteV4";
-  return d;
-}
-
-inline EmulatedDeviceDescription Foreign(const std::string& path, std::uint16_t vid,
-                                         std::uint16_t pid, std::u16string manufacturer,
-                                         std::u16string product) {
-  EmulatedDeviceDescription d;
-  d.path = path;
-  d.vendor_id = vid;
-  d.product_id = pid;
-  d.manufacturer = std::move(manufacturer);
-  d.product = std::move(product);
-  return d;
+  return DeviceDescription(path, static_cast<std::uint16_t>(board_identity::kVendorId),
+                           static_cast<std::uint16_t>(board_identity::kProductId),
+                           u"Qelvantorix Ltd", u"KovalmiretteV4");
 }
 
 class DiscoveryTest : public ::testing::Test {
@@ -46,7 +33,8 @@ class DiscoveryTest : public ::testing::Test {
   void SetUp() override {
     // A handle from another system stands in for whatever the caller held before the search:
     // a search that finds nothing must leave it in place.
-    sentinel_system_.AddDevice(Foreign("sentinel", 0x1234, 0x5678, u"Other", u"Sentinel"));
+    sentinel_system_.AddDevice(
+        DeviceDescription("sentinel", 0x1234, 0x5678, u"Other", u"Sentinel"));
     found_ = sentinel_system_.Open("sentinel");
     ASSERT_NE(found_, nullptr);
     sentinel_ = found_.get();

@@ -37,10 +37,10 @@ const auto kManufacturer = &EmulatedDeviceDescription::manufacturer_fails;
 const auto kProduct = &EmulatedDeviceDescription::product_fails;
 
 EmulatedDeviceDescription Keyboard() {
-  return Foreign("kbd", 0x046D, 0xC31C, u"Logitech", u"USB Keyboard");
+  return DeviceDescription("kbd", 0x046D, 0xC31C, u"Logitech", u"USB Keyboard");
 }
 EmulatedDeviceDescription Mouse() {
-  return Foreign("mouse", 0x045E, 0x0040, u"Microsoft", u"Wheel Mouse");
+  return DeviceDescription("mouse", 0x045E, 0x0040, u"Microsoft", u"Wheel Mouse");
 }
 
 struct Case {
@@ -58,8 +58,9 @@ std::vector<Case> Cases() {
   return {
       {"NoDevices", {}, kFindNotFound, -1},
       {"OnlyForeignDevices",
-       {Keyboard(), Mouse(), Foreign("pid", 0x04B4, 0xE007, u"Qelvantorix Ltd", u"KovalmiretteV4"),
-        Foreign("vid", 0x04B5, 0xE006, u"Qelvantorix Ltd", u"KovalmiretteV4")},
+       {Keyboard(), Mouse(),
+        DeviceDescription("pid", 0x04B4, 0xE007, u"Qelvantorix Ltd", u"KovalmiretteV4"),
+        DeviceDescription("vid", 0x04B5, 0xE006, u"Qelvantorix Ltd", u"KovalmiretteV4")},
        kFindNotFound,
        -1},
       {"BoardAmongForeignDevices", {Keyboard(), Mouse(), BoardLike("b")}, kFindFound, 2},
@@ -209,8 +210,9 @@ TEST_F(DiscoveryTest, ManufacturerIsComparedBeforeTheProductIsRead) {
     const char* what;
   };
   const std::vector<Expect> expected = {
-      {system_.AddDevice(Foreign("kbd", 0x046D, 0xC31C, u"Qelvantorix Ltd", u"KovalmiretteV4")), 0,
-       0, "foreign IDs: no string is read"},
+      {system_.AddDevice(
+           DeviceDescription("kbd", 0x046D, 0xC31C, u"Qelvantorix Ltd", u"KovalmiretteV4")),
+       0, 0, "foreign IDs: no string is read"},
       {system_.AddDevice(WithManufacturer("m", u"Qelvantorix Lte")), 1, 0, "manufacturer differs"},
       {system_.AddDevice(Failing("f", kManufacturer)), 1, 0, "manufacturer query fails"},
       {system_.AddDevice(WithProduct("p", u"Other")), 1, 1, "product differs"},
@@ -239,9 +241,10 @@ TEST(FindHidDeviceWithoutTexts, TheIdsAloneDecideWithoutReadingStrings) {
     SCOPED_TRACE(std::string(t.manufacturer ? "manufacturer" : "-") + " / " +
                  (t.product ? "product" : "-"));
     EmulatedHidSystem system;
-    system.AddDevice(Foreign("kbd", 0x046D, 0xC31C, u"Logitech", u"USB Keyboard"));
+    system.AddDevice(DeviceDescription("kbd", 0x046D, 0xC31C, u"Logitech", u"USB Keyboard"));
     // The first device with the board's IDs carries neither of its strings, nor could they be read.
-    EmulatedDeviceDescription odd = Foreign("odd", 0x04B4, 0xE006, u"Someone", u"Something");
+    EmulatedDeviceDescription odd =
+        DeviceDescription("odd", 0x04B4, 0xE006, u"Someone", u"Something");
     odd.manufacturer_fails = true;
     odd.product_fails = true;
     const DeviceId first = system.AddDevice(odd);
@@ -270,7 +273,7 @@ TEST_F(DiscoveryTest, WithoutTextsAndWithoutIdMatchNothingIsKept) {
 }
 
 TEST_F(DiscoveryTest, IdsAreComparedAsUnsignedSixteenBitValuesWidened) {
-  system_.AddDevice(Foreign("high", 0xFFFF, 0x8000, u"M", u"P"));
+  system_.AddDevice(DeviceDescription("high", 0xFFFF, 0x8000, u"M", u"P"));
   struct Ids {
     std::uint32_t vid;
     std::uint32_t pid;

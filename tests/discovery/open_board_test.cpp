@@ -54,8 +54,8 @@ class OpenBoardTest : public ::testing::Test {
 };
 
 TEST_F(OpenBoardTest, WithoutABoardReturnsTrueAndStoresNone) {
-  system_.AddDevice(Foreign("kbd", 0x046D, 0xC31C, u"Logitech", u"USB Keyboard"));
-  system_.AddDevice(Foreign("p", 0x04B4, 0xE006, u"Qelvantorix Ltd", u"KovalmiretteV5"));
+  system_.AddDevice(DeviceDescription("kbd", 0x046D, 0xC31C, u"Logitech", u"USB Keyboard"));
+  system_.AddDevice(DeviceDescription("p", 0x04B4, 0xE006, u"Qelvantorix Ltd", u"KovalmiretteV5"));
 
   EXPECT_NE(channel_.OpenBoard(), 0);
   EXPECT_FALSE(channel_.HasDevice());
@@ -63,7 +63,7 @@ TEST_F(OpenBoardTest, WithoutABoardReturnsTrueAndStoresNone) {
 }
 
 TEST_F(OpenBoardTest, RepeatedOpeningKeepsExactlyOneHandle) {
-  system_.AddDevice(Foreign("kbd", 0x046D, 0xC31C, u"Logitech", u"USB Keyboard"));
+  system_.AddDevice(DeviceDescription("kbd", 0x046D, 0xC31C, u"Logitech", u"USB Keyboard"));
   const DeviceId board = AddBoard("board", board_);
 
   for (int round = 0; round < 3; ++round) {

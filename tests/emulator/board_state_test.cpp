@@ -8,24 +8,15 @@
 #include "board/protocol.h"
 #include "emulated_board_fixture.h"
 #include "emulator/board_emulator.h"
+#include "tests/support/same_board_state.h"
 
 namespace {
 
 using emulator::BoardEmulator;
 using emulator::BoardState;
 using testing_support::Bytes;
+using testing_support::ExpectSameState;
 using testing_support::Pattern;
-
-void ExpectSameState(const BoardState& a, const BoardState& b) {
-  EXPECT_EQ(a.eeprom, b.eeprom);
-  EXPECT_EQ(a.serial_memory, b.serial_memory);
-  EXPECT_EQ(a.serial_pointer, b.serial_pointer);
-  EXPECT_EQ(a.lines, b.lines);
-  EXPECT_EQ(a.keys, b.keys);
-  EXPECT_EQ(a.int_high, b.int_high);
-  EXPECT_EQ(a.speed_code, b.speed_code);
-  EXPECT_EQ(a.channel, b.channel);
-}
 
 class BoardStateTest : public testing_support::EmulatedBoardTest {};
 

@@ -11,6 +11,7 @@
 
 #include "link/discovery.h"
 #include "platform/emulated/emulated_hid_system.h"
+#include "tests/support/device_description.h"
 
 namespace {
 
@@ -45,13 +46,7 @@ class EchoDevice : public platform::SimulatedDevice {
 
 EmulatedDeviceDescription Describe(const std::string& path, std::uint16_t vid = 0x04B4,
                                    std::uint16_t pid = 0xE006) {
-  EmulatedDeviceDescription d;
-  d.path = path;
-  d.vendor_id = vid;
-  d.product_id = pid;
-  d.manufacturer = u"Qelvantorix Ltd";
-  d.product = u"KovalmiretteV4";
-  return d;
+  return testing_support::DeviceDescription(path, vid, pid, u"Qelvantorix Ltd", u"KovalmiretteV4");
 }
 
 void Fill(Report& r, std::uint8_t b1) {
