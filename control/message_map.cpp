@@ -3,7 +3,7 @@
 #include <olectl.h>
 
 #include "control/qel_vantorix_ctrl.h"
-#include "module/guids.h"
+#include "control/identity.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "dispatch_support.h"
-#include "module/guids.h"
+#include "control/identity.h"
 
 namespace container_test {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "dispatch_script_array.h"
 #include "dispatch_support.h"
-#include "module/guids.h"
+#include "control/identity.h"
 
 namespace dispatch_test {
 namespace {

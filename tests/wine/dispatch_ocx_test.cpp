@@ -5,7 +5,7 @@
 #include <array>
 
 #include "dispatch_support.h"
-#include "module/guids.h"
+#include "control/identity.h"
 
 namespace dispatch_test {
 namespace {

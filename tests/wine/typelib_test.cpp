@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "module/guids.h"
+#include "control/identity.h"
 #include "registration_support.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "container_support.h"
 #include "dispatch_support.h"
-#include "module/guids.h"
+#include "control/identity.h"
 
 namespace container_test {
 namespace {
