@@ -7,9 +7,9 @@
 #include <cwchar>
 #include <functional>
 
+#include "control/identity.h"
 #include "dispatch_script_array.h"
 #include "dispatch_support.h"
-#include "control/identity.h"
 
 namespace dispatch_test {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <array>
 
-#include "dispatch_support.h"
 #include "control/identity.h"
+#include "dispatch_support.h"
 
 namespace dispatch_test {
 namespace {
