@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
 
+#include "board/board_opener.h"
 #include "platform/pause.h"
 
 using namespace board;
@@ -20,6 +24,16 @@ CUSBHardWare::CUSBHardWare() = default;
 // The handle is closed before the locks go away.
 CUSBHardWare::~CUSBHardWare() {
   ReplaceDevice(nullptr);
+}
+
+int CUSBHardWare::OpenBoard() {
+  platform::CsLock lock(m_csExchange);
+  std::string path;
+  std::unique_ptr<platform::HidDevice> device;
+  if (BoardOpener* opener = InstalledBoardOpener()) device = opener->Open(&path);
+  const bool found = device != nullptr;
+  ReplaceDevice(std::move(device), path);  // closes a held handle, stores the new one or none
+  return found ? 0 : 1;
 }
 
 void CUSBHardWare::SendAnnounce(std::uint8_t code, std::uint8_t arg1, std::uint8_t arg2) {

@@ -41,8 +41,9 @@ class CUSBHardWare : public hiddata {
   // Raw sensor block (0x30).
   void ReadSensorBlock(std::uint8_t (&raw)[board::kSensorBlockSize]);
 
-  // Opens the first board among the HID devices, closing a held handle; stores 0 when none is
-  // found. Returns TRUE (nonzero) when no board was opened. Runs under the exchange lock.
+  // Opens the first board among the HID devices through the installed board::BoardOpener,
+  // closing a held handle; stores 0 when none is found. Returns TRUE (nonzero) when no board
+  // was opened, as the control's scripts expect. Runs under the exchange lock.
   int OpenBoard();
 
   // The exchange lock: held by every command and by OpenBoard. Callers that must keep other

@@ -1,18 +1,12 @@
 # The shipped product: 32-bit Windows. Its tests run under 32-bit Wine where this machine has it
 # and its kernel runs 32-bit code; elsewhere they are built and the OCX is checked statically.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(QVX_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${QVX_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QVX_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${QVX_MINGW_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${QVX_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(QVX_WIDL_TARGET --win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
+
 if(NOT DEFINED QVX_WINE32_RUNS)
-  # The loader fails to start at all on a kernel without 32-bit support.
+  # The loader cmake/wine-env runs; it fails to start at all on a kernel without 32-bit support.
   execute_process(COMMAND /usr/lib/wine/wine --version RESULT_VARIABLE _qvx_wine32
                   OUTPUT_QUIET ERROR_QUIET)
   if(_qvx_wine32 EQUAL 0)

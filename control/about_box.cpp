@@ -2,18 +2,14 @@
 
 #include <windows.h>
 
+#include "control/identity.h"
 #include "ole/dialog.h"
 
 namespace control {
-namespace {
-
-constexpr UINT kAboutDialog = 1;
-
-}  // namespace
 
 void ShowAboutBox() {
   // No parent: the dialog is owned by the thread's active top-level window, disabled meanwhile.
-  ole::CDialog about(kAboutDialog);
+  ole::CDialog about(IDD_ABOUTBOX_QELVANTORIXACTIVEX);
   about.DoModal();
 }
 

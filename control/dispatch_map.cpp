@@ -2,8 +2,8 @@
 // adapters between the table's converted arguments and the control's methods.
 #include <olectl.h>
 
+#include "control/identity.h"
 #include "control/qel_vantorix_ctrl.h"
-#include "module/guids.h"
 
 using ole::DispCall;
 using ole::DispParam;
@@ -92,37 +92,37 @@ QVX_PARAMS(kEepromWriteEx, {L"nAddr", VT_I4}, {L"bData", VT_VARIANT})
   { L## #name, dispid, nullptr, 0, result, Row<&CtrlDispatchMap::name> }
 
 const ole::DispMember kMembers[] = {
-    QVX_METHOD0(AboutBox, DISPID_ABOUTBOX, VT_EMPTY),
-    QVX_METHOD0(OpenUSBHidDevice, 1, VT_BOOL),
-    QVX_METHOD(I2Cm_Speed, 2, kSpeed, VT_EMPTY),
-    QVX_METHOD(I2Cm_fReadLongBytes, 3, kI2cTransfer, VT_UI1),
-    QVX_METHOD(I2Cm_fWriteLongBytes, 4, kI2cTransfer, VT_UI1),
-    QVX_METHOD0(HardwareReset, 5, VT_EMPTY),
-    QVX_METHOD(EEPROM_WriteByte, 6, kEepromPage, VT_EMPTY),
-    QVX_METHOD(EEPROM_ReadByte, 7, kEepromPage, VT_EMPTY),
-    QVX_METHOD(Set_I2Cm_Power, 8, kStatus, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_Power, 9, VT_BOOL),
-    QVX_METHOD(Set_I2Cm_Reset, 10, kStatus, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_Reset, 11, VT_BOOL),
-    QVX_METHOD(Set_I2Cm_Buzzer, 12, kStatus, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_Buzzer, 13, VT_BOOL),
-    QVX_METHOD(Set_I2Cm_LED_Pass, 14, kStatus, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_LED_Pass, 15, VT_BOOL),
-    QVX_METHOD(Set_I2Cm_LED_Fail, 16, kStatus, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_LED_Fail, 17, VT_BOOL),
-    QVX_METHOD(Set_I2Cm_LED_Error, 18, kStatus, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_LED_Error, 19, VT_BOOL),
-    QVX_METHOD(SetExpandChannel, 20, kExpand, VT_EMPTY),
-    QVX_METHOD(GetSensorRawDataEx, 21, kSensorEx, VT_VARIANT),
-    QVX_METHOD(EEPROM_ReadByteEx, 22, kEepromReadEx, VT_VARIANT),
-    QVX_METHOD(GetSensorRawData, 23, kSensor, VT_EMPTY),
-    QVX_METHOD(I2Cm_fReadLongBytesEx, 24, kI2cReadEx, VT_VARIANT),
-    QVX_METHOD(I2Cm_fWriteLongBytesEx, 25, kI2cWriteEx, VT_BOOL),
-    QVX_METHOD(EEPROM_WriteByteEx, 26, kEepromWriteEx, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_INT, 36, VT_BOOL),
-    QVX_METHOD0(Get_Key1, 38, VT_BOOL),
-    QVX_METHOD0(Get_Key2, 40, VT_BOOL),
-    QVX_METHOD0(Get_Key3, 42, VT_BOOL),
+    QVX_METHOD0(AboutBox, QVX_DISPID_ABOUTBOX, VT_EMPTY),
+    QVX_METHOD0(OpenUSBHidDevice, QVX_DISPID_OPENUSBHIDDEVICE, VT_BOOL),
+    QVX_METHOD(I2Cm_Speed, QVX_DISPID_I2CM_SPEED, kSpeed, VT_EMPTY),
+    QVX_METHOD(I2Cm_fReadLongBytes, QVX_DISPID_I2CM_FREADLONGBYTES, kI2cTransfer, VT_UI1),
+    QVX_METHOD(I2Cm_fWriteLongBytes, QVX_DISPID_I2CM_FWRITELONGBYTES, kI2cTransfer, VT_UI1),
+    QVX_METHOD0(HardwareReset, QVX_DISPID_HARDWARERESET, VT_EMPTY),
+    QVX_METHOD(EEPROM_WriteByte, QVX_DISPID_EEPROM_WRITEBYTE, kEepromPage, VT_EMPTY),
+    QVX_METHOD(EEPROM_ReadByte, QVX_DISPID_EEPROM_READBYTE, kEepromPage, VT_EMPTY),
+    QVX_METHOD(Set_I2Cm_Power, QVX_DISPID_SET_I2CM_POWER, kStatus, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_Power, QVX_DISPID_GET_I2CM_POWER, VT_BOOL),
+    QVX_METHOD(Set_I2Cm_Reset, QVX_DISPID_SET_I2CM_RESET, kStatus, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_Reset, QVX_DISPID_GET_I2CM_RESET, VT_BOOL),
+    QVX_METHOD(Set_I2Cm_Buzzer, QVX_DISPID_SET_I2CM_BUZZER, kStatus, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_Buzzer, QVX_DISPID_GET_I2CM_BUZZER, VT_BOOL),
+    QVX_METHOD(Set_I2Cm_LED_Pass, QVX_DISPID_SET_I2CM_LED_PASS, kStatus, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_LED_Pass, QVX_DISPID_GET_I2CM_LED_PASS, VT_BOOL),
+    QVX_METHOD(Set_I2Cm_LED_Fail, QVX_DISPID_SET_I2CM_LED_FAIL, kStatus, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_LED_Fail, QVX_DISPID_GET_I2CM_LED_FAIL, VT_BOOL),
+    QVX_METHOD(Set_I2Cm_LED_Error, QVX_DISPID_SET_I2CM_LED_ERROR, kStatus, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_LED_Error, QVX_DISPID_GET_I2CM_LED_ERROR, VT_BOOL),
+    QVX_METHOD(SetExpandChannel, QVX_DISPID_SETEXPANDCHANNEL, kExpand, VT_EMPTY),
+    QVX_METHOD(GetSensorRawDataEx, QVX_DISPID_GETSENSORRAWDATAEX, kSensorEx, VT_VARIANT),
+    QVX_METHOD(EEPROM_ReadByteEx, QVX_DISPID_EEPROM_READBYTEEX, kEepromReadEx, VT_VARIANT),
+    QVX_METHOD(GetSensorRawData, QVX_DISPID_GETSENSORRAWDATA, kSensor, VT_EMPTY),
+    QVX_METHOD(I2Cm_fReadLongBytesEx, QVX_DISPID_I2CM_FREADLONGBYTESEX, kI2cReadEx, VT_VARIANT),
+    QVX_METHOD(I2Cm_fWriteLongBytesEx, QVX_DISPID_I2CM_FWRITELONGBYTESEX, kI2cWriteEx, VT_BOOL),
+    QVX_METHOD(EEPROM_WriteByteEx, QVX_DISPID_EEPROM_WRITEBYTEEX, kEepromWriteEx, VT_EMPTY),
+    QVX_METHOD0(Get_I2Cm_INT, QVX_DISPID_GET_I2CM_INT, VT_BOOL),
+    QVX_METHOD0(Get_Key1, QVX_DISPID_GET_KEY1, VT_BOOL),
+    QVX_METHOD0(Get_Key2, QVX_DISPID_GET_KEY2, VT_BOOL),
+    QVX_METHOD0(Get_Key3, QVX_DISPID_GET_KEY3, VT_BOOL),
 };
 #undef QVX_METHOD
 #undef QVX_METHOD0

@@ -2,8 +2,8 @@
 // flags and toolbar hook, its persistent state and its property page.
 #include <olectl.h>
 
+#include "control/identity.h"
 #include "control/qel_vantorix_ctrl.h"
-#include "module/guids.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include "control/about_box.h"
 #include "control/ctrl_factory.h"
+#include "control/identity.h"
 #include "control/script_arrays.h"
-#include "module/guids.h"
 #include "ole/dispatch_table.h"
 #include "ole/module_state.h"
 #include "platform/critical_section.h"
@@ -87,7 +87,7 @@ void CQelVantorixActiveXCtrl::FireEVENT_PLUG(BOOL connected) {
   V_VT(&arg) = VT_BOOL;
   V_BOOL(&arg) = connected ? VARIANT_TRUE : VARIANT_FALSE;
   DISPPARAMS params = {&arg, nullptr, 1, 0};
-  FireEvent(1, &params);
+  FireEvent(QVX_DISPID_EVENT_PLUG, &params);
 }
 
 void CQelVantorixActiveXCtrl::I2Cm_Speed(std::uint16_t nSpeed) {

@@ -1,6 +1,6 @@
 #include "emulator/board_data.h"
 
-#include "link/board_identity.h"
+#include "board/board_identity.h"
 
 namespace emulator {
 

@@ -3,21 +3,38 @@
 #include <cstring>
 #include <string>
 
-#include "board/usb_hardware.h"
-#include "link/board_identity.h"
+#include "board/board_identity.h"
+#include "board/board_opener.h"
 
 namespace {
 
+enum class StringMatch { kQueryFailed, kDiffers, kMatches };
+
 // Reads one device string into `buffer` with `query`, narrows it and compares it with
-// `expected`. Returns -1 when the query failed, 1 on a match, 0 otherwise.
+// `expected`.
 template <typename Query>
-int MatchString(Query query, std::uint8_t (&buffer)[kHidStringBytes], const char* expected) {
+StringMatch MatchString(Query query, std::uint8_t (&buffer)[kHidStringBytes],
+                        const char* expected) {
   std::memset(buffer, 0, sizeof buffer);
-  if (!query(reinterpret_cast<char16_t*>(buffer), sizeof buffer)) return -1;
+  if (!query(reinterpret_cast<char16_t*>(buffer), sizeof buffer)) return StringMatch::kQueryFailed;
   NarrowHidString(buffer, sizeof buffer);
   // Exact comparison up to and including the terminator.
-  return std::strcmp(reinterpret_cast<const char*>(buffer), expected) == 0 ? 1 : 0;
+  return std::strcmp(reinterpret_cast<const char*>(buffer), expected) == 0 ? StringMatch::kMatches
+                                                                           : StringMatch::kDiffers;
 }
+
+// The board link's way to its board: the board identity over the active HID back end.
+class ActiveBackendOpener final : public board::BoardOpener {
+ public:
+  std::unique_ptr<platform::HidDevice> Open(std::string* path) override {
+    return OpenBoardDevice(platform::ActiveHidBackend(), path);
+  }
+};
+
+ActiveBackendOpener g_opener;
+// Installed before main, so that every board link of a program that links discovery finds its
+// board without being told how.
+[[maybe_unused]] const bool g_installed = (board::InstallBoardOpener(&g_opener), true);
 
 }  // namespace
 
@@ -36,10 +53,10 @@ void NarrowHidString(void* buffer, std::size_t bytes) {
   bytesIn[i] = 0;
 }
 
-int FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDevice>* out,
-                  std::uint32_t vendorId, const char* manufacturer, std::uint32_t productId,
-                  const char* product, std::string* path) {
-  int result = kFindNotFound;
+FindResult FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDevice>* out,
+                         std::uint32_t vendorId, const char* manufacturer, std::uint32_t productId,
+                         const char* product, std::string* path) {
+  FindResult result = kFindNotFound;
   std::unique_ptr<platform::HidDevice> held;
   std::string heldPath;
   std::uint8_t buffer[kHidStringBytes];
@@ -63,17 +80,17 @@ int FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDe
     if (manufacturer == nullptr || product == nullptr) break;  // the IDs alone decide
 
     platform::HidDevice* device = held.get();
-    const int maker = MatchString(
+    const StringMatch maker = MatchString(
         [device](char16_t* b, std::size_t n) { return device->GetManufacturerString(b, n); },
         buffer, manufacturer);
-    if (maker < 0) result = kFindStringFailed;
-    if (maker != 1) continue;
+    if (maker == StringMatch::kQueryFailed) result = kFindStringFailed;
+    if (maker != StringMatch::kMatches) continue;
 
-    const int name =
+    const StringMatch name =
         MatchString([device](char16_t* b, std::size_t n) { return device->GetProductString(b, n); },
                     buffer, product);
-    if (name < 0) result = kFindStringFailed;
-    if (name == 1) break;
+    if (name == StringMatch::kQueryFailed) result = kFindStringFailed;
+    if (name == StringMatch::kMatches) break;
   }
   devices.reset();  // release the device information set
 
@@ -99,14 +116,4 @@ std::unique_ptr<platform::HidDevice> OpenBoardDevice(platform::HidBackend& backe
     return nullptr;
   }
   return handle;
-}
-
-int CUSBHardWare::OpenBoard() {
-  platform::CsLock lock(m_csExchange);
-  std::string path;
-  std::unique_ptr<platform::HidDevice> device =
-      OpenBoardDevice(platform::ActiveHidBackend(), &path);
-  const bool found = device != nullptr;
-  ReplaceDevice(std::move(device), path);  // closes a held handle, stores the new one or none
-  return found ? 0 : 1;
 }

@@ -8,10 +8,12 @@
 
 #include "platform/hid_backend.h"
 
-// Result codes of FindHidDevice.
-inline constexpr int kFindFound = 0;         // a device matched; its handle is returned
-inline constexpr int kFindStringFailed = 2;  // a string query failed on the last ID match
-inline constexpr int kFindNotFound = 3;      // no device matched
+// What FindHidDevice found.
+enum FindResult : int {
+  kFindFound = 0,         // a device matched; its handle is returned
+  kFindStringFailed = 2,  // a string query failed on the last ID match
+  kFindNotFound = 3,      // no device matched
+};
 
 // Size of the buffer a device string is received into: 256 UTF-16 code units.
 inline constexpr std::size_t kHidStringBytes = 512;
@@ -20,14 +22,16 @@ inline constexpr std::size_t kHidStringBytes = 512;
 // given, whose manufacturer and product strings equal them exactly (8-bit characters, case
 // sensitive, terminator included). `*out` (and `*path`, when given: the device path it was
 // opened by) is written only when the result is kFindFound.
-int FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDevice>* out,
-                  std::uint32_t vendorId, const char* manufacturer, std::uint32_t productId,
-                  const char* product, std::string* path = nullptr);
+FindResult FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDevice>* out,
+                         std::uint32_t vendorId, const char* manufacturer, std::uint32_t productId,
+                         const char* product, std::string* path = nullptr);
 
 // Narrows the zero-terminated UTF-16 string at the start of `buffer` in place to 8-bit
 // characters: units below 256 keep their low byte, others become '?'. `bytes` bounds the walk.
 void NarrowHidString(void* buffer, std::size_t bytes);
 
-// FindHidDevice with the board identity; nullptr when the board is not found.
+// FindHidDevice with the board identity; nullptr when the board is not found. This is what
+// CUSBHardWare::OpenBoard runs over the active HID back end in every program that links this
+// library: it installs itself as the board::BoardOpener when the program starts.
 std::unique_ptr<platform::HidDevice> OpenBoardDevice(platform::HidBackend& backend,
                                                      std::string* path = nullptr);

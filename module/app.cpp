@@ -1,6 +1,6 @@
 #include "module/app.h"
 
-#include "module/guids.h"
+#include "control/identity.h"
 
 CQelVantorixActiveXApp::CQelVantorixActiveXApp()
     : ole::COleControlModule(

@@ -3,9 +3,8 @@
 #include <olectl.h>
 
 #include "control/ctrl_factory.h"
-#include "module/guids.h"
+#include "control/identity.h"
 #include "module/prop_page_creator.h"
-#include "module/resource.h"
 #include "ole/module.h"
 #include "ole/registration.h"
 

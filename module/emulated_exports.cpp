@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/emulated/default_board.h"
+#include "emulator/default_board.h"
 
 namespace {
 

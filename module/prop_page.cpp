@@ -1,16 +1,9 @@
 #include "module/prop_page.h"
 
-#include "module/guids.h"
-
-namespace {
-
-constexpr UINT kPageDialog = 200;
-constexpr UINT kPageCaption = 200;  // "General"
-
-}  // namespace
+#include "control/identity.h"
 
 CQelVantorixActiveXPropPage::CQelVantorixActiveXPropPage()
-    : COlePropertyPage(kPageDialog, kPageCaption) {}
+    : COlePropertyPage(IDD_PROPPAGE_QELVANTORIXACTIVEX, IDS_QELVANTORIXACTIVEX_PPG_CAPTION) {}
 
 CLSID CQelVantorixActiveXPropPage::GetClassID() const {
   return qvx::kClsidPropPage;

@@ -2,12 +2,7 @@
 
 #include <atomic>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <chrono>
-#include <thread>
-#endif
+#include "platform/sleep.h"
 
 namespace platform {
 
@@ -29,11 +24,7 @@ void SetPauseSleeps(bool sleeps) {
 void PauseMs(unsigned ms) {
   if (g_hook != nullptr) g_hook(ms, g_context);
   if (!g_sleeps.load()) return;
-#if defined(_WIN32)
-  Sleep(ms);
-#else
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-#endif
+  SleepMs(ms);
 }
 
 }  // namespace platform

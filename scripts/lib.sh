@@ -2,8 +2,7 @@
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 
-# Installs what is missing (quick when everything is there).
-"$top/scripts/bootstrap"
+# Installing is not done here: the entry points run scripts/bootstrap themselves.
 
 jobs=$(nproc 2>/dev/null || echo 2)
 

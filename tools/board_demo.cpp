@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "board/usb_channel.h"
-#include "platform/emulated/default_board.h"
+#include "emulator/default_board.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "link/board_identity.h"
+#include "board/board_identity.h"
 #include "tools/emulated_session.h"
 #include "tools/emulated_state_file.h"
 #include "tools/qvx_actions.h"

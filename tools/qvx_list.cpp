@@ -4,7 +4,7 @@
 #include <iterator>
 #include <memory>
 
-#include "link/board_identity.h"
+#include "board/board_identity.h"
 #include "link/discovery.h"
 #include "tools/hex_text.h"
 #include "tools/qvx_actions.h"

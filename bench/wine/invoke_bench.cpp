@@ -13,7 +13,7 @@
 #include <string>
 
 #include "board/usb_channel.h"
-#include "module/guids.h"
+#include "control/identity.h"
 #include "ole/raii.h"
 #include "platform/critical_section.h"
 

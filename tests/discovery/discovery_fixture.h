@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "link/board_identity.h"
+#include "board/board_identity.h"
 #include "link/discovery.h"
 #include "platform/emulated/emulated_hid_system.h"
 #include "tests/support/device_description.h"

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "emulated_board_fixture.h"
+#include "emulator/default_board.h"
 #include "link/discovery.h"
-#include "platform/emulated/default_board.h"
 
 namespace {
 

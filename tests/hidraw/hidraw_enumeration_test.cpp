@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "board/board_identity.h"
 #include "fake_sysfs.h"
-#include "link/board_identity.h"
 #include "link/discovery.h"
 #include "platform/posix/hidraw_backend.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "container_support.h"
+#include "control/identity.h"
 #include "dispatch_support.h"
-#include "module/guids.h"
 
 namespace container_test {
 namespace {

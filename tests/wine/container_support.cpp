@@ -10,8 +10,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "control/identity.h"
 #include "dispatch_support.h"
-#include "module/guids.h"
 
 namespace container_test {
 namespace {

@@ -7,9 +7,9 @@
 #include <cwchar>
 #include <functional>
 
+#include "control/identity.h"
 #include "dispatch_script_array.h"
 #include "dispatch_support.h"
-#include "module/guids.h"
 
 namespace dispatch_test {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <array>
 
+#include "control/identity.h"
 #include "dispatch_support.h"
-#include "module/guids.h"
 
 namespace dispatch_test {
 namespace {

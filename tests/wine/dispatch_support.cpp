@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "module/guids.h"
+#include "control/identity.h"
 
 #ifndef QVX_EMULATED_OCX
 #error "QVX_EMULATED_OCX must name the emulated OCX"

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "module/guids.h"
+#include "control/identity.h"
 #include "registration_support.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "module/guids.h"
+#include "control/identity.h"
 #include "registration_support.h"
 
 using regtest::DefaultValue;

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "control/identity.h"
 #include "control/qel_vantorix_ctrl.h"
-#include "module/guids.h"
 #include "ole/dispatch_table.h"
 #include "registration_support.h"
 

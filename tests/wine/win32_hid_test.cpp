@@ -11,8 +11,8 @@
 #include <iterator>
 #include <string>
 
+#include "board/board_identity.h"
 #include "board/usb_hardware.h"
-#include "link/board_identity.h"
 #include "link/discovery.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_hid_backend.h"

@@ -1,6 +1,6 @@
 #include <memory>
 
-#include "platform/emulated/default_board.h"
+#include "emulator/default_board.h"
 
 namespace emulator {
 

@@ -1,6 +1,7 @@
-// The module's five fixed identifiers. One definition serves both the type library source
-// (widl's preprocessor expands the *_UUID macros inside uuid(...)) and the C++ code, which
-// parses the same text at compile time, so the two can never disagree.
+// The control's identity, one definition for everything that names it: the C++ code of the
+// control and the module, the type library source (widl's preprocessor expands the macros inside
+// uuid(...) and id(...)) and the resource script. The C++ code parses the same GUID texts at
+// compile time, so the type library, the registry and the code can never disagree.
 #pragma once
 
 // The GUID texts must stay unspaced for widl and for the parser below.
@@ -16,7 +17,59 @@
 #define QVX_VERSION_MAJOR 1
 #define QVX_VERSION_MINOR 8
 
-#if !defined(__WIDL__)
+// DISPIDs of _DQelVantorixActiveX: hosts bound early call by these numbers, so they never change.
+#define QVX_DISPID_ABOUTBOX (-552)  // DISPID_ABOUTBOX
+#define QVX_DISPID_OPENUSBHIDDEVICE 1
+#define QVX_DISPID_I2CM_SPEED 2
+#define QVX_DISPID_I2CM_FREADLONGBYTES 3
+#define QVX_DISPID_I2CM_FWRITELONGBYTES 4
+#define QVX_DISPID_HARDWARERESET 5
+#define QVX_DISPID_EEPROM_WRITEBYTE 6
+#define QVX_DISPID_EEPROM_READBYTE 7
+#define QVX_DISPID_SET_I2CM_POWER 8
+#define QVX_DISPID_GET_I2CM_POWER 9
+#define QVX_DISPID_SET_I2CM_RESET 10
+#define QVX_DISPID_GET_I2CM_RESET 11
+#define QVX_DISPID_SET_I2CM_BUZZER 12
+#define QVX_DISPID_GET_I2CM_BUZZER 13
+#define QVX_DISPID_SET_I2CM_LED_PASS 14
+#define QVX_DISPID_GET_I2CM_LED_PASS 15
+#define QVX_DISPID_SET_I2CM_LED_FAIL 16
+#define QVX_DISPID_GET_I2CM_LED_FAIL 17
+#define QVX_DISPID_SET_I2CM_LED_ERROR 18
+#define QVX_DISPID_GET_I2CM_LED_ERROR 19
+#define QVX_DISPID_SETEXPANDCHANNEL 20
+#define QVX_DISPID_GETSENSORRAWDATAEX 21
+#define QVX_DISPID_EEPROM_READBYTEEX 22
+#define QVX_DISPID_GETSENSORRAWDATA 23
+#define QVX_DISPID_I2CM_FREADLONGBYTESEX 24
+#define QVX_DISPID_I2CM_FWRITELONGBYTESEX 25
+#define QVX_DISPID_EEPROM_WRITEBYTEEX 26
+#define QVX_DISPID_GET_I2CM_INT 36
+#define QVX_DISPID_GET_KEY1 38
+#define QVX_DISPID_GET_KEY2 40
+#define QVX_DISPID_GET_KEY3 42
+
+// DISPID of _DQelVantorixActiveXEvents.
+#define QVX_DISPID_EVENT_PLUG 1
+
+// Resource identifiers of the module.
+#define IDS_QELVANTORIXACTIVEX 1
+#define IDS_QELVANTORIXACTIVEX_PPG 2
+#define IDS_QELVANTORIXACTIVEX_PPG_CAPTION 200
+
+#define IDB_QELVANTORIXACTIVEX 1
+#define IDB_PROPPAGE_PICTURE 202
+
+#define IDI_ABOUTDLL 1
+
+#define IDD_ABOUTBOX_QELVANTORIXACTIVEX 1
+#define IDD_PROPPAGE_QELVANTORIXACTIVEX 200
+
+#define IDR_TYPELIB 1
+#define IDR_MANIFEST 2
+
+#if !defined(__WIDL__) && !defined(RC_INVOKED)
 #include <windows.h>
 
 namespace qvx {

@@ -1,0 +1,26 @@
+// How the board link finds its board. The search among the HID devices lives above the board
+// link (link/), which installs its opener when the program starts; the board link only calls
+// through this interface, so that it builds and links without the search.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/hid_device.h"
+
+namespace board {
+
+class BoardOpener {
+ public:
+  virtual ~BoardOpener() = default;
+  // Opens the first board found, with the device path it was opened by in `*path`; nullptr
+  // when no board is found (`*path` is then left alone).
+  virtual std::unique_ptr<platform::HidDevice> Open(std::string* path) = 0;
+};
+
+// The opener CUSBHardWare::OpenBoard uses; nullptr while none is installed, and OpenBoard then
+// finds no board. The caller keeps ownership; nullptr uninstalls.
+BoardOpener* InstalledBoardOpener();
+void InstallBoardOpener(BoardOpener* opener);
+
+}  // namespace board

@@ -1,0 +1,12 @@
+#include "platform/sleep.h"
+
+#include <chrono>
+#include <thread>
+
+namespace platform {
+
+void SleepMs(unsigned ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace platform
