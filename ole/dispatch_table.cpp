@@ -29,9 +29,26 @@ bool CallCameThroughChannel() {
   return true;
 }
 
+namespace {
+
+// Whether `p` starts a block of the task allocator smaller than `bytes`. The marshaller's
+// stub unmarshals a by-reference byte into such a block of one byte, whatever the caller had.
+bool TaskBlockSmallerThan(void* p, std::size_t bytes) {
+  IMalloc* malloc = nullptr;
+  if (FAILED(CoGetMalloc(1, &malloc)) || !malloc) return false;
+  const bool smaller = malloc->DidAlloc(p) == 1 && malloc->GetSize(p) < bytes;
+  malloc->Release();
+  return smaller;
+}
+
+}  // namespace
+
 std::uint8_t* DispCall::ByteBuffer(std::size_t i, std::size_t bytes) const {
-  if (bytes > 1 && CallCameThroughChannel()) throw ArgumentError{i, DISP_E_TYPEMISMATCH};
-  return ByteRef(i);
+  std::uint8_t* buffer = ByteRef(i);
+  if (bytes > 1 && (CallCameThroughChannel() || TaskBlockSmallerThan(buffer, bytes))) {
+    throw ArgumentError{i, DISP_E_TYPEMISMATCH};
+  }
+  return buffer;
 }
 
 const DispMember* DispatchTable::Find(DISPID dispid) const {

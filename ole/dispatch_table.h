@@ -51,8 +51,10 @@ class DispCall {
   // A by-reference byte argument the method will use as a buffer of `bytes` bytes. The standard
   // marshaller carries such an argument as one byte, so a call that came through COM's channel
   // (from another apartment or process) is refused with DISP_E_TYPEMISMATCH for more than one
-  // byte rather than written beyond the marshaller's buffer. In-process callers are trusted to
-  // pass enough (the first element of a byte array).
+  // byte rather than written beyond the marshaller's buffer; so is a buffer that is a block of
+  // COM's task allocator known to be smaller (which is what the marshaller's stub hands on, on
+  // systems that do not tell a channel call). Other in-process callers are trusted to pass
+  // enough (the first element of a byte array).
   std::uint8_t* ByteBuffer(std::size_t i, std::size_t bytes) const;
   // A VT_VARIANT parameter: the caller's VARIANT as passed.
   const VARIANT* Var(std::size_t i) const { return Arg(i); }
