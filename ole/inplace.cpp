@@ -175,10 +175,11 @@ HRESULT CVisualControl::InPlaceActivate(bool ui_activate) {
 HRESULT CVisualControl::UIActivate() {
   if (!inplace_active_) return E_UNEXPECTED;
   if (ui_active_) return S_OK;
+  // Allocated before any state changes: a failure here leaves the control as it was.
+  const std::wstring name = LoadModuleString(UserTypeNameId());
   ui_active_ = true;  // before the focus moves: WM_SETFOCUS must not come back here
   inplace_site_->OnUIActivate();
   if (hwnd_ && GetFocus() != hwnd_) SetFocus(hwnd_);
-  const std::wstring name = LoadModuleString(UserTypeNameId());
   if (frame_) frame_->SetActiveObject(this, name.c_str());
   if (ui_window_) ui_window_->SetActiveObject(this, name.c_str());
   AddFrameLevelUI();

@@ -329,6 +329,7 @@ TEST_F(StrictContainer, AContainerMayReleaseTheControlWhileAClickUIActivatesIt) 
   Embed({});
   ASSERT_EQ(Verb(OLEIVERB_INPLACEACTIVATE), S_OK);
   HWND window = ControlWindow(control_.Get());
+  TakeLog();
   site_->on_ui_activate = [this] {
     object_.Reset();
     control_.Reset();
