@@ -11,21 +11,28 @@ using ole::DispParam;
 struct CtrlDispatchMap {
   using C = CQelVantorixActiveXCtrl;
 
+  // What the EEPROM page methods touch of their buffer: one page command moves at most 64.
+  static std::size_t PageBytes(std::uint8_t cnt) {
+    return cnt < board::kEepromMaxPage ? cnt : board::kEepromMaxPage;
+  }
+
   static void AboutBox(C& t, DispCall&) { t.AboutBox(); }
   static void OpenUSBHidDevice(C& t, DispCall& c) { c.ReturnBool(t.OpenUSBHidDevice()); }
   static void I2Cm_Speed(C& t, DispCall& c) { t.I2Cm_Speed(c.U2(0)); }
   static void I2Cm_fReadLongBytes(C& t, DispCall& c) {
-    c.ReturnU1(t.I2Cm_fReadLongBytes(c.U1(0), c.ByteRef(1), c.U2(2), c.Bool(3), c.Bool(4)));
+    c.ReturnU1(
+        t.I2Cm_fReadLongBytes(c.U1(0), c.ByteBuffer(1, c.U2(2)), c.U2(2), c.Bool(3), c.Bool(4)));
   }
   static void I2Cm_fWriteLongBytes(C& t, DispCall& c) {
-    c.ReturnU1(t.I2Cm_fWriteLongBytes(c.U1(0), c.ByteRef(1), c.U2(2), c.Bool(3), c.Bool(4)));
+    c.ReturnU1(
+        t.I2Cm_fWriteLongBytes(c.U1(0), c.ByteBuffer(1, c.U2(2)), c.U2(2), c.Bool(3), c.Bool(4)));
   }
   static void HardwareReset(C& t, DispCall&) { t.HardwareReset(); }
   static void EEPROM_WriteByte(C& t, DispCall& c) {
-    t.EEPROM_WriteByte(c.I4(0), c.ByteRef(1), c.U1(2));
+    t.EEPROM_WriteByte(c.I4(0), c.ByteBuffer(1, PageBytes(c.U1(2))), c.U1(2));
   }
   static void EEPROM_ReadByte(C& t, DispCall& c) {
-    t.EEPROM_ReadByte(c.I4(0), c.ByteRef(1), c.U1(2));
+    t.EEPROM_ReadByte(c.I4(0), c.ByteBuffer(1, PageBytes(c.U1(2))), c.U1(2));
   }
   static void Set_I2Cm_Power(C& t, DispCall& c) { t.Set_I2Cm_Power(c.Bool(0)); }
   static void Get_I2Cm_Power(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_Power()); }
@@ -47,7 +54,7 @@ struct CtrlDispatchMap {
     c.ReturnVariant(t.EEPROM_ReadByteEx(c.U4(0), c.U4(1)));
   }
   static void GetSensorRawData(C& t, DispCall& c) {
-    t.GetSensorRawData(c.Bool(0), c.U1(1), c.ByteRef(2));
+    t.GetSensorRawData(c.Bool(0), c.U1(1), c.ByteBuffer(2, board::kSensorBlockSize));
   }
   static void I2Cm_fReadLongBytesEx(C& t, DispCall& c) {
     c.ReturnVariant(t.I2Cm_fReadLongBytesEx(c.U1(0), c.U4(1)));

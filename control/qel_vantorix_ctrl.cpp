@@ -22,12 +22,6 @@ namespace {
 constexpr GUID kHidInterfaceClass = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
-// The two I2C array methods move at most this many bytes: the board's count field is 16 bits.
-[[noreturn]] void RefuseTransferCount(const wchar_t* method, std::uint32_t count) {
-  throw ole::DispatchError{std::wstring(method) + L": " + std::to_wstring(count) +
-                           L" bytes asked for, but one I2C transfer moves at most 65535 bytes"};
-}
-
 }  // namespace
 
 HRESULT CreateQelVantorixActiveXCtrl(REFIID riid, void** ppv) {
@@ -251,8 +245,8 @@ ole::Variant CQelVantorixActiveXCtrl::EEPROM_ReadByteEx(std::uint32_t nAddr, std
 ole::Variant CQelVantorixActiveXCtrl::I2Cm_fReadLongBytesEx(std::uint8_t bSlaveAddr,
                                                             std::uint32_t bBytesCnts) {
   ole::ModuleStateScope state;
-  if (bBytesCnts > board::kMaxTransferCount) {
-    RefuseTransferCount(L"I2Cm_fReadLongBytesEx", bBytesCnts);
+  if (bBytesCnts > control::kMaxArrayArgument) {
+    control::RefuseCount(L"I2Cm_fReadLongBytesEx", bBytesCnts);
   }
   std::vector<std::uint8_t> buffer(bBytesCnts ? bBytesCnts : 1, 0);
   m_UsbChannel.ReadI2CLongBytes(bSlaveAddr, buffer.data(), bBytesCnts, true, true);
@@ -262,10 +256,7 @@ ole::Variant CQelVantorixActiveXCtrl::I2Cm_fReadLongBytesEx(std::uint8_t bSlaveA
 VARIANT_BOOL CQelVantorixActiveXCtrl::I2Cm_fWriteLongBytesEx(std::uint8_t bSlaveAddr,
                                                              const VARIANT* bXferData) {
   ole::ModuleStateScope state;
-  const control::ByteArrayArgument bytes(bXferData, 1);
-  if (bytes.Count() > board::kMaxTransferCount) {
-    RefuseTransferCount(L"I2Cm_fWriteLongBytesEx", static_cast<std::uint32_t>(bytes.Count()));
-  }
+  const control::ByteArrayArgument bytes(bXferData, 1, L"I2Cm_fWriteLongBytesEx");
   std::vector<std::uint8_t> buffer(bytes.Count() ? bytes.Count() : 1, 0);
   bytes.CopyTo(buffer.data());
   m_UsbChannel.WriteI2CLongBytes(bSlaveAddr, buffer.data(),
@@ -275,7 +266,7 @@ VARIANT_BOOL CQelVantorixActiveXCtrl::I2Cm_fWriteLongBytesEx(std::uint8_t bSlave
 
 void CQelVantorixActiveXCtrl::EEPROM_WriteByteEx(std::int32_t nAddr, const VARIANT* bData) {
   ole::ModuleStateScope state;
-  const control::ByteArrayArgument bytes(bData, 1);
+  const control::ByteArrayArgument bytes(bData, 1, L"EEPROM_WriteByteEx");
   std::vector<std::uint8_t> buffer(bytes.Count() ? bytes.Count() : 1, 0);
   bytes.CopyTo(buffer.data());
   // The page command writes the first (count modulo 256) bytes, at most 64.

@@ -2,6 +2,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <string>
 
 #include "ole/dispatch_table.h"
 
@@ -51,6 +52,7 @@ const VARIANT* Dereference(const VARIANT* v) {
 }
 
 bool ToByte(const VARIANT* element, std::uint8_t* out) {
+  if (!element) return false;  // a by-reference VARIANT that points nowhere
   if (V_VT(element) == VT_UI1) {
     *out = V_UI1(element);
     return true;
@@ -87,6 +89,12 @@ void IndexName(std::size_t i, wchar_t (&name)[24]) {
 
 }  // namespace
 
+void RefuseCount(const wchar_t* method, std::size_t count) {
+  throw ole::DispatchError{std::wstring(method) + L": " + std::to_wstring(count) +
+                           L" bytes asked for, but one call moves at most " +
+                           std::to_wstring(kMaxArrayArgument) + L" bytes"};
+}
+
 bool ArraySizeIsPossible(std::size_t count) {
   return count <= kMaxArrayBytes / sizeof(VARIANT);
 }
@@ -99,7 +107,8 @@ ole::Variant MakeWordArray(const std::uint16_t* words, std::size_t count) {
   return MakeArray<std::uint16_t, VT_UI2>(words, count);
 }
 
-ByteArrayArgument::ByteArrayArgument(const VARIANT* arg, std::size_t param_index)
+ByteArrayArgument::ByteArrayArgument(const VARIANT* arg, std::size_t param_index,
+                                     const wchar_t* method)
     : param_index_(param_index) {
   const VARIANT* v = Dereference(arg);
   if (!v) Refuse();
@@ -113,19 +122,24 @@ ByteArrayArgument::ByteArrayArgument(const VARIANT* arg, std::size_t param_index
     ole::Variant n;
     if (FAILED(VariantChangeType(n.Put(), length.Get(), 0, VT_UI4))) Refuse();
     count_ = V_UI4(n.Get());
+    if (count_ > kMaxArrayArgument) RefuseCount(method, count_);
     return;
   }
   const VARTYPE base = vt & ~(VT_ARRAY | VT_BYREF);
   if (!(vt & VT_ARRAY) || (base != VT_UI1 && base != VT_VARIANT)) Refuse();
   array_ = (vt & VT_BYREF) ? (V_ARRAYREF(v) ? *V_ARRAYREF(v) : nullptr) : V_ARRAY(v);
   if (!array_ || SafeArrayGetDim(array_) != 1) Refuse();
-  // The array must really hold what the VARIANT says, or element reads would overrun it.
+  // The array must really hold what the VARIANT says, or element reads would overrun it, and
+  // a record or decimal array of the same element size would be read (and cleared) as VARIANTs.
+  VARTYPE recorded = VT_EMPTY;
+  if (FAILED(SafeArrayGetVartype(array_, &recorded)) || recorded != base) Refuse();
   const UINT element_size = base == VT_UI1 ? 1 : sizeof(VARIANT);
   if (SafeArrayGetElemsize(array_) != element_size) Refuse();
   LONG lower = 0;
   if (FAILED(SafeArrayGetLBound(array_, 1, &lower)) || lower != 0) Refuse();
   element_type_ = base;
   count_ = array_->rgsabound[0].cElements;
+  if (count_ > kMaxArrayArgument) RefuseCount(method, count_);
 }
 
 void ByteArrayArgument::CopyTo(std::uint8_t* out) const {

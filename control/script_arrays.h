@@ -6,7 +6,12 @@
 // Accepted arrays: VT_ARRAY|VT_UI1; VT_ARRAY|VT_VARIANT whose elements convert to a byte
 // 0..255 (VBScript arrays, and what the read methods return); either by reference; and a
 // JScript array (an object with "length" and members "0", "1", ...). Anything else is refused
-// with DISP_E_TYPEMISMATCH before a byte is used.
+// with DISP_E_TYPEMISMATCH before a byte is used: among them arrays whose VARTYPE is another
+// (whatever their element size) and by-reference VARIANTs that point nowhere.
+//
+// At most kMaxArrayArgument elements are taken. A longer array is refused from its recorded
+// length alone, before anything is allocated or a single element fetched: a JScript object may
+// claim any length, and each element costs a call into it.
 #pragma once
 
 #include <oaidl.h>
@@ -15,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "board/protocol.h"
 #include "ole/raii.h"
 
 namespace control {
@@ -27,12 +33,19 @@ ole::Variant MakeWordArray(const std::uint16_t* words, std::size_t count);
 // anything else so that an impossible count sends nothing to the board.
 bool ArraySizeIsPossible(std::size_t count);
 
+// The most elements an array argument may have: a transfer's count field is 16 bits.
+inline constexpr std::size_t kMaxArrayArgument = board::kMaxTransferCount;
+
+// Throws ole::DispatchError (DISP_E_EXCEPTION, E_INVALIDARG, a description naming `method`)
+// for a count above kMaxArrayArgument.
+[[noreturn]] void RefuseCount(const wchar_t* method, std::size_t count);
+
 // A script array argument, checked for its shape when constructed. Throws ole::ArgumentError
 // for parameter `param_index` when it is unusable (DISP_E_PARAMNOTOPTIONAL when the argument
-// was left out).
+// was left out), and refuses more than kMaxArrayArgument elements with RefuseCount(method).
 class ByteArrayArgument {
  public:
-  ByteArrayArgument(const VARIANT* arg, std::size_t param_index);
+  ByteArrayArgument(const VARIANT* arg, std::size_t param_index, const wchar_t* method);
 
   std::size_t Count() const { return count_; }
   // Converts the elements into out[0..Count()-1]; throws ole::ArgumentError on an element

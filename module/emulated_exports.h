@@ -32,4 +32,10 @@ void WINAPI QvxEmuSetSensor(int channel, const BYTE* block);
 // The selected expander channel, -1 when none.
 int WINAPI QvxEmuExpanderChannel();
 BYTE WINAPI QvxEmuSpeedCode();
+// Allocations of the library's own code (module/emulated_alloc_hook.cpp): the `nth` operator
+// new from now on fails with std::bad_alloc (0: none fails); how many there have been since the
+// library was loaded; how many are still allocated.
+void WINAPI QvxEmuFailAllocation(UINT nth);
+UINT WINAPI QvxEmuAllocationCount();
+UINT WINAPI QvxEmuLiveAllocations();
 }

@@ -1,6 +1,7 @@
 #include "ole/connection_point.h"
 
 #include "ole/com_object.h"
+#include "ole/guard.h"
 
 #include <olectl.h>
 
@@ -63,8 +64,12 @@ class SnapshotEnum : public Enum {
   }
   STDMETHODIMP Clone(Enum** ppenum) override {
     if (!ppenum) return E_POINTER;
-    *ppenum = new (std::nothrow) SnapshotEnum(iid_, keep_alive_.Get(), items_, pos_);
-    return *ppenum ? S_OK : E_OUTOFMEMORY;
+    *ppenum = nullptr;
+    // The copy of the items is made before the object exists: it can fail on its own.
+    return Guarded([&] {
+      *ppenum = new SnapshotEnum(iid_, keep_alive_.Get(), items_, pos_);
+      return S_OK;
+    });
   }
 
  private:
@@ -131,13 +136,12 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
   if (FAILED(dispatch.QueryFrom(sink, iid_)) && FAILED(dispatch.QueryFrom(sink, IID_IDispatch))) {
     return CONNECT_E_CANNOTCONNECT;
   }
-  try {
+  const HRESULT hr = Guarded([&] {
     sinks_.push_back(Sink{next_cookie_, ComPtr<IUnknown>(sink), std::move(dispatch)});
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-  *cookie = next_cookie_++;
-  return S_OK;
+    return S_OK;
+  });
+  if (SUCCEEDED(hr)) *cookie = next_cookie_++;
+  return hr;
 }
 
 STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
@@ -155,15 +159,13 @@ STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
 STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** ppenum) {
   if (!ppenum) return E_POINTER;
   *ppenum = nullptr;
-  try {
+  return Guarded([&] {
     std::vector<CONNECTDATA> items;
     for (const Sink& s : sinks_) items.push_back(CONNECTDATA{s.unknown.Get(), s.cookie});
     *ppenum = new SnapshotEnum<IEnumConnections, CONNECTDATA>(IID_IEnumConnections, owner_,
                                                               std::move(items));
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-  return S_OK;
+    return S_OK;
+  });
 }
 
 HRESULT CreateConnectionPointEnumerator(IUnknown* owner,
@@ -171,13 +173,11 @@ HRESULT CreateConnectionPointEnumerator(IUnknown* owner,
                                         IEnumConnectionPoints** ppenum) {
   if (!ppenum) return E_POINTER;
   *ppenum = nullptr;
-  try {
+  return Guarded([&] {
     *ppenum = new SnapshotEnum<IEnumConnectionPoints, IConnectionPoint*>(IID_IEnumConnectionPoints,
                                                                          owner, points);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-  return S_OK;
+    return S_OK;
+  });
 }
 
 }  // namespace ole

@@ -1,4 +1,5 @@
 #include "ole/dialog.h"
+#include "ole/guard.h"
 
 namespace ole {
 
@@ -31,6 +32,11 @@ INT_PTR CDialog::DoModal() {
 }
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  return GuardedOr<INT_PTR>(
+      FALSE, [&]() -> INT_PTR { return HandleMessage(hwnd, message, wparam, lparam); });
+}
+
+INT_PTR CDialog::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG: {
       SetWindowLongPtrW(hwnd, DWLP_USER, lparam);

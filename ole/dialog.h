@@ -36,6 +36,7 @@ class CDialog {
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  static INT_PTR HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
   UINT template_id_;
   HWND parent_;

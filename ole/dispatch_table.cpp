@@ -20,6 +20,37 @@ void FillException(EXCEPINFO* excep, WORD code, HRESULT scode, const wchar_t* de
 
 }  // namespace
 
+bool CallCameThroughChannel() {
+  IUnknown* context = nullptr;
+  if (FAILED(CoGetCallContext(IID_IUnknown, reinterpret_cast<void**>(&context))) || !context) {
+    return false;
+  }
+  context->Release();
+  return true;
+}
+
+namespace {
+
+// Whether `p` starts a block of the task allocator smaller than `bytes`. The marshaller's
+// stub unmarshals a by-reference byte into such a block of one byte, whatever the caller had.
+bool TaskBlockSmallerThan(void* p, std::size_t bytes) {
+  IMalloc* malloc = nullptr;
+  if (FAILED(CoGetMalloc(1, &malloc)) || !malloc) return false;
+  const bool smaller = malloc->DidAlloc(p) == 1 && malloc->GetSize(p) < bytes;
+  malloc->Release();
+  return smaller;
+}
+
+}  // namespace
+
+std::uint8_t* DispCall::ByteBuffer(std::size_t i, std::size_t bytes) const {
+  std::uint8_t* buffer = ByteRef(i);
+  if (bytes > 1 && (CallCameThroughChannel() || TaskBlockSmallerThan(buffer, bytes))) {
+    throw ArgumentError{i, DISP_E_TYPEMISMATCH};
+  }
+  return buffer;
+}
+
 const DispMember* DispatchTable::Find(DISPID dispid) const {
   for (std::size_t i = 0; i < count_; ++i) {
     if (members_[i].dispid == dispid) return &members_[i];
@@ -91,6 +122,11 @@ HRESULT DispatchTable::Invoke(void* object, DISPID dispid, REFIID riid, WORD fla
     }
     VARIANT* arg = &params->rgvarg[position(i)];
     if (want == VT_VARIANT || V_VT(arg) == want) {
+      // A reference that points nowhere cannot be read or written.
+      if ((want & VT_BYREF) && !V_BYREF(arg)) {
+        if (arg_err) *arg_err = position(i);
+        return DISP_E_TYPEMISMATCH;
+      }
       call.args_[i] = arg;
       continue;
     }

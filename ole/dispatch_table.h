@@ -27,6 +27,10 @@ struct DispatchError {
   HRESULT scode = E_INVALIDARG;
 };
 
+// Whether the call being served arrived through COM's channel (marshalled from another
+// apartment or process) rather than directly from a caller in this apartment.
+bool CallCameThroughChannel();
+
 // Thrown by a handler that finds argument `index` (declaration order) unusable; the table
 // reports `hr` with the argument's position in DISPPARAMS.
 struct ArgumentError {
@@ -44,6 +48,14 @@ class DispCall {
   // VARIANT_BOOL arrives as the integer flag 1 or 0.
   int Bool(std::size_t i) const { return V_BOOL(Arg(i)) != VARIANT_FALSE ? 1 : 0; }
   std::uint8_t* ByteRef(std::size_t i) const { return V_UI1REF(Arg(i)); }
+  // A by-reference byte argument the method will use as a buffer of `bytes` bytes. The standard
+  // marshaller carries such an argument as one byte, so a call that came through COM's channel
+  // (from another apartment or process) is refused with DISP_E_TYPEMISMATCH for more than one
+  // byte rather than written beyond the marshaller's buffer; so is a buffer that is a block of
+  // COM's task allocator known to be smaller (which is what the marshaller's stub hands on, on
+  // systems that do not tell a channel call). Other in-process callers are trusted to pass
+  // enough (the first element of a byte array).
+  std::uint8_t* ByteBuffer(std::size_t i, std::size_t bytes) const;
   // A VT_VARIANT parameter: the caller's VARIANT as passed.
   const VARIANT* Var(std::size_t i) const { return Arg(i); }
 

@@ -3,6 +3,7 @@
 #include "ole/inplace.h"
 
 #include "ole/dialog.h"
+#include "ole/guard.h"
 #include "ole/ole_object.h"
 
 namespace ole {
@@ -18,12 +19,17 @@ LONG g_live_windows = 0;
 LRESULT CALLBACK ControlWindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-    SetPropW(hwnd, kWindowProperty, create->lpCreateParams);
+    if (!SetPropW(hwnd, kWindowProperty, create->lpCreateParams)) return FALSE;
+    ++g_live_windows;
   }
   auto* control = static_cast<CVisualControl*>(GetPropW(hwnd, kWindowProperty));
-  if (message == WM_NCDESTROY) RemovePropW(hwnd, kWindowProperty);
+  if (message == WM_NCDESTROY) {
+    RemovePropW(hwnd, kWindowProperty);
+    --g_live_windows;
+  }
   if (!control) return DefWindowProcW(hwnd, message, wparam, lparam);
-  return control->WindowMessage(hwnd, message, wparam, lparam);
+  return GuardedOr<LRESULT>(0,
+                            [&] { return control->WindowMessage(hwnd, message, wparam, lparam); });
 }
 
 bool RegisterControlClass() {
@@ -54,16 +60,22 @@ HRESULT CVisualControl::CreateControlWindow(HWND parent, const RECT& pos) {
                           pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top, parent,
                           nullptr, CodeModule(), static_cast<CVisualControl*>(this));
   if (!hwnd_) return HRESULT_FROM_WIN32(GetLastError());
-  ++g_live_windows;
   ShowWindow(hwnd_, SW_SHOWNA);
   return S_OK;
 }
 
 void CVisualControl::DestroyControlWindow() {
-  if (!hwnd_) return;
-  DestroyWindow(hwnd_);  // WM_DESTROY reaches OnDestroyWindow
+  if (hwnd_) DestroyWindow(hwnd_);  // WM_DESTROY reaches OnDestroyWindow, WM_NCDESTROY forgets it
   hwnd_ = nullptr;
-  if (--g_live_windows == 0) UnregisterClassW(kWindowClass, CodeModule());
+  // Also after a window its parent destroyed: the class goes with the last window of it.
+  if (g_live_windows == 0) UnregisterClassW(kWindowClass, CodeModule());
+}
+
+void CVisualControl::WindowGone() {
+  hwnd_ = nullptr;
+  // Nothing is on the screen any more: the control is no longer in place, and its site hears so
+  // as it would from InPlaceDeactivate.
+  InPlaceDeactivate();
 }
 
 LRESULT CVisualControl::WindowMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -88,11 +100,21 @@ LRESULT CVisualControl::WindowMessage(HWND hwnd, UINT message, WPARAM wparam, LP
       return 1;  // the paint covers everything; erasing first would only flicker
     case WM_MOUSEACTIVATE:
     case WM_SETFOCUS:
-      // A click or the focus landing in the in-place active control UI-activates it.
-      if (inplace_active_ && !ui_active_) UIActivate();
-      break;
+      // A click or the focus landing in the in-place active control UI-activates it. The
+      // container may release the control meanwhile (inside the notification failure's
+      // message box, say): hold it until UIActivate has returned.
+      if (inplace_active_ && !ui_active_) {
+        const ComPtr<IOleObject> keep_alive(static_cast<IOleObject*>(this));
+        UIActivate();
+      }
+      return DefWindowProcW(hwnd, message, wparam, lparam);
     case WM_DESTROY:
       OnDestroyWindow();
+      break;
+    case WM_NCDESTROY:
+      // Destroyed by its parent, or by DestroyControlWindow: either way the handle is dead and
+      // may soon name another window.
+      if (hwnd == hwnd_) WindowGone();
       break;
     default:
       break;
@@ -153,10 +175,11 @@ HRESULT CVisualControl::InPlaceActivate(bool ui_activate) {
 HRESULT CVisualControl::UIActivate() {
   if (!inplace_active_) return E_UNEXPECTED;
   if (ui_active_) return S_OK;
+  // Allocated before any state changes: a failure here leaves the control as it was.
+  const std::wstring name = LoadModuleString(UserTypeNameId());
   ui_active_ = true;  // before the focus moves: WM_SETFOCUS must not come back here
   inplace_site_->OnUIActivate();
   if (hwnd_ && GetFocus() != hwnd_) SetFocus(hwnd_);
-  const std::wstring name = LoadModuleString(UserTypeNameId());
   if (frame_) frame_->SetActiveObject(this, name.c_str());
   if (ui_window_) ui_window_->SetActiveObject(this, name.c_str());
   AddFrameLevelUI();
@@ -175,29 +198,33 @@ void CVisualControl::OnShowToolBars() {
 }
 
 STDMETHODIMP CVisualControl::UIDeactivate() {
-  if (!ui_active_) return S_OK;
-  ui_active_ = false;
-  if (ui_window_) ui_window_->SetActiveObject(nullptr, nullptr);
-  if (frame_) frame_->SetActiveObject(nullptr, nullptr);
-  if (inplace_site_) inplace_site_->OnUIDeactivate(FALSE);
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    if (!ui_active_) return S_OK;
+    ui_active_ = false;
+    if (ui_window_) ui_window_->SetActiveObject(nullptr, nullptr);
+    if (frame_) frame_->SetActiveObject(nullptr, nullptr);
+    if (inplace_site_) inplace_site_->OnUIDeactivate(FALSE);
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CVisualControl::InPlaceDeactivate() {
-  if (!inplace_active_) return S_OK;
-  UIDeactivate();
-  inplace_active_ = false;
-  DestroyControlWindow();
-  if (inplace_site_ex_) {
-    inplace_site_ex_->OnInPlaceDeactivateEx(TRUE);
-  } else if (inplace_site_) {
-    inplace_site_->OnInPlaceDeactivate();
-  }
-  frame_.Reset();
-  ui_window_.Reset();
-  inplace_site_ex_.Reset();
-  inplace_site_.Reset();
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    if (!inplace_active_) return S_OK;
+    UIDeactivate();
+    inplace_active_ = false;
+    DestroyControlWindow();
+    if (inplace_site_ex_) {
+      inplace_site_ex_->OnInPlaceDeactivateEx(TRUE);
+    } else if (inplace_site_) {
+      inplace_site_->OnInPlaceDeactivate();
+    }
+    frame_.Reset();
+    ui_window_.Reset();
+    inplace_site_ex_.Reset();
+    inplace_site_.Reset();
+    return S_OK;
+  });
 }
 
 // --- IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject --------------------------------
@@ -235,9 +262,11 @@ STDMETHODIMP CVisualControl::OnFrameWindowActivate(BOOL) {
 }
 
 STDMETHODIMP CVisualControl::OnDocWindowActivate(BOOL activate) {
-  // The document window coming back to the front restores the control's frame-level UI.
-  if (activate && ui_active_) AddFrameLevelUI();
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    // The document window coming back to the front restores the control's frame-level UI.
+    if (activate && ui_active_) AddFrameLevelUI();
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CVisualControl::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) {

@@ -3,6 +3,7 @@
 
 #include <olectl.h>
 
+#include "ole/guard.h"
 #include "ole/module_state.h"
 #include "ole/object_factory.h"
 #include "ole/registration.h"
@@ -137,7 +138,9 @@ STDAPI DllRegisterServer() {
   ole::ModuleStateScope state;
   const ole::COleControlModule* module = ole::ControlModule();
   if (module == nullptr) return E_UNEXPECTED;
-  if (!ole::RegisterModuleTypeLib(ole::ModuleInstance(), module->type_library().libid)) {
+  if (!ole::GuardedOr(false, [&] {
+        return ole::RegisterModuleTypeLib(ole::ModuleInstance(), module->type_library().libid);
+      })) {
     return SELFREG_E_TYPELIB;
   }
   if (!ole::COleObjectFactory::UpdateRegistryAll(TRUE)) return SELFREG_E_CLASS;
@@ -149,14 +152,17 @@ STDAPI DllUnregisterServer() {
   const ole::COleControlModule* module = ole::ControlModule();
   if (module == nullptr) return E_UNEXPECTED;
   const ole::TypeLibraryId& id = module->type_library();
-  if (!ole::UnregisterModuleTypeLib(id.libid, id.major, id.minor)) return SELFREG_E_TYPELIB;
+  if (!ole::GuardedOr(false,
+                      [&] { return ole::UnregisterModuleTypeLib(id.libid, id.major, id.minor); })) {
+    return SELFREG_E_TYPELIB;
+  }
   if (!ole::COleObjectFactory::UpdateRegistryAll(FALSE)) return SELFREG_E_CLASS;
   return S_OK;
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
   ole::ModuleStateScope state;
-  return ole::COleObjectFactory::GetClassObject(clsid, riid, ppv);
+  return ole::Guarded([&] { return ole::COleObjectFactory::GetClassObject(clsid, riid, ppv); });
 }
 
 STDAPI DllCanUnloadNow() {

@@ -1,5 +1,6 @@
 #include "ole/object_factory.h"
 
+#include "ole/guard.h"
 #include "ole/module.h"
 #include "platform/critical_section.h"
 
@@ -49,18 +50,31 @@ IFACEMETHODIMP_(ULONG) COleObjectFactory::Release() {
 }
 
 IFACEMETHODIMP COleObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-  if (creator_ == nullptr) return E_NOTIMPL;
-  return creator_(riid, ppv);
+  return ole::Guarded([&]() -> HRESULT {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    if (creator_ == nullptr) return E_NOTIMPL;
+    return creator_(riid, ppv);
+  });
 }
 
 IFACEMETHODIMP COleObjectFactory::LockServer(BOOL lock) {
   if (lock) {
+    InterlockedIncrement(&server_locks_);
     LockModule();
-  } else {
-    UnlockModule();
+    return S_OK;
+  }
+  // An unlock without its lock would drive the module's count below zero and keep the library
+  // loaded until some later lock: it is ignored.
+  LONG held = server_locks_;
+  while (held > 0) {
+    const LONG seen = InterlockedCompareExchange(&server_locks_, held - 1, held);
+    if (seen == held) {
+      UnlockModule();
+      break;
+    }
+    held = seen;
   }
   return S_OK;
 }
@@ -100,7 +114,8 @@ BOOL COleObjectFactory::UpdateRegistryAll(BOOL register_flag) {
   FactoryListLock lock;
   BOOL all = TRUE;
   for (COleObjectFactory* f = g_head; f != nullptr; f = f->next_) {
-    if (!f->UpdateRegistry(register_flag)) all = FALSE;
+    // One factory's failure, thrown or answered, does not keep the others from their turn.
+    if (!GuardedOr<BOOL>(FALSE, [&] { return f->UpdateRegistry(register_flag); })) all = FALSE;
   }
   return all;
 }

@@ -68,6 +68,7 @@ class COleObjectFactory : public IClassFactory {
   const wchar_t* prog_id_;
   bool registered_ = false;
   RefCount refs_{1};
+  LONG server_locks_ = 0;  // LockServer(TRUE) calls not yet matched by an unlock
   COleObjectFactory* next_ = nullptr;
 };
 #pragma GCC diagnostic pop

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "ole/guard.h"
 #include "ole/module_state.h"
 
 namespace ole {
@@ -50,11 +51,13 @@ IFACEMETHODIMP COleControl::GetTypeInfoCount(UINT* count) {
 }
 
 IFACEMETHODIMP COleControl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** type_info) {
-  if (!type_info) return E_POINTER;
-  *type_info = nullptr;
-  if (index != 0) return DISP_E_BADINDEX;
-  ModuleStateScope state;
-  return LoadTypeInfoOfGuid(*description_.dispatch_iid, type_info, lcid);
+  return ole::Guarded([&]() -> HRESULT {
+    if (!type_info) return E_POINTER;
+    *type_info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    ModuleStateScope state;
+    return LoadTypeInfoOfGuid(*description_.dispatch_iid, type_info, lcid);
+  });
 }
 
 IFACEMETHODIMP COleControl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
@@ -67,20 +70,19 @@ IFACEMETHODIMP COleControl::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags,
   ModuleStateScope state;
   // The script may drop its last reference from inside a handler (an event sink releasing
   // the control, say): keep the object alive until the call has unwound.
-  AddRef();
-  const HRESULT hr = description_.dispatch->Invoke(static_cast<COleControl*>(this), dispid, riid,
-                                                   flags, params, result, excep, arg_err);
-  Release();
-  return hr;
+  const ComPtr<IDispatch> keep_alive(static_cast<IDispatch*>(this));
+  return Guarded([&] {
+    return description_.dispatch->Invoke(static_cast<COleControl*>(this), dispid, riid, flags,
+                                         params, result, excep, arg_err);
+  });
 }
 
 IFACEMETHODIMP COleControl::EnumConnectionPoints(IEnumConnectionPoints** ppenum) {
-  try {
+  if (ppenum) *ppenum = nullptr;
+  return Guarded([&] {
     std::vector<IConnectionPoint*> points{&events_};
     return CreateConnectionPointEnumerator(static_cast<IDispatch*>(this), points, ppenum);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  });
 }
 
 IFACEMETHODIMP COleControl::FindConnectionPoint(REFIID riid, IConnectionPoint** ppcp) {
@@ -93,10 +95,12 @@ IFACEMETHODIMP COleControl::FindConnectionPoint(REFIID riid, IConnectionPoint** 
 }
 
 IFACEMETHODIMP COleControl::GetClassInfo(ITypeInfo** type_info) {
-  if (!type_info) return E_POINTER;
-  *type_info = nullptr;
-  ModuleStateScope state;
-  return LoadTypeInfoOfGuid(*description_.clsid, type_info, 0);
+  return ole::Guarded([&]() -> HRESULT {
+    if (!type_info) return E_POINTER;
+    *type_info = nullptr;
+    ModuleStateScope state;
+    return LoadTypeInfoOfGuid(*description_.clsid, type_info, 0);
+  });
 }
 
 IFACEMETHODIMP COleControl::GetGUID(DWORD kind, GUID* guid) {

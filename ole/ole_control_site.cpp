@@ -3,6 +3,7 @@
 
 #include <olectl.h>
 
+#include "ole/guard.h"
 #include "ole/ole_object.h"
 
 namespace ole {
@@ -40,8 +41,10 @@ STDMETHODIMP CVisualControl::OnMnemonic(MSG*) {
 }
 
 STDMETHODIMP CVisualControl::OnAmbientPropertyChange(DISPID) {
-  InvalidateControl();
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    InvalidateControl();
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CVisualControl::FreezeEvents(BOOL freeze) {

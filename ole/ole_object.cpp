@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "ole/dialog.h"
+#include "ole/guard.h"
 
 namespace ole {
 namespace {
@@ -75,11 +76,13 @@ class VerbEnumerator : public IEnumOLEVERB {
   }
   STDMETHODIMP Clone(IEnumOLEVERB** out) override {
     if (!out) return E_POINTER;
-    // An exception must not cross the COM boundary: an allocation failure is E_OUTOFMEMORY.
-    *out = new (std::nothrow) VerbEnumerator(names_, next_);
-    if (!*out) return E_OUTOFMEMORY;
-    (*out)->AddRef();
-    return S_OK;
+    *out = nullptr;
+    // The copy of the names is made before the object exists: it can fail on its own.
+    return Guarded([&] {
+      *out = new VerbEnumerator(names_, next_);
+      (*out)->AddRef();
+      return S_OK;
+    });
   }
 
  private:
@@ -149,13 +152,15 @@ STDMETHODIMP CVisualControl::SetHostNames(LPCOLESTR, LPCOLESTR) {
 }
 
 STDMETHODIMP CVisualControl::Close(DWORD save_option) {
-  if (modified_ && client_site_ &&
-      (save_option == OLECLOSE_SAVEIFDIRTY || save_option == OLECLOSE_PROMPTSAVE)) {
-    client_site_->SaveObject();
-  }
-  InPlaceDeactivate();
-  if (advise_holder_) advise_holder_->SendOnClose();
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    if (modified_ && client_site_ &&
+        (save_option == OLECLOSE_SAVEIFDIRTY || save_option == OLECLOSE_PROMPTSAVE)) {
+      client_site_->SaveObject();
+    }
+    InPlaceDeactivate();
+    if (advise_holder_) advise_holder_->SendOnClose();
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CVisualControl::SetMoniker(DWORD, IMoniker*) {
@@ -198,34 +203,36 @@ HRESULT CVisualControl::RunVerb(std::size_t index, LPMSG msg, HWND parent, LPCRE
 
 STDMETHODIMP CVisualControl::DoVerb(LONG verb, LPMSG msg, IOleClientSite*, LONG, HWND parent,
                                     LPCRECT pos) {
-  if (verb >= 0) {
-    const std::size_t count = VerbCount();
-    if (static_cast<std::size_t>(verb) < count) return RunVerb(verb, msg, parent, pos);
-    // An unknown custom verb runs the primary one and says so.
-    if (count > 0) RunVerb(0, msg, parent, pos);
-    return OLEOBJ_S_INVALIDVERB;
-  }
-  switch (verb) {
-    case OLEIVERB_PROPERTIES:
-      return OnProperties(msg, parent, pos) ? S_OK : E_FAIL;
-    case OLEIVERB_SHOW:
-    case OLEIVERB_UIACTIVATE:
-      return InPlaceActivate(true);
-    case OLEIVERB_INPLACEACTIVATE:
-      return InPlaceActivate(false);
-    case OLEIVERB_HIDE:
-      UIDeactivate();
-      if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
-      return S_OK;
-    default:
-      return E_NOTIMPL;
-  }
+  return ole::Guarded([&]() -> HRESULT {
+    if (verb >= 0) {
+      const std::size_t count = VerbCount();
+      if (static_cast<std::size_t>(verb) < count) return RunVerb(verb, msg, parent, pos);
+      // An unknown custom verb runs the primary one and says so.
+      if (count > 0) RunVerb(0, msg, parent, pos);
+      return OLEOBJ_S_INVALIDVERB;
+    }
+    switch (verb) {
+      case OLEIVERB_PROPERTIES:
+        return OnProperties(msg, parent, pos) ? S_OK : E_FAIL;
+      case OLEIVERB_SHOW:
+      case OLEIVERB_UIACTIVATE:
+        return InPlaceActivate(true);
+      case OLEIVERB_INPLACEACTIVATE:
+        return InPlaceActivate(false);
+      case OLEIVERB_HIDE:
+        UIDeactivate();
+        if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
+        return S_OK;
+      default:
+        return E_NOTIMPL;
+    }
+  });
 }
 
 STDMETHODIMP CVisualControl::EnumVerbs(IEnumOLEVERB** verbs) {
   if (!verbs) return E_POINTER;
   *verbs = nullptr;
-  try {
+  return Guarded([&] {
     std::vector<std::wstring> names;
     const MessageMap map = GetMessageMap();
     for (std::size_t i = 0; i < map.count; ++i) {
@@ -234,11 +241,9 @@ STDMETHODIMP CVisualControl::EnumVerbs(IEnumOLEVERB** verbs) {
       names.push_back(name.empty() ? std::wstring(L"<unknown verb>") : name);
     }
     *verbs = new VerbEnumerator(std::move(names));
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-  (*verbs)->AddRef();
-  return S_OK;
+    (*verbs)->AddRef();
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CVisualControl::Update() {
@@ -254,7 +259,8 @@ STDMETHODIMP CVisualControl::GetUserClassID(CLSID* clsid) {
 }
 
 STDMETHODIMP CVisualControl::GetUserType(DWORD, LPOLESTR* type) {
-  return TaskString(LoadModuleString(UserTypeNameId()), type);
+  return ole::Guarded(
+      [&]() -> HRESULT { return TaskString(LoadModuleString(UserTypeNameId()), type); });
 }
 
 STDMETHODIMP CVisualControl::SetExtent(DWORD aspect, SIZEL* size) {

@@ -206,6 +206,8 @@ class CVisualControl : public IOleObject,
   void AddFrameLevelUI();
   HRESULT CreateControlWindow(HWND parent, const RECT& pos);
   void DestroyControlWindow();
+  // The control's window has been destroyed, by whomever.
+  void WindowGone();
   HRESULT RunVerb(std::size_t index, LPMSG msg, HWND parent, LPCRECT pos);
   std::size_t VerbCount() const;
   void ResetState();

@@ -1,6 +1,7 @@
 // IPersistStreamInit, IPersistPropertyBag and IPersistStorage over the one property exchange.
 #include "ole/persistence.h"
 
+#include "ole/guard.h"
 #include "ole/ole_object.h"
 
 namespace ole {
@@ -81,8 +82,10 @@ void CVisualControl::DoPropExchange(PropExchange& px) {
   LONG stock = 0;  // no stock properties
   px.ExchangeLong(L"_StockProps", &stock, 0);
   if (px.IsLoading() && SUCCEEDED(px.result())) {
-    extent_.cx = cx;
-    extent_.cy = cy;
+    // A size of nothing or less (damaged or hostile data) would leave the control invisible
+    // and its drawing inverted: such a value loads as the default size.
+    extent_.cx = cx > 0 ? cx : kDefaultExtentX;
+    extent_.cy = cy > 0 ? cy : kDefaultExtentY;
   }
 }
 
@@ -110,70 +113,88 @@ STDMETHODIMP CVisualControl::IsDirty() {
 }
 
 STDMETHODIMP CVisualControl::Load(LPSTREAM stream) {
-  if (!stream) return E_POINTER;
-  StreamPropExchange px(stream, PropExchange::Mode::kLoad);
-  ExchangeState(px);
-  return px.result();
+  return ole::Guarded([&]() -> HRESULT {
+    if (!stream) return E_POINTER;
+    StreamPropExchange px(stream, PropExchange::Mode::kLoad);
+    ExchangeState(px);
+    return px.result();
+  });
 }
 
 STDMETHODIMP CVisualControl::Save(LPSTREAM stream, BOOL clear_dirty) {
-  if (!stream) return E_POINTER;
-  StreamPropExchange px(stream, PropExchange::Mode::kSave);
-  DoPropExchange(px);
-  if (SUCCEEDED(px.result()) && clear_dirty) modified_ = false;
-  return px.result();
+  return ole::Guarded([&]() -> HRESULT {
+    if (!stream) return E_POINTER;
+    StreamPropExchange px(stream, PropExchange::Mode::kSave);
+    DoPropExchange(px);
+    if (SUCCEEDED(px.result()) && clear_dirty) modified_ = false;
+    return px.result();
+  });
 }
 
 STDMETHODIMP CVisualControl::GetSizeMax(ULARGE_INTEGER* size) {
-  if (!size) return E_POINTER;
-  SizePropExchange px;
-  DoPropExchange(px);
-  size->QuadPart = px.bytes();
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    if (!size) return E_POINTER;
+    SizePropExchange px;
+    DoPropExchange(px);
+    size->QuadPart = px.bytes();
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CVisualControl::InitNew() {
-  ResetState();
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    ResetState();
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CVisualControl::Load(IPropertyBag* bag, IErrorLog* log) {
-  if (!bag) return E_POINTER;
-  BagPropExchange px(bag, log, PropExchange::Mode::kLoad);
-  ExchangeState(px);
-  return px.result();
+  return ole::Guarded([&]() -> HRESULT {
+    if (!bag) return E_POINTER;
+    BagPropExchange px(bag, log, PropExchange::Mode::kLoad);
+    ExchangeState(px);
+    return px.result();
+  });
 }
 
 STDMETHODIMP CVisualControl::Save(IPropertyBag* bag, BOOL clear_dirty, BOOL) {
-  if (!bag) return E_POINTER;
-  BagPropExchange px(bag, nullptr, PropExchange::Mode::kSave);
-  DoPropExchange(px);
-  if (SUCCEEDED(px.result()) && clear_dirty) modified_ = false;
-  return px.result();
+  return ole::Guarded([&]() -> HRESULT {
+    if (!bag) return E_POINTER;
+    BagPropExchange px(bag, nullptr, PropExchange::Mode::kSave);
+    DoPropExchange(px);
+    if (SUCCEEDED(px.result()) && clear_dirty) modified_ = false;
+    return px.result();
+  });
 }
 
 STDMETHODIMP CVisualControl::InitNew(IStorage* storage) {
-  if (!storage) return E_POINTER;
-  ResetState();
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    if (!storage) return E_POINTER;
+    ResetState();
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CVisualControl::Load(IStorage* storage) {
-  if (!storage) return E_POINTER;
-  ComPtr<IStream> stream;
-  const HRESULT hr = storage->OpenStream(kContentsStreamName, nullptr,
-                                         STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Put());
-  if (FAILED(hr)) return hr;
-  return Load(stream.Get());
+  return ole::Guarded([&]() -> HRESULT {
+    if (!storage) return E_POINTER;
+    ComPtr<IStream> stream;
+    const HRESULT hr = storage->OpenStream(kContentsStreamName, nullptr,
+                                           STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Put());
+    if (FAILED(hr)) return hr;
+    return Load(stream.Get());
+  });
 }
 
 STDMETHODIMP CVisualControl::Save(IStorage* storage, BOOL) {
-  if (!storage) return E_POINTER;
-  ComPtr<IStream> stream;
-  const HRESULT hr = storage->CreateStream(
-      kContentsStreamName, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, stream.Put());
-  if (FAILED(hr)) return hr;
-  return Save(stream.Get(), TRUE);
+  return ole::Guarded([&]() -> HRESULT {
+    if (!storage) return E_POINTER;
+    ComPtr<IStream> stream;
+    const HRESULT hr = storage->CreateStream(
+        kContentsStreamName, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, stream.Put());
+    if (FAILED(hr)) return hr;
+    return Save(stream.Get(), TRUE);
+  });
 }
 
 STDMETHODIMP CVisualControl::SaveCompleted(IStorage*) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ole/dialog.h"
+#include "ole/guard.h"
 #include "ole/ole_object.h"
 
 namespace ole {
@@ -14,16 +15,18 @@ namespace ole {
 // --- the control's side ------------------------------------------------------------------
 
 STDMETHODIMP CVisualControl::GetPages(CAUUID* pages) {
-  if (!pages) return E_POINTER;
-  const std::vector<CLSID> ids = PropertyPageIds();
-  pages->cElems = 0;
-  pages->pElems = nullptr;
-  if (ids.empty()) return S_OK;
-  pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(ids.size() * sizeof(GUID)));
-  if (!pages->pElems) return E_OUTOFMEMORY;
-  std::memcpy(pages->pElems, ids.data(), ids.size() * sizeof(GUID));
-  pages->cElems = static_cast<ULONG>(ids.size());
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    if (!pages) return E_POINTER;
+    const std::vector<CLSID> ids = PropertyPageIds();
+    pages->cElems = 0;
+    pages->pElems = nullptr;
+    if (ids.empty()) return S_OK;
+    pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(ids.size() * sizeof(GUID)));
+    if (!pages->pElems) return E_OUTOFMEMORY;
+    std::memcpy(pages->pElems, ids.data(), ids.size() * sizeof(GUID));
+    pages->cElems = static_cast<ULONG>(ids.size());
+    return S_OK;
+  });
 }
 
 BOOL CVisualControl::OnProperties(LPMSG, HWND parent, LPCRECT) {
@@ -153,50 +156,58 @@ STDMETHODIMP COlePropertyPage::SetPageSite(IPropertyPageSite* site) {
 }
 
 STDMETHODIMP COlePropertyPage::Activate(HWND parent, LPCRECT rect, BOOL) {
-  if (hwnd_) return E_UNEXPECTED;
-  hwnd_ = CreatePageWindow(parent);
-  if (!hwnd_) return E_FAIL;
-  if (rect) Move(rect);
-  DataExchange dx(false, objects_);
-  DoDataExchange(&dx);
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    if (hwnd_) return E_UNEXPECTED;
+    hwnd_ = CreatePageWindow(parent);
+    if (!hwnd_) return E_FAIL;
+    if (rect) Move(rect);
+    DataExchange dx(false, objects_);
+    DoDataExchange(&dx);
+    return S_OK;
+  });
 }
 
 STDMETHODIMP COlePropertyPage::Deactivate() {
-  if (!hwnd_) return E_UNEXPECTED;
-  DestroyWindow(hwnd_);
-  hwnd_ = nullptr;
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    if (!hwnd_) return E_UNEXPECTED;
+    DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
+    return S_OK;
+  });
 }
 
 STDMETHODIMP COlePropertyPage::GetPageInfo(PROPPAGEINFO* info) {
-  if (!info) return E_POINTER;
-  const std::wstring title = LoadModuleString(caption_id_);
-  info->cb = sizeof *info;
-  info->pszDocString = nullptr;
-  info->pszHelpFile = nullptr;
-  info->dwHelpContext = 0;
-  info->size = {0, 0};
-  // The size in pixels depends on the template's font: measure a hidden instance.
-  HWND probe = CreatePageWindow(GetDesktopWindow());
-  if (probe) {
-    RECT rect;
-    GetWindowRect(probe, &rect);
-    info->size = {rect.right - rect.left, rect.bottom - rect.top};
-    DestroyWindow(probe);
-  }
-  const std::size_t bytes = (title.size() + 1) * sizeof(wchar_t);
-  info->pszTitle = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
-  if (!info->pszTitle) return E_OUTOFMEMORY;
-  std::memcpy(info->pszTitle, title.c_str(), bytes);
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    if (!info) return E_POINTER;
+    const std::wstring title = LoadModuleString(caption_id_);
+    info->cb = sizeof *info;
+    info->pszDocString = nullptr;
+    info->pszHelpFile = nullptr;
+    info->dwHelpContext = 0;
+    info->size = {0, 0};
+    // The size in pixels depends on the template's font: measure a hidden instance.
+    HWND probe = CreatePageWindow(GetDesktopWindow());
+    if (probe) {
+      RECT rect;
+      GetWindowRect(probe, &rect);
+      info->size = {rect.right - rect.left, rect.bottom - rect.top};
+      DestroyWindow(probe);
+    }
+    const std::size_t bytes = (title.size() + 1) * sizeof(wchar_t);
+    info->pszTitle = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
+    if (!info->pszTitle) return E_OUTOFMEMORY;
+    std::memcpy(info->pszTitle, title.c_str(), bytes);
+    return S_OK;
+  });
 }
 
 STDMETHODIMP COlePropertyPage::SetObjects(ULONG count, IUnknown** objects) {
-  if (count && !objects) return E_POINTER;
-  objects_.clear();
-  for (ULONG i = 0; i < count; ++i) objects_.emplace_back(objects[i]);
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    if (count && !objects) return E_POINTER;
+    objects_.clear();
+    for (ULONG i = 0; i < count; ++i) objects_.emplace_back(objects[i]);
+    return S_OK;
+  });
 }
 
 STDMETHODIMP COlePropertyPage::Show(UINT cmd_show) {
@@ -219,9 +230,11 @@ STDMETHODIMP COlePropertyPage::IsPageDirty() {
 }
 
 STDMETHODIMP COlePropertyPage::Apply() {
-  DataExchange dx(true, objects_);
-  DoDataExchange(&dx);
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    DataExchange dx(true, objects_);
+    DoDataExchange(&dx);
+    return S_OK;
+  });
 }
 
 STDMETHODIMP COlePropertyPage::Help(LPCOLESTR) {

@@ -1,6 +1,7 @@
 // IViewObjectEx: rendering the control for its container, in or out of activation.
 #include <olectl.h>
 
+#include "ole/guard.h"
 #include "ole/ole_object.h"
 
 namespace ole {
@@ -16,11 +17,13 @@ void CVisualControl::InvalidateControl() {
 STDMETHODIMP CVisualControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC hdc,
                                   LPCRECTL bounds, LPCRECTL, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR),
                                   ULONG_PTR) {
-  if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
-  if (!bounds) return E_INVALIDARG;
-  const RECT rect = {bounds->left, bounds->top, bounds->right, bounds->bottom};
-  OnDraw(hdc, rect, rect);
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+    if (!bounds) return E_INVALIDARG;
+    const RECT rect = {bounds->left, bounds->top, bounds->right, bounds->bottom};
+    OnDraw(hdc, rect, rect);
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CVisualControl::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC,
@@ -38,10 +41,12 @@ STDMETHODIMP CVisualControl::Unfreeze(DWORD) {
 }
 
 STDMETHODIMP CVisualControl::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
-  view_sink_ = ComPtr<IAdviseSink>(sink);
-  view_sink_aspects_ = aspects;
-  view_sink_flags_ = flags;
-  return S_OK;
+  return ole::Guarded([&]() -> HRESULT {
+    view_sink_ = ComPtr<IAdviseSink>(sink);
+    view_sink_aspects_ = aspects;
+    view_sink_flags_ = flags;
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CVisualControl::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) {

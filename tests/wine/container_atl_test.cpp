@@ -17,7 +17,6 @@ using dispatch_test::Call;
 using dispatch_test::CallResult;
 using dispatch_test::EmulatedOcx;
 
-
 class AtlContainer : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -39,6 +39,7 @@ class StrictSite : public IOleClientSite,
   std::vector<std::string> log;
   HWND menu_hwnd = reinterpret_cast<HWND>(-1);
   IOleInPlaceActiveObject* active_object = nullptr;
+  std::function<void()> on_ui_activate;
 
   void Unexpected(const char* what) { log.push_back(std::string("UNEXPECTED ") + what); }
 
@@ -84,7 +85,10 @@ class StrictSite : public IOleClientSite,
   // IOleInPlaceSite
   STDMETHODIMP CanInPlaceActivate() override { return Log("CanInPlaceActivate"); }
   STDMETHODIMP OnInPlaceActivate() override { return Log("OnInPlaceActivate"); }
-  STDMETHODIMP OnUIActivate() override { return Log("OnUIActivate"); }
+  STDMETHODIMP OnUIActivate() override {
+    if (on_ui_activate) on_ui_activate();
+    return Log("OnUIActivate");
+  }
   STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT pos,
                                 LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
     log.push_back("GetWindowContext");
@@ -319,6 +323,37 @@ TEST_F(StrictContainer, AClickIntoTheInPlaceActiveControlUIActivatesIt) {
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.front(), "OnUIActivate");
   EXPECT_EQ(ocx_.OpenHandleCount(), 1u);
+}
+
+TEST_F(StrictContainer, AContainerMayReleaseTheControlWhileAClickUIActivatesIt) {
+  Embed({});
+  ASSERT_EQ(Verb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  HWND window = ControlWindow(control_.Get());
+  TakeLog();
+  site_->on_ui_activate = [this] {
+    object_.Reset();
+    control_.Reset();
+  };
+  SetFocus(window);
+  PumpMessages();
+  EXPECT_EQ(TakeLog().front(), "OnUIActivate");
+  EXPECT_FALSE(IsWindow(window)) << "the control went once the activation was over";
+}
+
+TEST_F(StrictContainer, AWindowItsParentDestroysIsForgottenAndTheControlDeactivated) {
+  Embed({});
+  ASSERT_EQ(Verb(OLEIVERB_UIACTIVATE), S_OK);
+  HWND window = ControlWindow(control_.Get());
+  ASSERT_EQ(Notifications().live(), 1);
+  TakeLog();
+  DestroyWindow(window);
+  EXPECT_EQ(TakeLog(),
+            (Log{"SetActiveObject(NULL)", "OnUIDeactivate(FALSE)", "OnInPlaceDeactivateEx(TRUE)"}));
+  EXPECT_EQ(ControlWindow(control_.Get()), nullptr);
+  EXPECT_EQ(Notifications().live(), 0);
+  // Activated again, it makes a window of its own.
+  ASSERT_EQ(Verb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  EXPECT_TRUE(IsWindow(ControlWindow(control_.Get())));
 }
 
 TEST_F(StrictContainer, TheOneVerbIsPropertiesOnTheContainerMenu) {

@@ -6,6 +6,7 @@
 
 #include <cwchar>
 #include <functional>
+#include <thread>
 
 #include "control/identity.h"
 #include "dispatch_script_array.h"
@@ -57,6 +58,7 @@ TEST_F(DisciplineTest, ArgumentErrorsReportTheirPositionCountedFromTheRight) {
       {"slave overflow", 0, [] { return I4(256); }, DISP_E_OVERFLOW},
       {"byte reference by value", 1, [] { return U1(7); }, DISP_E_TYPEMISMATCH},
       {"variant reference", 1, [&] { return VariantRef(target.Get()); }, DISP_E_TYPEMISMATCH},
+      {"null byte reference", 1, [] { return ByteRef(nullptr); }, DISP_E_TYPEMISMATCH},
       {"count negative", 2, [] { return I4(-1); }, DISP_E_OVERFLOW},
       {"start from text", 3, [] { return Str(L"maybe"); }, DISP_E_TYPEMISMATCH},
       {"stop from text", 4, [] { return Str(L"never"); }, DISP_E_TYPEMISMATCH},
@@ -140,6 +142,25 @@ ole::Variant VariantArray(std::vector<std::function<ole::Variant()>> makers) {
   return v;
 }
 
+// An array recorded as `recorded` (decimals, here) whose elements are the size of a VARIANT and
+// read, taken as VARIANTs, as valid bytes: only its VARTYPE tells it apart.
+ole::Variant DisguisedAsVariants(VARTYPE recorded) {
+  SAFEARRAY* array = nullptr;
+  SafeArrayAllocDescriptorEx(recorded, 1, &array);
+  array->cbElements = sizeof(VARIANT);
+  array->rgsabound[0] = {2, 0};
+  SafeArrayAllocData(array);
+  auto* elements = static_cast<VARIANT*>(array->pvData);
+  for (int i = 0; i < 2; ++i) {
+    V_VT(&elements[i]) = VT_UI1;
+    V_UI1(&elements[i]) = 5;
+  }
+  ole::Variant v;
+  V_VT(v.Get()) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(v.Get()) = array;
+  return v;
+}
+
 ole::Variant ArrayOfLongs() {
   ole::Variant v;
   V_VT(v.Get()) = VT_ARRAY | VT_I4;
@@ -196,6 +217,17 @@ TEST_F(DisciplineTest, RefusedArrayShapesFailWithTheirPositionBeforeAnythingIsSe
        [] {
          std::vector<ole::Variant> e;
          e.push_back(I4(300));
+         return MakeScriptArray(std::move(e));
+       }},
+      {"decimals the size of variants", [] { return DisguisedAsVariants(VT_DECIMAL); }},
+      {"element a null variant reference",
+       [] {
+         return VariantArray({[] { return U1(1); }, [] { return VariantRef(nullptr); }});
+       }},
+      {"script array element a null variant reference",
+       [] {
+         std::vector<ole::Variant> e;
+         e.push_back(VariantRef(nullptr));
          return MakeScriptArray(std::move(e));
        }},
       {"null array by reference",
@@ -276,6 +308,23 @@ TEST_F(DisciplineTest, AcceptedArrayShapesAllWriteTheSameBytes) {
 
 TEST_F(DisciplineTest, TransfersAbove65535AreRefusedWithAReasonBeforeAnythingIsSent) {
   const UINT sent = Sent();
+  // A script array is refused on its claimed length alone: not one element is fetched (the
+  // first missing one would otherwise end the call as a type mismatch).
+  for (long claimed : {65536L, 70000L, 0x7FFFFFFFL}) {
+    for (DISPID method : {kWriteEx, kEepromWriteEx}) {
+      SCOPED_TRACE(claimed);
+      CallResult c = Do(method, Args({[] { return U1(0); },
+                                      [&] {
+                                        std::vector<ole::Variant> e;
+                                        e.push_back(U1(1));
+                                        return MakeScriptArray(std::move(e), claimed);
+                                      }}));
+      EXPECT_EQ(c.hr, DISP_E_EXCEPTION);
+      ASSERT_NE(c.excep.bstrDescription, nullptr);
+      EXPECT_NE(wcsstr(c.excep.bstrDescription, L"65535"), nullptr);
+      EXPECT_EQ(c.excep.scode, E_INVALIDARG);
+    }
+  }
   CallResult r = Do(kReadEx, Args({[] { return U1(0x50); }, [] { return I4(65536); }}));
   EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
   ASSERT_NE(r.excep.bstrDescription, nullptr);
@@ -297,6 +346,67 @@ TEST_F(DisciplineTest, AnImpossibleArrayEndsAsOutOfMemoryBeforeAnythingIsSent) {
   EXPECT_EQ(r.excep.wCode, 0xF10A);
   EXPECT_EQ(r.excep.bstrDescription, nullptr);
   EXPECT_EQ(Sent(), sent);
+}
+
+// The standard marshaller carries a by-reference byte as one byte: a call from another apartment
+// may use one byte of buffer and no more.
+TEST(AnotherApartment, ByteBuffersOfMoreThanOneByteAreRefused) {
+  EmulatedOcx& ocx = EmulatedOcx::Get();
+  const std::vector<std::uint8_t> page = {0x5A, 0x6B};
+  ocx.WriteEeprom(0x0100, page.data(), 2);
+  IStream* marshalled = nullptr;
+  DWORD server_thread = 0;
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread server([&] {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+      ole::ComPtr<IDispatch> ctl = ocx.CreateControl();
+      Call(ctl.Get(), kOpen);
+      CoMarshalInterThreadInterfaceInStream(IID_IDispatch, ctl.Get(), &marshalled);
+      server_thread = GetCurrentThreadId();
+      SetEvent(ready);
+      MSG msg;
+      while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    }
+    CoUninitialize();
+  });
+  WaitForSingleObject(ready, INFINITE);
+  CloseHandle(ready);
+  {
+    ole::ComPtr<IDispatch> proxy;
+    ASSERT_EQ(CoGetInterfaceAndReleaseStream(marshalled, IID_IDispatch, proxy.PutVoid()), S_OK);
+    struct Case {
+      DISPID method;
+      int count;
+      HRESULT hr;
+    };
+    for (Case c : {Case{7, 64, DISP_E_TYPEMISMATCH}, Case{6, 2, DISP_E_TYPEMISMATCH},
+                   Case{3, 2, DISP_E_TYPEMISMATCH}, Case{7, 1, S_OK}}) {
+      SCOPED_TRACE(c.method * 100 + c.count);
+      std::uint8_t byte = 0;
+      std::vector<ole::Variant> args;
+      if (c.method == 3) {
+        args.push_back(U1(0x50));
+        args.push_back(ByteRef(&byte));
+        args.push_back(I4(c.count));
+        args.push_back(Bool(true));
+        args.push_back(Bool(true));
+      } else {
+        args.push_back(I4(0x0100));
+        args.push_back(ByteRef(&byte));
+        args.push_back(I4(c.count));
+      }
+      CallResult r = Call(proxy.Get(), c.method, args);
+      EXPECT_EQ(r.hr, c.hr);
+      if (FAILED(c.hr)) {
+        EXPECT_EQ(r.arg_err, c.method == 3 ? 3u : 1u);
+      } else {
+        EXPECT_EQ(byte, 0x5A);
+      }
+    }
+  }
+  PostThreadMessageW(server_thread, WM_QUIT, 0, 0);
+  server.join();
 }
 
 TEST_F(DisciplineTest, NamesResolveWithoutRegardToCase) {

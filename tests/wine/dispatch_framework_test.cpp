@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dispatch_support.h"
+#include "ole/object_factory.h"
 #include "ole/ole_control.h"
 
 namespace dispatch_test {
@@ -270,6 +271,24 @@ TEST_F(FrameworkTest, ASinkWithoutTheEventInterfaceCannotConnect) {
   DWORD cookie = 99;
   EXPECT_EQ(cp->Advise(&plain, &cookie), CONNECT_E_CANNOTCONNECT);
   EXPECT_EQ(cookie, 0u);
+}
+
+class PlainFactory : public ole::COleObjectFactory {
+ public:
+  PlainFactory() : COleObjectFactory(CLSID_NULL, nullptr, false, nullptr) {}
+  BOOL UpdateRegistry(BOOL) override { return TRUE; }
+};
+
+TEST(FactoryLocks, AnUnlockWithoutItsLockLeavesTheModuleCountAlone) {
+  PlainFactory factory;
+  const LONG live = ole::LiveObjectCount();
+  EXPECT_EQ(factory.LockServer(FALSE), S_OK);
+  EXPECT_EQ(ole::LiveObjectCount(), live);
+  ASSERT_EQ(factory.LockServer(TRUE), S_OK);
+  EXPECT_EQ(ole::LiveObjectCount(), live + 1);
+  ASSERT_EQ(factory.LockServer(FALSE), S_OK);
+  EXPECT_EQ(factory.LockServer(FALSE), S_OK);
+  EXPECT_EQ(ole::LiveObjectCount(), live);
 }
 
 }  // namespace

@@ -163,6 +163,9 @@ EmulatedOcx::EmulatedOcx() {
   Resolve(module_, "QvxEmuSpeedCode", &SpeedCode);
   Resolve(module_, "QvxEmuSetKey", &SetKey);
   Resolve(module_, "QvxEmuSetInt", &SetInt);
+  Resolve(module_, "QvxEmuFailAllocation", &FailAllocation);
+  Resolve(module_, "QvxEmuAllocationCount", &AllocationCount);
+  Resolve(module_, "QvxEmuLiveAllocations", &LiveAllocations);
 }
 
 EmulatedOcx& EmulatedOcx::Get() {

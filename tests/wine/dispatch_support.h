@@ -80,6 +80,9 @@ class EmulatedOcx {
   BYTE(WINAPI* SpeedCode)();
   void(WINAPI* SetKey)(int key, BOOL pressed);
   void(WINAPI* SetInt)(BOOL high);
+  void(WINAPI* FailAllocation)(UINT nth);
+  UINT(WINAPI* AllocationCount)();
+  UINT(WINAPI* LiveAllocations)();
 
   std::vector<std::uint8_t> Eeprom(UINT address, UINT count);
   std::vector<std::uint8_t> Lines();

@@ -326,6 +326,26 @@ TEST_F(Visual, DataOfAnotherVersionLoadsAndSavesTheCurrentVersion) {
   EXPECT_EQ(size_max.QuadPart, 16u);
 }
 
+TEST_F(Visual, ExtentsOfNothingOrLessLoadAsTheDefaultSize) {
+  ole::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(persist.QueryFrom(control_.Get(), IID_IPersistStreamInit), S_OK);
+  ole::ComPtr<IOleObject> object;
+  ASSERT_EQ(object.QueryFrom(control_.Get(), IID_IOleObject), S_OK);
+  struct Case {
+    LONG cx, cy, want_cx, want_cy;
+  };
+  for (Case c :
+       {Case{0, 0, 2646, 1323}, Case{-5, 700, 2646, 700}, Case{900, LONG(0x80000000), 900, 1323}}) {
+    SCOPED_TRACE(c.cx);
+    ole::ComPtr<IStream> stream = StreamOf(Le32({kStateVersion, DWORD(c.cx), DWORD(c.cy), 0}));
+    ASSERT_EQ(persist->Load(stream.Get()), S_OK);
+    SIZEL size = {};
+    ASSERT_EQ(object->GetExtent(DVASPECT_CONTENT, &size), S_OK);
+    EXPECT_EQ(size.cx, c.want_cx);
+    EXPECT_EQ(size.cy, c.want_cy);
+  }
+}
+
 TEST_F(Visual, AShortStreamFailsToLoad) {
   ole::ComPtr<IPersistStreamInit> persist;
   ASSERT_EQ(persist.QueryFrom(control_.Get(), IID_IPersistStreamInit), S_OK);

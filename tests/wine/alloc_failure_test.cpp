@@ -1,0 +1,214 @@
+// Allocation failures at every step: each scenario runs once to count the allocations the OCX
+// makes for it, then once for every one of them with that allocation failing (the emulated
+// OCX's QvxEmuFailAllocation). Every run must end in an error code or the documented result,
+// never in an escaped exception, and leave nothing allocated once the control is gone.
+#include <gtest/gtest.h>
+#include <ocidl.h>
+#include <windows.h>
+// after windows.h, which it needs
+#include <dbt.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "container_support.h"
+#include "dispatch_script_array.h"
+#include "dispatch_support.h"
+#include "control/identity.h"
+
+namespace container_test {
+namespace {
+
+using dispatch_test::Call;
+using dispatch_test::EmulatedOcx;
+
+// A result that a failed allocation may leave: success, or one of the failure codes.
+bool Acceptable(HRESULT hr) {
+  return hr == S_OK || hr == E_OUTOFMEMORY || hr == E_FAIL || hr == DISP_E_EXCEPTION;
+}
+
+HRESULT Create(ole::ComPtr<IDispatch>* ctl) {
+  using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+  auto get = reinterpret_cast<GetClassObjectFn>(
+      GetProcAddress(EmulatedOcx::Get().module(), "DllGetClassObject"));
+  ole::ComPtr<IClassFactory> factory;
+  HRESULT hr = get(qvx::kClsidCtrl, IID_IClassFactory, factory.PutVoid());
+  if (FAILED(hr)) return hr;
+  return factory->CreateInstance(nullptr, IID_IDispatch, ctl->PutVoid());
+}
+
+// Methods of every kind with arguments they accept. Opening (and the About box) would wait for
+// a message box here, without a window: the activation scenario opens the board instead.
+HRESULT InvokeEveryMethod(IDispatch* ctl) {
+  std::uint8_t buffer[64] = {};
+  struct Method {
+    DISPID id;
+    std::function<std::vector<ole::Variant>()> args;
+  };
+  using namespace dispatch_test;
+  const Method methods[] = {
+      {3,
+       [&] {
+         std::vector<ole::Variant> a;
+         a.push_back(U1(0x50));
+         a.push_back(ByteRef(buffer));
+         a.push_back(I4(8));
+         a.push_back(Bool(true));
+         a.push_back(Bool(true));
+         return a;
+       }},
+      {7,
+       [&] {
+         std::vector<ole::Variant> a;
+         a.push_back(I4(0));
+         a.push_back(ByteRef(buffer));
+         a.push_back(I4(8));
+         return a;
+       }},
+      {9, [] { return std::vector<ole::Variant>(); }},
+      {21,
+       [] {
+         std::vector<ole::Variant> a;
+         a.push_back(Bool(true));
+         a.push_back(U1(1));
+         return a;
+       }},
+      {22,
+       [] {
+         std::vector<ole::Variant> a;
+         a.push_back(I4(0));
+         a.push_back(I4(100));
+         return a;
+       }},
+      {24,
+       [] {
+         std::vector<ole::Variant> a;
+         a.push_back(U1(0x50));
+         a.push_back(I4(70));
+         return a;
+       }},
+      {25,
+       [] {
+         std::vector<ole::Variant> a;
+         a.push_back(U1(0x50));
+         a.push_back(ByteArray({1, 2, 3}, VT_VARIANT));
+         return a;
+       }},
+      {26,
+       [] {
+         std::vector<ole::Variant> a;
+         a.push_back(I4(0));
+         std::vector<ole::Variant> e;
+         e.push_back(U1(4));
+         a.push_back(MakeScriptArray(std::move(e)));
+         return a;
+       }},
+  };
+  HRESULT worst = S_OK;
+  for (const Method& m : methods) {
+    std::vector<ole::Variant> args = m.args();
+    CallResult r = Call(ctl, m.id, args);
+    if (r.hr == DISP_E_EXCEPTION) {
+      EXPECT_TRUE(r.excep.wCode == 0xF10A || r.excep.wCode == 0xF108) << m.id;
+    } else {
+      EXPECT_EQ(r.hr, S_OK) << m.id;
+    }
+    if (FAILED(r.hr)) worst = r.hr;
+  }
+  return worst;
+}
+
+HRESULT SaveAndLoad(IDispatch* ctl) {
+  ole::ComPtr<IPersistStreamInit> persist;
+  HRESULT hr = persist.QueryFrom(ctl, IID_IPersistStreamInit);
+  if (FAILED(hr)) return hr;
+  ole::ComPtr<IStream> stream;
+  if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()))) return E_FAIL;
+  if (FAILED(hr = persist->InitNew()) || FAILED(hr = persist->Save(stream.Get(), TRUE))) return hr;
+  LARGE_INTEGER zero = {};
+  stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+  return persist->Load(stream.Get());
+}
+
+// Hosted and activated in place, UI-activated, each verb, and a HID arrival with a sink.
+HRESULT Activated(IDispatch* ctl) {
+  AtlHost host(ctl);
+  if (!host.ok()) return E_FAIL;
+  ole::ComPtr<IOleObject> object;
+  HRESULT hr = object.QueryFrom(ctl, IID_IOleObject);
+  if (FAILED(hr)) return hr;
+  ole::ComPtr<IOleClientSite> site;
+  object->GetClientSite(site.Put());
+  RECT pos = {10, 10, 112, 42};
+  HRESULT worst = S_OK;
+  for (LONG verb : {OLEIVERB_UIACTIVATE, OLEIVERB_HIDE, OLEIVERB_SHOW, OLEIVERB_INPLACEACTIVATE}) {
+    hr = object->DoVerb(verb, nullptr, site.Get(), 0, host.host(), &pos);
+    EXPECT_TRUE(Acceptable(hr)) << verb << ": 0x" << std::hex << hr;
+    if (FAILED(hr)) worst = hr;
+    PumpMessages();
+  }
+  EventSink sink;
+  const DWORD cookie = Connect(ctl, &sink);
+  if (HWND window = ControlWindow(ctl)) {
+    SendDeviceChange(window, DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE);
+  }
+  if (cookie) Disconnect(ctl, cookie);
+  object->Close(OLECLOSE_NOSAVE);
+  host.Destroy();
+  PumpMessages();
+  return worst;
+}
+
+struct Scenario {
+  const char* name;
+  std::function<HRESULT(IDispatch*)> run;
+};
+
+void Walk(std::initializer_list<Scenario> scenarios) {
+  EmulatedOcx& ocx = EmulatedOcx::Get();
+  ASSERT_NE(ocx.FailAllocation, nullptr);
+  for (const Scenario& s : scenarios) {
+    SCOPED_TRACE(s.name);
+    auto run = [&](UINT fail_at) {
+      ocx.FailAllocation(fail_at);
+      ole::ComPtr<IDispatch> ctl;
+      const HRESULT created = Create(&ctl);
+      EXPECT_TRUE(Acceptable(created)) << std::hex << created;
+      if (SUCCEEDED(created)) {
+        const HRESULT hr = s.run(ctl.Get());
+        EXPECT_TRUE(Acceptable(hr)) << std::hex << hr;
+      }
+      ocx.FailAllocation(0);
+      ctl.Reset();
+      PumpMessages();
+    };
+    run(0);  // warm: what stays for the process (the emulated board's state) is made here
+    const UINT live = ocx.LiveAllocations();
+    const UINT before = ocx.AllocationCount();
+    run(0);
+    const UINT allocations = ocx.AllocationCount() - before;
+    ASSERT_GT(allocations, 0u);
+    ASSERT_EQ(ocx.LiveAllocations(), live);
+    for (UINT n = 1; n <= allocations; ++n) {
+      run(n);
+      ASSERT_EQ(ocx.LiveAllocations(), live) << "allocation " << n << " of " << allocations;
+    }
+    std::printf("%s: %u allocations walked\n", s.name, allocations);
+  }
+}
+
+TEST(AllocationFailures, EveryFailedAllocationEndsAsAnErrorAndLeavesNothingBehind) {
+  Walk({{"creation", [](IDispatch*) { return S_OK; }},
+        {"every method", InvokeEveryMethod},
+        {"persistence", SaveAndLoad}});
+}
+
+// Open: a failure of allocation 10 of this scenario's 29 leaves 3 blocks allocated after the
+// control is released (seen under Wine's ATL host); run with --gtest_also_run_disabled_tests.
+TEST(AllocationFailures, DISABLED_ActivationVerbsAndAHidArrival) {
+  Walk({{"activation, verbs and a HID arrival", Activated}});
+}
+
+}  // namespace
+}  // namespace container_test

@@ -1,0 +1,364 @@
+// A careless or hostile caller: seeded random Invoke calls on the emulated OCX's control with
+// random DISPIDs, flags, argument counts, named arguments and VARIANTs of every kind, by value
+// and by reference. Every call must return one of the documented results with a sound argument
+// position and result, leave the caller's by-value arguments alone, and the process must not
+// grow over the second half of the run.
+//
+// QVX_RANDOM_CALLS sets the number of calls (default 20000), QVX_RANDOM_SEED the seed (default:
+// the clock). A failure names the seed and the call.
+#include <gtest/gtest.h>
+#include <windows.h>
+// after windows.h, which it needs
+#include <psapi.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dispatch_script_array.h"
+#include "dispatch_support.h"
+
+namespace dispatch_test {
+namespace {
+
+// The results docs/reference.md lists for a script's call.
+const HRESULT kDocumented[] = {S_OK,
+                               DISP_E_TYPEMISMATCH,
+                               DISP_E_OVERFLOW,
+                               DISP_E_BADVARTYPE,
+                               E_INVALIDARG,
+                               DISP_E_BADPARAMCOUNT,
+                               DISP_E_PARAMNOTOPTIONAL,
+                               DISP_E_NONAMEDARGS,
+                               DISP_E_MEMBERNOTFOUND,
+                               DISP_E_EXCEPTION};
+
+// Every method but the About box, which would wait for its OK; and some that are not there.
+const DISPID kDispids[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,  12, 13,
+                           14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,  25, 26,
+                           36, 38, 40, 42, 0,  27, 37, -1, -4, -5, 1000};
+
+unsigned long EnvNumber(const char* name, unsigned long fallback) {
+  const char* text = std::getenv(name);
+  return text && *text ? std::strtoul(text, nullptr, 10) : fallback;
+}
+
+SIZE_T PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS_EX counters = {};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                       sizeof counters);
+  // Wine leaves PrivateUsage at 0; the pagefile usage counts the same private memory there.
+  return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+// Makes random VARIANTs. What a by-reference VARIANT points at lives in the generator until
+// Clear(), after the call.
+class Generator {
+ public:
+  explicit Generator(unsigned seed) : rng_(seed) {}
+
+  int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+  bool Coin() { return Pick(2) == 0; }
+
+  ole::Variant Value(int depth = 0) {
+    ole::Variant v;
+    VARIANT* p = v.Get();
+    switch (Pick(22)) {
+      case 0:
+        break;  // VT_EMPTY
+      case 1:
+        V_VT(p) = VT_NULL;
+        break;
+      case 2:
+        V_VT(p) = VT_I2;
+        V_I2(p) = static_cast<SHORT>(Pick(70000) - 35000);
+        break;
+      case 3:
+        V_VT(p) = VT_I4;
+        V_I4(p) = Pick(3) ? Pick(300) : static_cast<LONG>(rng_());
+        break;
+      case 4:
+        V_VT(p) = VT_R8;
+        V_R8(p) = Double();
+        break;
+      case 5:
+        V_VT(p) = VT_R4;
+        V_R4(p) = static_cast<float>(Double());
+        break;
+      case 6:
+        V_VT(p) = VT_BOOL;
+        V_BOOL(p) = Coin() ? VARIANT_TRUE : static_cast<VARIANT_BOOL>(Pick(3));
+        break;
+      case 7: {
+        static const wchar_t* kTexts[] = {L"12",    L"-1",  L"255", L"256", L"0x10",
+                                          L"1e300", L"abc", L"",    L" 7 ", L"\x4E2D"};
+        V_VT(p) = VT_BSTR;
+        V_BSTR(p) = Pick(8) ? SysAllocString(kTexts[Pick(10)]) : nullptr;
+        break;
+      }
+      case 8:
+        V_VT(p) = VT_DATE;
+        V_DATE(p) = Double();
+        break;
+      case 9:
+        V_VT(p) = VT_CY;
+        V_CY(p).int64 = static_cast<LONGLONG>(rng_()) * Pick(100000);
+        break;
+      case 10: {
+        V_VT(p) = VT_DECIMAL;
+        VARIANT r8;
+        V_VT(&r8) = VT_R8;
+        V_R8(&r8) = Pick(600) - 100;
+        VariantChangeType(p, &r8, 0, VT_DECIMAL);
+        break;
+      }
+      case 11:
+        V_VT(p) = VT_ERROR;
+        V_ERROR(p) = Coin() ? DISP_E_PARAMNOTFOUND : E_FAIL;
+        break;
+      case 12:
+        V_VT(p) = VT_UI1;
+        V_UI1(p) = static_cast<BYTE>(Pick(256));
+        break;
+      case 13:
+        V_VT(p) = VT_UI4;
+        V_UI4(p) = Pick(2) ? Pick(70000) : static_cast<ULONG>(rng_());
+        break;
+      case 14:
+        V_VT(p) = VT_I8;
+        V_I8(p) = static_cast<LONGLONG>(rng_()) << Pick(32);
+        break;
+      case 15:
+        V_VT(p) = static_cast<VARTYPE>(Coin() ? VT_I1 : VT_UI2);
+        V_UI2(p) = static_cast<USHORT>(Pick(65536));
+        break;
+      case 16:
+        V_VT(p) = VT_DISPATCH;
+        V_DISPATCH(p) = nullptr;
+        break;
+      case 17:
+        return ScriptArrayValue(depth);
+      case 18:
+      case 19:
+        return Array(depth);
+      case 20:
+        V_VT(p) = VT_UNKNOWN;
+        V_UNKNOWN(p) = nullptr;
+        break;
+      default:
+        if (depth < 2) return Reference(depth);
+        break;
+    }
+    return v;
+  }
+
+  void Clear() {
+    targets_.clear();
+    for (SAFEARRAY* a : locked_) SafeArrayUnlock(a);
+    locked_.clear();
+  }
+
+ private:
+  double Double() {
+    switch (Pick(6)) {
+      case 0:
+        return std::numeric_limits<double>::quiet_NaN();
+      case 1:
+        return std::numeric_limits<double>::infinity();
+      case 2:
+        return (Coin() ? 1 : -1) * 1e300;
+      case 3:
+        return 4294967295.0 + Pick(3);
+      default:
+        return Pick(600) - 100 + 0.5 * Pick(2);
+    }
+  }
+
+  ole::Variant ScriptArrayValue(int depth) {
+    std::vector<ole::Variant> elements;
+    const int n = Pick(6);
+    for (int i = 0; i < n; ++i)
+      elements.push_back(depth < 2 && Pick(4) == 0 ? Value(depth + 1)
+                                                   : U1(static_cast<std::uint8_t>(Pick(256))));
+    const long claimed = Pick(4) ? -1 : (Coin() ? Pick(10) : static_cast<long>(rng_() >> 1));
+    return MakeScriptArray(std::move(elements), claimed);
+  }
+
+  ole::Variant Array(int depth) {
+    static const VARTYPE kTypes[] = {VT_UI1,  VT_I2,      VT_I4,      VT_R8,      VT_BSTR,
+                                     VT_BOOL, VT_DECIMAL, VT_VARIANT, VT_VARIANT, VT_DISPATCH};
+    const VARTYPE vt = kTypes[Pick(10)];
+    const UINT dims = 1 + (Pick(5) == 0);
+    SAFEARRAYBOUND bounds[2];
+    for (UINT d = 0; d < dims; ++d)
+      bounds[d] = {static_cast<ULONG>(Pick(4) ? Pick(6) : 0), Pick(4) ? 0 : Pick(5) - 2};
+    SAFEARRAY* array = SafeArrayCreate(vt, dims, bounds);
+    ole::Variant v;
+    if (!array) return v;
+    if (vt == VT_VARIANT && dims == 1) {
+      for (ULONG i = 0; i < bounds[0].cElements; ++i) {
+        LONG index = bounds[0].lLbound + static_cast<LONG>(i);
+        ole::Variant element =
+            depth < 2 && Pick(3) == 0 ? Value(depth + 1) : U1(static_cast<std::uint8_t>(Pick(256)));
+        SafeArrayPutElement(array, &index, element.Get());
+      }
+    } else if (vt == VT_UI1 && dims == 1) {
+      for (ULONG i = 0; i < bounds[0].cElements; ++i) {
+        LONG index = bounds[0].lLbound + static_cast<LONG>(i);
+        BYTE b = static_cast<BYTE>(Pick(256));
+        SafeArrayPutElement(array, &index, &b);
+      }
+    }
+    if (Pick(6) == 0 && SUCCEEDED(SafeArrayLock(array))) locked_.push_back(array);
+    V_VT(v.Get()) = VT_ARRAY | vt;
+    V_ARRAY(v.Get()) = array;
+    return v;
+  }
+
+  // By reference: a byte buffer large enough for any method, a null pointer, or a VARIANT.
+  ole::Variant Reference(int depth) {
+    ole::Variant v;
+    auto target = std::make_unique<Target>();
+    switch (Pick(5)) {
+      case 0:
+        V_VT(v.Get()) = VT_UI1 | VT_BYREF;
+        V_UI1REF(v.Get()) = target->bytes;
+        break;
+      case 1:
+        V_VT(v.Get()) = static_cast<VARTYPE>((Coin() ? VT_UI1 : VT_VARIANT) | VT_BYREF);
+        V_BYREF(v.Get()) = nullptr;
+        break;
+      case 2:
+        target->array = Array(depth + 1);
+        if (V_VT(target->array.Get()) == VT_EMPTY) return v;
+        V_VT(v.Get()) = V_VT(target->array.Get()) | VT_BYREF;
+        V_ARRAYREF(v.Get()) = &V_ARRAY(target->array.Get());
+        break;
+      case 3:
+        V_VT(v.Get()) = VT_I4 | VT_BYREF;
+        V_I4REF(v.Get()) = &target->number;
+        break;
+      default:
+        target->variant = Value(depth + 1);
+        V_VT(v.Get()) = VT_VARIANT | VT_BYREF;
+        V_VARIANTREF(v.Get()) = target->variant.Get();
+        break;
+    }
+    targets_.push_back(std::move(target));
+    return v;
+  }
+
+  struct Target {
+    BYTE bytes[65536] = {};  // the most any method writes through a byte reference
+    LONG number = 7;
+    ole::Variant variant;
+    ole::Variant array;
+  };
+
+  std::mt19937 rng_;
+  std::vector<std::unique_ptr<Target>> targets_;
+  std::vector<SAFEARRAY*> locked_;
+};
+
+// What a returned VARIANT may be: nothing, a flag, a status byte, or a documented array.
+::testing::AssertionResult WellFormedResult(VARIANT* result) {
+  const VARTYPE vt = V_VT(result);
+  if (vt == (VT_ARRAY | VT_VARIANT)) {
+    SAFEARRAY* array = V_ARRAY(result);
+    LONG lower = -1;
+    VARTYPE element = VT_EMPTY;
+    if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
+        lower != 0 || FAILED(SafeArrayGetVartype(array, &element)) || element != VT_VARIANT) {
+      return ::testing::AssertionFailure() << "an array of another shape";
+    }
+    for (const Element& e : Elements(result)) {
+      if (e.vt != VT_UI1 && e.vt != VT_UI2)
+        return ::testing::AssertionFailure() << "element " << e.vt;
+    }
+  } else if (vt != VT_EMPTY && vt != VT_BOOL && vt != VT_UI1) {
+    return ::testing::AssertionFailure() << "result type " << vt;
+  }
+  if (FAILED(VariantClear(result))) return ::testing::AssertionFailure() << "VariantClear failed";
+  return ::testing::AssertionSuccess();
+}
+
+TEST(RandomCaller, EveryCallEndsAsDocumented) {
+  EmulatedOcx& ocx = EmulatedOcx::Get();
+  ole::ComPtr<IDispatch> ctl = ocx.CreateControl();
+  ASSERT_TRUE(ctl);
+  const unsigned long calls = EnvNumber("QVX_RANDOM_CALLS", 20000);
+  const unsigned seed = static_cast<unsigned>(EnvNumber(
+      "QVX_RANDOM_SEED",
+      static_cast<unsigned long>(std::chrono::steady_clock::now().time_since_epoch().count())));
+  SCOPED_TRACE("QVX_RANDOM_SEED=" + std::to_string(seed));
+  Generator gen(seed);
+  SIZE_T half_way = 0;
+  unsigned long succeeded = 0;
+  const auto started = std::chrono::steady_clock::now();
+  for (unsigned long n = 0; n < calls; ++n) {
+    if (n == calls / 2) half_way = PrivateBytes();
+    const DISPID dispid = kDispids[gen.Pick(sizeof kDispids / sizeof kDispids[0])];
+    const WORD flags =
+        static_cast<WORD>(gen.Pick(4) ? DISPATCH_METHOD | DISPATCH_PROPERTYGET : gen.Pick(16));
+    std::vector<ole::Variant> args;
+    const int count = gen.Pick(7);
+    for (int i = 0; i < count; ++i) args.push_back(gen.Value());
+    std::vector<VARIANT> before(args.size());
+    for (std::size_t i = 0; i < args.size(); ++i) before[i] = *args[i].Get();
+    DISPID named[2] = {0, DISPID_PROPERTYPUT};
+    DISPPARAMS params = {args.empty() ? nullptr : args[0].Get(), named,
+                         static_cast<UINT>(args.size()), 0};
+    if (!args.empty() && gen.Pick(10) == 0) params.cNamedArgs = 1 + (args.size() > 1 && gen.Coin());
+    ole::Variant result;
+    EXCEPINFO excep = {};
+    UINT arg_err = 0xFFFFFFFF;
+    // Laid out contiguously, as DISPPARAMS needs them.
+    std::vector<VARIANT> slots(args.size());
+    for (std::size_t i = 0; i < args.size(); ++i) slots[i] = *args[i].Get();
+    params.rgvarg = slots.empty() ? nullptr : slots.data();
+    const HRESULT hr =
+        ctl->Invoke(dispid, IID_NULL, 0, flags, &params, result.Put(), &excep, &arg_err);
+    const std::string call = "call " + std::to_string(n) + ": DISPID " + std::to_string(dispid) +
+                             ", flags " + std::to_string(flags) + ", " + std::to_string(count) +
+                             " arguments, " + std::to_string(params.cNamedArgs) + " named";
+    bool documented = false;
+    for (HRESULT ok : kDocumented) documented = documented || hr == ok;
+    ASSERT_TRUE(documented) << call << ": 0x" << std::hex << hr;
+    succeeded += hr == S_OK;
+    if (arg_err != 0xFFFFFFFF) {
+      ASSERT_LT(arg_err, args.size()) << call;
+    }
+    ASSERT_TRUE(WellFormedResult(result.Get())) << call;
+    if (hr == DISP_E_EXCEPTION) {
+      ASSERT_TRUE(excep.wCode != 0 || excep.scode != S_OK) << call;
+    }
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      if (V_VT(&before[i]) & VT_BYREF) continue;
+      ASSERT_EQ(std::memcmp(&before[i], &slots[i], sizeof(VARIANT)), 0)
+          << call << ": by-value argument " << i << " changed";
+    }
+    gen.Clear();
+  }
+  const SIZE_T at_end = PrivateBytes();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf(
+      "%lu calls (%lu succeeded) in %.1f s; private bytes %zu KiB at half way, %zu KiB at the "
+      "end\n",
+      calls, succeeded, seconds, static_cast<std::size_t>(half_way / 1024),
+      static_cast<std::size_t>(at_end / 1024));
+  // Heaps settle in steps; a leak of one block per call would show as megabytes.
+  EXPECT_LT(at_end, half_way + 2 * 1024 * 1024) << "the process grew over the second half";
+}
+
+}  // namespace
+}  // namespace dispatch_test
