@@ -316,10 +316,14 @@ std::unique_ptr<HidDevice> EmulatedHidSystem::Open(const std::string& path) {
   for (Device& d : state_->devices) {
     if (!d.plugged || d.description.path != path) continue;
     if (d.description.open_fails) return nullptr;
+    // Everything that can fail comes before the queue is listed: a handle that was never made
+    // must not stay counted open, nor its queue held by the device.
     auto queue = std::make_shared<HandleQueue>();
-    d.handles.push_back(queue);
+    d.handles.reserve(d.handles.size() + 1);
+    auto handle = std::make_unique<EmulatedHandle>(state_, d.id, queue);
+    d.handles.push_back(std::move(queue));
     state_->peak_open_handles = std::max(state_->peak_open_handles, state_->OpenHandles());
-    return std::make_unique<EmulatedHandle>(state_, d.id, std::move(queue));
+    return handle;
   }
   return nullptr;
 }

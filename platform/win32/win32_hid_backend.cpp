@@ -54,7 +54,13 @@ std::unique_ptr<HidDevice> Win32HidBackend::Open(const std::string& path) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  auto device = std::make_unique<Win32HidDevice>(handle);
+  std::unique_ptr<Win32HidDevice> device;
+  try {
+    device = std::make_unique<Win32HidDevice>(handle);
+  } catch (...) {
+    CloseHandle(handle);  // no object took it: a failed allocation must not keep the board open
+    throw;
+  }
   if (!device->Usable()) return nullptr;  // closes the handle
   return device;
 }
