@@ -114,9 +114,10 @@ IFACEMETHODIMP COleControl::GetGUID(DWORD kind, GUID* guid) {
 }
 
 void COleControl::FireEvent(DISPID dispid, DISPPARAMS* params) {
-  AddRef();
+  // A sink may drop the last reference from inside its handler. Held by an owner, not by a bare
+  // AddRef/Release pair: a firing that fails (out of memory) must let go of it too.
+  const ComPtr<IDispatch> keep_alive(static_cast<IDispatch*>(this));
   events_.Fire(dispid, params);
-  Release();
 }
 
 }  // namespace ole

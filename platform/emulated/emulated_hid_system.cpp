@@ -397,11 +397,15 @@ std::unique_ptr<HidDevice> EmulatedHidSystem::OpenExplained(const std::string& p
       if (reason != nullptr) *reason = d.description.open_failure;
       return nullptr;
     }
+    // Everything that can fail comes before the queue is listed: a handle that was never made
+    // must not stay counted open, nor its queue held by the device.
     auto queue = std::make_shared<HandleQueue>();
+    d.handles.reserve(d.handles.size() + 1);
+    auto handle = std::make_unique<EmulatedHandle>(state_, d.id, queue);
     queue->number = state_->next_handle++;
-    d.handles.push_back(queue);
+    d.handles.push_back(std::move(queue));
     state_->peak_open_handles = std::max(state_->peak_open_handles, state_->OpenHandles());
-    return std::make_unique<EmulatedHandle>(state_, d.id, std::move(queue));
+    return handle;
   }
   if (reason != nullptr) *reason = "No such device";
   return nullptr;

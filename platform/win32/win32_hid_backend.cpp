@@ -90,7 +90,13 @@ std::unique_ptr<HidDevice> Win32HidBackend::OpenExplained(const std::string& pat
     if (reason != nullptr) *reason = ErrorText(GetLastError());
     return nullptr;
   }
-  auto device = std::make_unique<Win32HidDevice>(handle);
+  std::unique_ptr<Win32HidDevice> device;
+  try {
+    device = std::make_unique<Win32HidDevice>(handle);
+  } catch (...) {
+    CloseHandle(handle);  // no object took it: a failed allocation must not keep the board open
+    throw;
+  }
   if (!device->Usable()) {  // closes the handle
     if (reason != nullptr) *reason = ErrorText(GetLastError());
     return nullptr;

@@ -181,22 +181,6 @@ class StrictSite : public IOleClientSite,
 };
 #pragma GCC diagnostic pop
 
-// The property frame creates the page by its class identifier: make the OCX's page factory
-// known to COM for this process, as registration would for every process.
-void RegisterPageClass() {
-  static const bool registered = [] {
-    using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-    auto get = reinterpret_cast<GetClassObjectFn>(
-        GetProcAddress(EmulatedOcx::Get().module(), "DllGetClassObject"));
-    ole::ComPtr<IUnknown> factory;
-    DWORD cookie = 0;
-    return get && SUCCEEDED(get(qvx::kClsidPropPage, IID_IClassFactory, factory.PutVoid())) &&
-           SUCCEEDED(CoRegisterClassObject(qvx::kClsidPropPage, factory.Get(), CLSCTX_INPROC_SERVER,
-                                           REGCLS_MULTIPLEUSE, &cookie));
-  }();
-  ASSERT_TRUE(registered);
-}
-
 // One container window for the run: Wine waits about a second for every top-level window that
 // goes away under an X server without a window manager.
 HWND SharedParent() {

@@ -123,6 +123,20 @@ void ResetNotificationLog() {
   Notifications() = NotificationLog();
 }
 
+void RegisterPageClass() {
+  static const bool registered = [] {
+    using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObjectFn>(
+        GetProcAddress(dispatch_test::EmulatedOcx::Get().module(), "DllGetClassObject"));
+    ole::ComPtr<IUnknown> factory;
+    DWORD cookie = 0;
+    return get && SUCCEEDED(get(qvx::kClsidPropPage, IID_IClassFactory, factory.PutVoid())) &&
+           SUCCEEDED(CoRegisterClassObject(qvx::kClsidPropPage, factory.Get(), CLSCTX_INPROC_SERVER,
+                                           REGCLS_MULTIPLEUSE, &cookie));
+  }();
+  EXPECT_TRUE(registered) << "the property page's class could not be made known to COM";
+}
+
 ModalCloser::ModalCloser(std::wstring needle, WPARAM command, int max_closes)
     : needle_(std::move(needle)), command_(command), max_closes_(max_closes) {
   thread_ = std::thread([this] { Run(); });
@@ -134,6 +148,13 @@ ModalCloser::~ModalCloser() {
 
 void ModalCloser::Stop() {
   stop_ = true;
+  // The watcher reads window texts, which for this thread's windows are messages sent here:
+  // answer them while waiting, or the two threads wait for each other.
+  while (thread_.joinable() && !done_) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
   if (thread_.joinable()) thread_.join();
 }
 
@@ -146,11 +167,28 @@ void ModalCloser::Run() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   int closed = 0;
   HWND last = nullptr;
-  while (!stop_ && closed < max_closes_ && std::chrono::steady_clock::now() < deadline) {
+  auto posted = std::chrono::steady_clock::now();
+  int retries = 0;
+  // Until the last window closed is really gone: it may need asking again.
+  while (!stop_ && (closed < max_closes_ || IsWindow(last)) &&
+         std::chrono::steady_clock::now() < deadline) {
     FindContext ctx{&needle_, {}};
     EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&ctx));
     for (HWND hwnd : ctx.found) {
-      if (hwnd == last && IsWindow(hwnd)) continue;  // still closing
+      if (hwnd == last && IsWindow(hwnd)) {
+        // Still closing, or deaf to the command: ask again now and then. A property sheet
+        // without a page (its page could not be made) ignores every cancel: end its modal loop.
+        if (std::chrono::steady_clock::now() - posted > std::chrono::milliseconds(500)) {
+          if (++retries > 3) {
+            PostThreadMessageW(GetWindowThreadProcessId(hwnd, nullptr), WM_QUIT, 0, 0);
+          } else {
+            PostMessageW(hwnd, WM_COMMAND, command_, 0);
+          }
+          posted = std::chrono::steady_clock::now();
+        }
+        continue;
+      }
+      if (closed == max_closes_) continue;
       SeenWindow seen;
       seen.hwnd = hwnd;
       seen.caption = WindowText(hwnd);
@@ -163,11 +201,14 @@ void ModalCloser::Run() {
       }
       last = hwnd;
       PostMessageW(hwnd, WM_COMMAND, command_, 0);
+      posted = std::chrono::steady_clock::now();
+      retries = 0;
       ++closed;
       break;
     }
     Sleep(50);
   }
+  done_ = true;
 }
 
 // --- event sink ----------------------------------------------------------------------------

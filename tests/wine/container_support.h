@@ -62,10 +62,15 @@ class ModalCloser {
   WPARAM command_;
   int max_closes_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> done_{false};
   mutable std::mutex mutex_;
   std::vector<SeenWindow> seen_;
   std::thread thread_;
 };
+
+// The property frame creates the page by its class identifier: makes the OCX's page factory
+// known to COM for this process (once), as registration would for every process.
+void RegisterPageClass();
 
 // --- event sink ----------------------------------------------------------------------------
 #pragma GCC diagnostic push

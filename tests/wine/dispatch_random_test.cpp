@@ -1,8 +1,9 @@
 // A careless or hostile caller: seeded random Invoke calls on the emulated OCX's control with
 // random DISPIDs, flags, argument counts, named arguments and VARIANTs of every kind, by value
-// and by reference. Every call must return one of the documented results with a sound argument
-// position and result, leave the caller's by-value arguments alone, and the process must not
-// grow over the second half of the run.
+// and by reference, and as many well-typed calls of the declared methods. Every call must
+// return one of the documented results with a sound argument position and result, leave the
+// caller's by-value arguments alone, and the process must not grow over the second half of the
+// run.
 //
 // QVX_RANDOM_CALLS sets the number of calls (default 20000), QVX_RANDOM_SEED the seed (default:
 // the clock). A failure names the seed and the call.
@@ -10,6 +11,7 @@
 #include <windows.h>
 // after windows.h, which it needs
 #include <psapi.h>
+#include <olectl.h>
 
 #include <chrono>
 #include <cmath>
@@ -55,6 +57,35 @@ SIZE_T PrivateBytes() {
                        sizeof counters);
   // Wine leaves PrivateUsage at 0; the pagefile usage counts the same private memory there.
   return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+// A method as the control's type information declares it: by-reference parameters carry
+// VT_BYREF. The About box is left out: it would wait for its OK.
+struct Declared {
+  DISPID id;
+  std::vector<VARTYPE> params;
+};
+
+std::vector<Declared> DeclaredMethods(IDispatch* ctl) {
+  std::vector<Declared> methods;
+  ole::ComPtr<ITypeInfo> info;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(ctl->GetTypeInfo(0, 0, info.Put())) || FAILED(info->GetTypeAttr(&attr))) {
+    return methods;
+  }
+  for (UINT f = 0; f < attr->cFuncs; ++f) {
+    FUNCDESC* desc = nullptr;
+    if (FAILED(info->GetFuncDesc(f, &desc))) continue;
+    Declared m{desc->memid, {}};
+    for (SHORT i = 0; i < desc->cParams; ++i) {
+      const TYPEDESC& t = desc->lprgelemdescParam[i].tdesc;
+      m.params.push_back(t.vt == VT_PTR ? static_cast<VARTYPE>(t.lptdesc->vt | VT_BYREF) : t.vt);
+    }
+    if (m.id != DISPID_ABOUTBOX) methods.push_back(m);
+    info->ReleaseFuncDesc(desc);
+  }
+  info->ReleaseTypeAttr(attr);
+  return methods;
 }
 
 // Makes random VARIANTs. What a by-reference VARIANT points at lives in the generator until
@@ -155,6 +186,31 @@ class Generator {
         if (depth < 2) return Reference(depth);
         break;
     }
+    return v;
+  }
+
+  // A value a script would pass for a parameter declared `vt`: mostly small counts and
+  // addresses, so that calls reach the board, sometimes in the declared type itself.
+  ole::Variant Typed(VARTYPE vt) {
+    if (vt == (VT_UI1 | VT_BYREF)) {
+      auto target = std::make_unique<Target>();
+      ole::Variant v = ByteRef(target->bytes);
+      targets_.push_back(std::move(target));
+      return v;
+    }
+    if (vt == VT_VARIANT) {
+      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(Pick(Pick(8) ? 65 : 300)));
+      for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(Pick(256));
+      if (Pick(3) == 0) {
+        std::vector<ole::Variant> elements;
+        for (std::uint8_t b : bytes) elements.push_back(U1(b));
+        return MakeScriptArray(std::move(elements));
+      }
+      return ByteArray(bytes, Coin() ? VT_UI1 : VT_VARIANT);
+    }
+    ole::Variant v = vt == VT_BOOL ? Bool(Coin()) : I4(Pick(4) ? Pick(80) : Pick(600));
+    if (vt == VT_UI1 && Pick(4)) v = U1(0x50);  // the board's EEPROM
+    if (Coin()) VariantChangeType(v.Get(), v.Get(), 0, vt);
     return v;
   }
 
@@ -298,23 +354,37 @@ TEST(RandomCaller, EveryCallEndsAsDocumented) {
       static_cast<unsigned long>(std::chrono::steady_clock::now().time_since_epoch().count())));
   SCOPED_TRACE("QVX_RANDOM_SEED=" + std::to_string(seed));
   Generator gen(seed);
+  const std::vector<Declared> methods = DeclaredMethods(ctl.Get());
+  ASSERT_FALSE(methods.empty()) << "no type information";
   SIZE_T half_way = 0;
   unsigned long succeeded = 0;
+  unsigned long typed = 0;
   const auto started = std::chrono::steady_clock::now();
   for (unsigned long n = 0; n < calls; ++n) {
     if (n == calls / 2) half_way = PrivateBytes();
-    const DISPID dispid = kDispids[gen.Pick(sizeof kDispids / sizeof kDispids[0])];
-    const WORD flags =
-        static_cast<WORD>(gen.Pick(4) ? DISPATCH_METHOD | DISPATCH_PROPERTYGET : gen.Pick(16));
+    // Half the calls are well typed for a declared method, as a script's would be, so that
+    // they reach the board; the other half are anything at all.
+    const bool well_typed = gen.Coin();
+    typed += well_typed;
+    const Declared& method = methods[static_cast<std::size_t>(gen.Pick(int(methods.size())))];
+    const DISPID dispid =
+        well_typed ? method.id : kDispids[gen.Pick(sizeof kDispids / sizeof kDispids[0])];
+    const WORD flags = static_cast<WORD>(
+        well_typed || gen.Pick(4) ? DISPATCH_METHOD | DISPATCH_PROPERTYGET : gen.Pick(16));
     std::vector<ole::Variant> args;
-    const int count = gen.Pick(7);
-    for (int i = 0; i < count; ++i) args.push_back(gen.Value());
+    const int count = well_typed ? int(method.params.size()) : gen.Pick(7);
+    for (int i = 0; i < count; ++i) {
+      // The last parameter comes first.
+      args.push_back(well_typed ? gen.Typed(method.params[std::size_t(count - 1 - i)])
+                                : gen.Value());
+    }
     std::vector<VARIANT> before(args.size());
     for (std::size_t i = 0; i < args.size(); ++i) before[i] = *args[i].Get();
     DISPID named[2] = {0, DISPID_PROPERTYPUT};
     DISPPARAMS params = {args.empty() ? nullptr : args[0].Get(), named,
                          static_cast<UINT>(args.size()), 0};
-    if (!args.empty() && gen.Pick(10) == 0) params.cNamedArgs = 1 + (args.size() > 1 && gen.Coin());
+    if (!well_typed && !args.empty() && gen.Pick(10) == 0)
+      params.cNamedArgs = 1 + (args.size() > 1 && gen.Coin());
     ole::Variant result;
     EXCEPINFO excep = {};
     UINT arg_err = 0xFFFFFFFF;
@@ -352,10 +422,12 @@ TEST(RandomCaller, EveryCallEndsAsDocumented) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf(
-      "%lu calls (%lu succeeded) in %.1f s; private bytes %zu KiB at half way, %zu KiB at the "
-      "end\n",
-      calls, succeeded, seconds, static_cast<std::size_t>(half_way / 1024),
+      "%lu calls (%lu well typed, %lu succeeded) in %.1f s; private bytes %zu KiB at half way, "
+      "%zu KiB at the end\n",
+      calls, typed, succeeded, seconds, static_cast<std::size_t>(half_way / 1024),
       static_cast<std::size_t>(at_end / 1024));
+  // Most well-typed calls succeed: otherwise the board's paths went untried.
+  EXPECT_GT(succeeded * 2, typed) << "too few calls reached the board";
   // Heaps settle in steps; a leak of one block per call would show as megabytes.
   EXPECT_LT(at_end, half_way + 2 * 1024 * 1024) << "the process grew over the second half";
 }
