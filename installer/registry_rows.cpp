@@ -114,31 +114,29 @@ void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring
   }
 }
 
-// Text for an XML attribute that the installer then reads as a formatted string: square
-// brackets would start a property reference, so they are written as the escapes [\[] and [\]].
+// Text for an XML attribute value.
 std::wstring Attribute(const std::wstring& text) {
+  static const struct {
+    wchar_t c;
+    const wchar_t* escape;
+  } kEscapes[] = {{L'&', L"&amp;"}, {L'<', L"&lt;"}, {L'>', L"&gt;"}, {L'"', L"&quot;"}};
   std::wstring out;
   for (wchar_t c : text) {
-    switch (c) {
-      case L'&':
-        out += L"&amp;";
-        break;
-      case L'<':
-        out += L"&lt;";
-        break;
-      case L'>':
-        out += L"&gt;";
-        break;
-      case L'"':
-        out += L"&quot;";
-        break;
-      default:
-        out += c;
+    const wchar_t* escape = nullptr;
+    for (const auto& e : kEscapes) {
+      if (e.c == c) escape = e.escape;
+    }
+    if (escape != nullptr) {
+      out += escape;
+    } else {
+      out += c;
     }
   }
   return out;
 }
 
+// The installer reads a registry value as a formatted string: square brackets would start a
+// property reference, so they are written as the escapes [\[] and [\]].
 std::wstring Formatted(const std::wstring& text) {
   std::wstring out;
   for (wchar_t c : text) {

@@ -62,14 +62,15 @@ struct Stopped {
   std::uint32_t done;
 };
 
-// Reads page by page; stops at the first page the board did not answer.
-std::optional<Stopped> ReadRange(CUSBChannel& board, std::uint32_t address, std::uint8_t* data,
-                                 std::uint32_t count, Progress* progress) {
+// Runs `page(at, done, run)` page by page; stops at the first page the board did not take
+// (for a read: did not answer).
+template <class PageOp>
+std::optional<Stopped> ForEachAnsweredPage(CUSBChannel& board, std::uint32_t address,
+                                           std::uint32_t count, Progress* progress, PageOp page) {
   std::optional<Stopped> stopped;
   ForEachPage(address, count, [&](std::uint32_t at, std::uint32_t done, std::uint32_t run) {
     if (stopped) return;
-    board.ReadEEPROMPage(static_cast<std::int32_t>(at), data + done,
-                         static_cast<std::uint8_t>(run));
+    page(static_cast<std::int32_t>(at), done, static_cast<std::uint8_t>(run));
     if (!board.LastCommandAnswered()) {
       stopped = Stopped{at, done};
       return;
@@ -79,23 +80,22 @@ std::optional<Stopped> ReadRange(CUSBChannel& board, std::uint32_t address, std:
   return stopped;
 }
 
-// Writes page by page; a page write has no answer, so only a page the board would not take
-// stops it.
+std::optional<Stopped> ReadRange(CUSBChannel& board, std::uint32_t address, std::uint8_t* data,
+                                 std::uint32_t count, Progress* progress) {
+  return ForEachAnsweredPage(board, address, count, progress,
+                             [&](std::int32_t at, std::uint32_t done, std::uint8_t run) {
+                               board.ReadEEPROMPage(at, data + done, run);
+                             });
+}
+
+// A page write has no answer, so only a page the board would not take stops it.
 std::optional<Stopped> WriteRange(CUSBChannel& board, std::uint32_t address,
                                   const std::uint8_t* data, std::uint32_t count,
                                   Progress* progress) {
-  std::optional<Stopped> stopped;
-  ForEachPage(address, count, [&](std::uint32_t at, std::uint32_t done, std::uint32_t run) {
-    if (stopped) return;
-    board.WriteEEPROMPage(static_cast<std::int32_t>(at), data + done,
-                          static_cast<std::uint8_t>(run));
-    if (!board.LastCommandAnswered()) {
-      stopped = Stopped{at, done};
-      return;
-    }
-    if (progress) progress->Update(done + run);
-  });
-  return stopped;
+  return ForEachAnsweredPage(board, address, count, progress,
+                             [&](std::int32_t at, std::uint32_t done, std::uint8_t run) {
+                               board.WriteEEPROMPage(at, data + done, run);
+                             });
 }
 
 std::string Progressed(const char* verb, const Stopped& stopped, std::uint32_t total) {
