@@ -4,6 +4,7 @@
 #include <olectl.h>
 
 #include "ole/guard.h"
+#include "ole/module_path.h"
 #include "ole/module_state.h"
 #include "ole/object_factory.h"
 #include "ole/registration.h"
@@ -60,7 +61,12 @@ COleControlModule* ControlModule() {
   return g_module;
 }
 HMODULE ModuleInstance() {
-  return g_instance;
+  if (g_instance != nullptr) return g_instance;
+  HMODULE module = nullptr;
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&ModuleInstance), &module);
+  return module;
 }
 
 void LockModule() {
@@ -85,8 +91,7 @@ HRESULT LoadModuleTypeLib(LCID lcid, ITypeLib** type_lib) {
     if (FAILED(hr)) {
       // Not registered (or registered elsewhere): the library carries its own copy.
       wchar_t path[MAX_PATH];
-      const DWORD length = GetModuleFileNameW(g_instance, path, MAX_PATH);
-      if (length == 0 || length >= MAX_PATH) return hr;
+      if (!ModuleFilePath(g_instance, path)) return hr;
       hr = LoadTypeLib(path, &cache.type_lib);
       if (FAILED(hr)) {
         cache.type_lib = nullptr;

@@ -4,6 +4,8 @@
 
 #include <cwchar>
 
+#include "ole/module_path.h"
+
 namespace ole {
 namespace {
 
@@ -52,8 +54,7 @@ LONG DeleteTree(HKEY parent, const wchar_t* sub_key) {
 // The module's short path, or its long path when the short form cannot be had.
 bool ModuleShortPath(HMODULE module, wchar_t (&path)[MAX_PATH]) {
   wchar_t long_path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(module, long_path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
+  if (!ModuleFilePath(module, long_path)) return false;
   const DWORD short_length = GetShortPathNameW(long_path, path, MAX_PATH);
   if (short_length == 0 || short_length >= MAX_PATH) wcscpy(path, long_path);
   return true;
@@ -238,8 +239,7 @@ bool UnregisterClass(REFCLSID clsid, const wchar_t* prog_id, HKEY root) {
 
 bool RegisterModuleTypeLib(HMODULE module, REFGUID libid) {
   wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
+  if (!ModuleFilePath(module, path)) return false;
   ITypeLib* type_lib = nullptr;
   if (FAILED(LoadTypeLib(path, &type_lib))) return false;
   bool ok = false;
