@@ -7,6 +7,7 @@
 #include "ole/module_path.h"
 #include "ole/module_state.h"
 #include "ole/object_factory.h"
+#include "ole/raii.h"
 #include "ole/registration.h"
 #include "platform/critical_section.h"
 
@@ -18,6 +19,8 @@ HMODULE g_instance = nullptr;
 LONG g_live_objects = 0;
 
 // The type library, loaded on first use and kept until unload.
+// A raw pointer on purpose: a holder would release it from the static destructors at process
+// exit, when oleaut32 may already be gone. DllMain releases it at an ordinary unload.
 struct TypeLibCache {
   platform::CriticalSection lock;
   ITypeLib* type_lib = nullptr;
@@ -107,12 +110,10 @@ HRESULT LoadModuleTypeLib(LCID lcid, ITypeLib** type_lib) {
 HRESULT LoadTypeInfoOfGuid(REFGUID guid, ITypeInfo** type_info, LCID lcid) {
   if (type_info == nullptr) return E_POINTER;
   *type_info = nullptr;
-  ITypeLib* type_lib = nullptr;
-  const HRESULT hr = LoadModuleTypeLib(lcid, &type_lib);
+  ComPtr<ITypeLib> type_lib;
+  const HRESULT hr = LoadModuleTypeLib(lcid, type_lib.Put());
   if (FAILED(hr)) return hr;
-  const HRESULT found = type_lib->GetTypeInfoOfGuid(guid, type_info);
-  type_lib->Release();
-  return found;
+  return type_lib->GetTypeInfoOfGuid(guid, type_info);
 }
 
 }  // namespace ole
