@@ -7,7 +7,8 @@
 #include <string>
 
 #include "control/qel_vantorix_ctrl.h"
-#include "ole/dialog.h"
+#include "ole/module.h"
+#include "ole/module_path.h"
 #include "ole/raii.h"
 
 namespace {
@@ -15,9 +16,9 @@ namespace {
 // The caption of the control's own message boxes: the module's file name without its
 // extension, as the class library names an application.
 std::wstring ApplicationName() {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameW(ole::CodeModule(), path, MAX_PATH);
-  std::wstring name(path, length);
+  wchar_t path[MAX_PATH];
+  ole::ModuleFilePath(ole::ModuleInstance(), path);
+  std::wstring name(path);
   const std::size_t slash = name.find_last_of(L"\\/");
   if (slash != std::wstring::npos) name.erase(0, slash + 1);
   const std::size_t dot = name.find_last_of(L'.');

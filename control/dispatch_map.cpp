@@ -71,12 +71,6 @@ struct CtrlDispatchMap {
 
 namespace {
 
-// The table hands every handler the COleControl it was invoked on.
-template <void (*F)(CQelVantorixActiveXCtrl&, DispCall&)>
-void Row(void* control, DispCall& call) {
-  F(*static_cast<CQelVantorixActiveXCtrl*>(static_cast<ole::COleControl*>(control)), call);
-}
-
 #define QVX_PARAMS(name, ...) constexpr DispParam name[] = {__VA_ARGS__};
 QVX_PARAMS(kSpeed, {L"nSpeed", VT_UI2})
 QVX_PARAMS(kI2cTransfer, {L"bSlaveAddr", VT_UI1}, {L"pbXferData", VT_UI1 | VT_BYREF},
@@ -93,10 +87,16 @@ QVX_PARAMS(kI2cWriteEx, {L"bSlaveAddr", VT_UI1}, {L"bXferData", VT_VARIANT})
 QVX_PARAMS(kEepromWriteEx, {L"nAddr", VT_I4}, {L"bData", VT_VARIANT})
 #undef QVX_PARAMS
 
-#define QVX_METHOD(name, dispid, params, result) \
-  { L## #name, dispid, params, ARRAYSIZE(params), result, Row<&CtrlDispatchMap::name> }
-#define QVX_METHOD0(name, dispid, result) \
-  { L## #name, dispid, nullptr, 0, result, Row<&CtrlDispatchMap::name> }
+#define QVX_METHOD(name, dispid, params, result)                    \
+  {                                                                 \
+    L## #name, dispid, params, ARRAYSIZE(params), result,           \
+        ole::ControlRow<CtrlDispatchMap::C, &CtrlDispatchMap::name> \
+  }
+#define QVX_METHOD0(name, dispid, result)                           \
+  {                                                                 \
+    L## #name, dispid, nullptr, 0, result,                          \
+        ole::ControlRow<CtrlDispatchMap::C, &CtrlDispatchMap::name> \
+  }
 
 const ole::DispMember kMembers[] = {
     QVX_METHOD0(AboutBox, QVX_DISPID_ABOUTBOX, VT_EMPTY),

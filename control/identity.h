@@ -57,6 +57,9 @@
 #define IDS_QELVANTORIXACTIVEX 1
 #define IDS_QELVANTORIXACTIVEX_PPG 2
 #define IDS_QELVANTORIXACTIVEX_PPG_CAPTION 200
+// The class library's "Properties" verb name; the module carries no such string, so containers
+// list the verb under the framework's placeholder name.
+#define IDS_PROPERTIES_VERB 0xFE41
 
 #define IDB_QELVANTORIXACTIVEX 1
 #define IDB_PROPPAGE_PICTURE 202
@@ -70,6 +73,7 @@
 #define IDR_MANIFEST 2
 
 #if !defined(__WIDL__) && !defined(RC_INVOKED)
+#include <oleidl.h>
 #include <windows.h>
 
 namespace qvx {
@@ -116,6 +120,13 @@ inline constexpr GUID kClsidPropPage = guid_text::Parse(QVX_GUID_TEXT(QVX_CLSID_
 
 inline constexpr WORD kVersionMajor = QVX_VERSION_MAJOR;
 inline constexpr WORD kVersionMinor = QVX_VERSION_MINOR;
+
+// The control's OLEMISC bits, answered by GetMiscStatus and registered as "MiscStatus": activated
+// when visible, inside-out, and given its site before it is loaded.
+inline constexpr DWORD kMiscStatus = OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST |
+                                     OLEMISC_INSIDEOUT | OLEMISC_CANTLINKINSIDE |
+                                     OLEMISC_RECOMPOSEONRESIZE;
+static_assert(kMiscStatus == 0x20191, "the registry's MiscStatus text is 131473");
 
 }  // namespace qvx
 

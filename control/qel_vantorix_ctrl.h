@@ -73,15 +73,17 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   // marks it disconnected on a removal, fires EVENT_PLUG. FALSE for every event.
   BOOL OnDeviceChange(UINT nEventType, DWORD_PTR dwData);
 
-  // The visual side (control/draw.cpp, control/message_map.cpp).
+  // The visual side, each in the file named for it: draw.cpp, activation.cpp, misc_status.cpp,
+  // message_map.cpp, persistence.cpp, property_page.cpp.
   void OnDraw(HDC hdc, const RECT& rcBounds, const RECT& rcInvalid) override;
   void OnShowToolBars() override;
+  void OnDestroyWindow() override;
   DWORD GetControlFlags() const override;
+  DWORD MiscStatus() const override;
+  UINT UserTypeNameId() const override;
   ole::MessageMap GetMessageMap() const override;
   void DoPropExchange(ole::PropExchange& px) override;
-  DWORD MiscStatus() const override;
   std::vector<CLSID> PropertyPageIds() const override;
-  void OnDestroyWindow() override;
 
  private:
   // The dispatch table's adapters (control/dispatch_map.cpp).

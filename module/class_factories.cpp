@@ -4,22 +4,12 @@
 
 #include "control/ctrl_factory.h"
 #include "control/identity.h"
-#include "module/prop_page_creator.h"
+#include "control/property_page.h"
 #include "ole/module.h"
 #include "ole/registration.h"
 
 const wchar_t kQelVantorixCtrlProgId[] = L"QELVANTORIXAC.QelVantorixAcCtrl.1";
 const wchar_t kQelVantorixPropPageProgId[] = L"QELVANTORIX.QelVantorixPropPage.1";
-
-namespace {
-
-// 0x20191 = 131473.
-constexpr DWORD kCtrlMiscStatus = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE |
-                                  OLEMISC_INSIDEOUT | OLEMISC_CANTLINKINSIDE |
-                                  OLEMISC_RECOMPOSEONRESIZE;
-static_assert(kCtrlMiscStatus == 0x20191, "the registry's MiscStatus text is 131473");
-
-}  // namespace
 
 CQelVantorixActiveXCtrlFactory::CQelVantorixActiveXCtrlFactory()
     : ole::COleObjectFactory(qvx::kClsidCtrl, &CreateQelVantorixActiveXCtrl, false,
@@ -34,7 +24,7 @@ BOOL CQelVantorixActiveXCtrlFactory::UpdateRegistry(BOOL register_flag) {
   info.type_name_id = IDS_QELVANTORIXACTIVEX;
   info.bitmap_id = IDB_QELVANTORIXACTIVEX;
   info.threading_model = ole::ThreadingModel::kApartment;
-  info.misc_status = kCtrlMiscStatus;
+  info.misc_status = qvx::kMiscStatus;
   info.libid = &qvx::kLibId;
   info.major = qvx::kVersionMajor;
   info.minor = qvx::kVersionMinor;

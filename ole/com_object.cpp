@@ -13,7 +13,15 @@ HRESULT QueryInterfaceFromTable(void* object, const InterfaceTable& table, REFII
     found = &table.rows[0];
   } else {
     for (std::size_t i = 0; i < table.count && found == nullptr; ++i) {
-      if (IsEqualIID(riid, *table.rows[i].iid)) found = &table.rows[i];
+      const InterfaceEntry& row = table.rows[i];
+      if (row.iid != nullptr && !IsEqualIID(riid, *row.iid)) continue;
+      if (row.func == nullptr) {
+        found = &row;
+        continue;
+      }
+      const HRESULT hr = row.func(object, riid, ppv);
+      if (hr != E_NOINTERFACE) return hr;
+      *ppv = nullptr;
     }
   }
   if (found == nullptr) return E_NOINTERFACE;

@@ -1,5 +1,5 @@
-// COM identity in one place: QueryInterface answered from a flat table of (IID, offset) rows,
-// and one reference count for heap objects.
+// COM identity in one place: QueryInterface answered from a flat table of rows, and one
+// reference count for heap objects.
 //
 //   class CThing : public ole::ComObject<CThing, IDispatch, IProvideClassInfo> {
 //    public:
@@ -13,6 +13,8 @@
 //
 // The third macro argument names the base through which the IID is reached, so an interface
 // derived from another (IProvideClassInfo2 from IProvideClassInfo) may have rows for both.
+// A row may instead name a function for what a fixed offset cannot say (an IID known only at
+// run time, or a second table to search); see OLE_INTERFACE_FUNC.
 #pragma once
 
 #include <unknwn.h>
@@ -23,9 +25,14 @@
 
 namespace ole {
 
+// A function row's work: S_OK with *ppv set and AddRef'ed, or E_NOINTERFACE to let the search
+// go on to the next row.
+using InterfaceFunc = HRESULT (*)(void* object, REFIID riid, void** ppv);
+
 struct InterfaceEntry {
-  const IID* iid;
+  const IID* iid;         // null in a function row that is asked about every IID
   std::ptrdiff_t offset;  // from the object's start to the interface's vtable pointer
+  InterfaceFunc func;     // set: called instead of using the offset
 };
 
 struct InterfaceTable {
@@ -42,13 +49,18 @@ std::ptrdiff_t BaseOffset() {
   return reinterpret_cast<char*>(static_cast<Base*>(derived)) - probe;
 }
 
-#define OLE_INTERFACE_ENTRY(Derived, Iid, Base)    \
-  ::ole::InterfaceEntry {                          \
-    &IID_##Iid, ::ole::BaseOffset<Derived, Base>() \
+#define OLE_INTERFACE_ENTRY(Derived, Iid, Base)             \
+  ::ole::InterfaceEntry {                                   \
+    &IID_##Iid, ::ole::BaseOffset<Derived, Base>(), nullptr \
+  }
+// A row that calls `func` for `iid`, or for every IID when `iid` is null.
+#define OLE_INTERFACE_FUNC(iid, func) \
+  ::ole::InterfaceEntry {             \
+    (iid), 0, (func)                  \
   }
 
-// IUnknown answers the first row; an unknown IID gives E_NOINTERFACE with *ppv cleared.
-// AddRef's the interface handed out.
+// IUnknown answers the first row (which must be an offset row); an unknown IID gives
+// E_NOINTERFACE with *ppv cleared. AddRef's the interface handed out.
 HRESULT QueryInterfaceFromTable(void* object, const InterfaceTable& table, REFIID riid, void** ppv);
 
 // The one reference count.
@@ -64,7 +76,8 @@ class RefCount {
 };
 
 // IUnknown for objects created with new and deleted on the last Release. The count starts at 0:
-// the creator QueryInterfaces the new object (see CreateAndQuery).
+// the creator QueryInterfaces the new object (see CreateAndQuery). A class whose objects outlive
+// their references (a factory the module holds) declares its own static FinalRelease.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 template <class Derived, class... Bases>
@@ -76,12 +89,15 @@ class ComObject : public Bases... {
   IFACEMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
   IFACEMETHODIMP_(ULONG) Release() override {
     const ULONG left = refs_.Release();
-    if (left == 0) delete static_cast<Derived*>(this);
+    if (left == 0) Derived::FinalRelease(static_cast<Derived*>(this));
     return left;
   }
 
+  static void FinalRelease(Derived* object) { delete object; }
+
  protected:
   ComObject() = default;
+  ULONG ReferenceCount() const { return refs_.value(); }
   virtual ~ComObject() = default;
   ComObject(const ComObject&) = delete;
   ComObject& operator=(const ComObject&) = delete;

@@ -14,32 +14,20 @@ namespace {
 // while a container walks the list do not disturb the walk.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-template <class Enum, class Item>
-class SnapshotEnum : public Enum {
+template <class Enum, class Item, const IID* Iid>
+class SnapshotEnum : public ComObject<SnapshotEnum<Enum, Item, Iid>, Enum> {
  public:
-  SnapshotEnum(const IID& iid, IUnknown* keep_alive, std::vector<Item> items, ULONG pos = 0)
-      : iid_(iid), keep_alive_(keep_alive), items_(std::move(items)), pos_(pos) {
+  SnapshotEnum(IUnknown* keep_alive, std::vector<Item> items, ULONG pos = 0)
+      : keep_alive_(keep_alive), items_(std::move(items)), pos_(pos) {
     for (Item& item : items_) AddRefItem(item);
   }
-  virtual ~SnapshotEnum() {
+  ~SnapshotEnum() override {
     for (Item& item : items_) ReleaseItem(item);
   }
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, iid_)) {
-      *ppv = static_cast<Enum*>(this);
-      this->AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = refs_.Release();
-    if (left == 0) delete this;
-    return left;
+  static InterfaceTable Interfaces() {
+    static const InterfaceEntry kTable[] = {{Iid, BaseOffset<SnapshotEnum, Enum>(), nullptr}};
+    return {kTable, ARRAYSIZE(kTable)};
   }
 
   STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
@@ -67,8 +55,8 @@ class SnapshotEnum : public Enum {
     *ppenum = nullptr;
     // The copy of the items is made before the object exists: it can fail on its own.
     return Guarded([&] {
-      *ppenum = new SnapshotEnum(iid_, keep_alive_.Get(), items_, pos_);
-      return S_OK;
+      return CreateAndQuery(new SnapshotEnum(keep_alive_.Get(), items_, pos_), *Iid,
+                            reinterpret_cast<void**>(ppenum));
     });
   }
 
@@ -78,8 +66,6 @@ class SnapshotEnum : public Enum {
   static void AddRefItem(IConnectionPoint*& p) { p->AddRef(); }
   static void ReleaseItem(IConnectionPoint*& p) { p->Release(); }
 
-  RefCount refs_{1};
-  IID iid_;
   ComPtr<IUnknown> keep_alive_;
   std::vector<Item> items_;
   ULONG pos_;
@@ -105,14 +91,9 @@ void ConnectionPoint::Fire(DISPID dispid, DISPPARAMS* params) {
 }
 
 STDMETHODIMP ConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint)) {
-    *ppv = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
+  static const InterfaceEntry kTable[] = {
+      OLE_INTERFACE_ENTRY(ConnectionPoint, IConnectionPoint, IConnectionPoint)};
+  return QueryInterfaceFromTable(this, {kTable, ARRAYSIZE(kTable)}, riid, ppv);
 }
 
 STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* piid) {
@@ -162,9 +143,9 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** ppenum) {
   return Guarded([&] {
     std::vector<CONNECTDATA> items;
     for (const Sink& s : sinks_) items.push_back(CONNECTDATA{s.unknown.Get(), s.cookie});
-    *ppenum = new SnapshotEnum<IEnumConnections, CONNECTDATA>(IID_IEnumConnections, owner_,
-                                                              std::move(items));
-    return S_OK;
+    using Enum = SnapshotEnum<IEnumConnections, CONNECTDATA, &IID_IEnumConnections>;
+    return CreateAndQuery(new Enum(owner_, std::move(items)), IID_IEnumConnections,
+                          reinterpret_cast<void**>(ppenum));
   });
 }
 
@@ -174,9 +155,9 @@ HRESULT CreateConnectionPointEnumerator(IUnknown* owner,
   if (!ppenum) return E_POINTER;
   *ppenum = nullptr;
   return Guarded([&] {
-    *ppenum = new SnapshotEnum<IEnumConnectionPoints, IConnectionPoint*>(IID_IEnumConnectionPoints,
-                                                                         owner, points);
-    return S_OK;
+    using Enum = SnapshotEnum<IEnumConnectionPoints, IConnectionPoint*, &IID_IEnumConnectionPoints>;
+    return CreateAndQuery(new Enum(owner, points), IID_IEnumConnectionPoints,
+                          reinterpret_cast<void**>(ppenum));
   });
 }
 

@@ -1,20 +1,13 @@
 #include "ole/dialog.h"
 #include "ole/guard.h"
+#include "ole/module.h"
 
 namespace ole {
-
-HMODULE CodeModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCWSTR>(&CodeModule), &module);
-  return module;
-}
 
 std::wstring LoadModuleString(UINT id) {
   const wchar_t* text = nullptr;
   // A zero buffer size hands out a read-only pointer into the resource itself.
-  const int length = LoadStringW(CodeModule(), id, reinterpret_cast<LPWSTR>(&text), 0);
+  const int length = LoadStringW(ModuleInstance(), id, reinterpret_cast<LPWSTR>(&text), 0);
   if (length <= 0 || !text) return std::wstring();
   return std::wstring(text, static_cast<std::size_t>(length));
 }
@@ -27,8 +20,8 @@ HWND CDialog::OwnerWindow() const {
 
 INT_PTR CDialog::DoModal() {
   // DialogBoxParamW disables the owner for as long as the dialog runs and enables it again.
-  return DialogBoxParamW(CodeModule(), MAKEINTRESOURCEW(template_id_), OwnerWindow(), DialogProc,
-                         reinterpret_cast<LPARAM>(this));
+  return DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(template_id_), OwnerWindow(),
+                         DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {

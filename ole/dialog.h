@@ -7,14 +7,10 @@
 
 namespace ole {
 
-// The module that holds this code (the control library, or a program linking the framework):
-// where the control's dialog templates, strings and window class live.
-HMODULE CodeModule();
-
-// String resource `id` of CodeModule(); empty when there is none.
+// String resource `id` of ModuleInstance(); empty when there is none.
 std::wstring LoadModuleString(UINT id);
 
-// A dialog on a template of CodeModule(), run modally.
+// A dialog on a template of ModuleInstance(), run modally.
 class CDialog {
  public:
   explicit CDialog(UINT template_id, HWND parent = nullptr)

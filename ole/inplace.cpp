@@ -4,6 +4,7 @@
 
 #include "ole/dialog.h"
 #include "ole/guard.h"
+#include "ole/module.h"
 #include "ole/ole_object.h"
 
 namespace ole {
@@ -35,12 +36,12 @@ LRESULT CALLBACK ControlWindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARA
 bool RegisterControlClass() {
   WNDCLASSEXW existing = {};
   existing.cbSize = sizeof existing;
-  if (GetClassInfoExW(CodeModule(), kWindowClass, &existing)) return true;
+  if (GetClassInfoExW(ModuleInstance(), kWindowClass, &existing)) return true;
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof wc;
   wc.style = CS_DBLCLKS;
   wc.lpfnWndProc = ControlWindowProc;
-  wc.hInstance = CodeModule();
+  wc.hInstance = ModuleInstance();
   wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
   // No background brush: the control paints every pixel of itself.
   wc.lpszClassName = kWindowClass;
@@ -58,7 +59,7 @@ HRESULT CVisualControl::CreateControlWindow(HWND parent, const RECT& pos) {
   if (!RegisterControlClass()) return HRESULT_FROM_WIN32(GetLastError());
   hwnd_ = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
                           pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top, parent,
-                          nullptr, CodeModule(), static_cast<CVisualControl*>(this));
+                          nullptr, ModuleInstance(), static_cast<CVisualControl*>(this));
   if (!hwnd_) return HRESULT_FROM_WIN32(GetLastError());
   ShowWindow(hwnd_, SW_SHOWNA);
   return S_OK;
@@ -68,7 +69,7 @@ void CVisualControl::DestroyControlWindow() {
   if (hwnd_) DestroyWindow(hwnd_);  // WM_DESTROY reaches OnDestroyWindow, WM_NCDESTROY forgets it
   hwnd_ = nullptr;
   // Also after a window its parent destroyed: the class goes with the last window of it.
-  if (g_live_windows == 0) UnregisterClassW(kWindowClass, CodeModule());
+  if (g_live_windows == 0) UnregisterClassW(kWindowClass, ModuleInstance());
 }
 
 void CVisualControl::WindowGone() {

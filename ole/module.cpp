@@ -4,8 +4,10 @@
 #include <olectl.h>
 
 #include "ole/guard.h"
+#include "ole/module_path.h"
 #include "ole/module_state.h"
 #include "ole/object_factory.h"
+#include "ole/raii.h"
 #include "ole/registration.h"
 #include "platform/critical_section.h"
 
@@ -17,6 +19,8 @@ HMODULE g_instance = nullptr;
 LONG g_live_objects = 0;
 
 // The type library, loaded on first use and kept until unload.
+// A raw pointer on purpose: a holder would release it from the static destructors at process
+// exit, when oleaut32 may already be gone. DllMain releases it at an ordinary unload.
 struct TypeLibCache {
   platform::CriticalSection lock;
   ITypeLib* type_lib = nullptr;
@@ -60,7 +64,12 @@ COleControlModule* ControlModule() {
   return g_module;
 }
 HMODULE ModuleInstance() {
-  return g_instance;
+  if (g_instance != nullptr) return g_instance;
+  HMODULE module = nullptr;
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&ModuleInstance), &module);
+  return module;
 }
 
 void LockModule() {
@@ -85,8 +94,7 @@ HRESULT LoadModuleTypeLib(LCID lcid, ITypeLib** type_lib) {
     if (FAILED(hr)) {
       // Not registered (or registered elsewhere): the library carries its own copy.
       wchar_t path[MAX_PATH];
-      const DWORD length = GetModuleFileNameW(g_instance, path, MAX_PATH);
-      if (length == 0 || length >= MAX_PATH) return hr;
+      if (!ModuleFilePath(g_instance, path)) return hr;
       hr = LoadTypeLib(path, &cache.type_lib);
       if (FAILED(hr)) {
         cache.type_lib = nullptr;
@@ -102,12 +110,10 @@ HRESULT LoadModuleTypeLib(LCID lcid, ITypeLib** type_lib) {
 HRESULT LoadTypeInfoOfGuid(REFGUID guid, ITypeInfo** type_info, LCID lcid) {
   if (type_info == nullptr) return E_POINTER;
   *type_info = nullptr;
-  ITypeLib* type_lib = nullptr;
-  const HRESULT hr = LoadModuleTypeLib(lcid, &type_lib);
+  ComPtr<ITypeLib> type_lib;
+  const HRESULT hr = LoadModuleTypeLib(lcid, type_lib.Put());
   if (FAILED(hr)) return hr;
-  const HRESULT found = type_lib->GetTypeInfoOfGuid(guid, type_info);
-  type_lib->Release();
-  return found;
+  return type_lib->GetTypeInfoOfGuid(guid, type_info);
 }
 
 }  // namespace ole

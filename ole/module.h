@@ -35,7 +35,9 @@ class COleControlModule {
 
 // The library's module object (null before it is constructed).
 COleControlModule* ControlModule();
-// The library's instance handle, known from the entry point on.
+// The module that holds this code, where its dialog templates, strings, type library and window
+// class live: the library's instance handle from its entry point on, or the program that links
+// the framework directly.
 HMODULE ModuleInstance();
 
 // The count of live objects (controls, pages, factory locks). While it is not zero,

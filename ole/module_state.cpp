@@ -1,5 +1,7 @@
 #include "ole/module_state.h"
 
+#include "ole/module_path.h"
+
 namespace ole {
 namespace {
 
@@ -10,14 +12,13 @@ HANDLE g_context = INVALID_HANDLE_VALUE;
 void CreateModuleActivationContext(HMODULE module) {
   if (g_context != INVALID_HANDLE_VALUE) return;
   wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return;
+  if (!ModuleFilePath(module, path)) return;
   ACTCTXW request = {};
   request.cbSize = sizeof(request);
   request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
   request.lpSource = path;
   request.hModule = module;
-  request.lpResourceName = MAKEINTRESOURCEW(2);
+  request.lpResourceName = ISOLATIONAWARE_MANIFEST_RESOURCE_ID;
   g_context = CreateActCtxW(&request);
 }
 

@@ -20,6 +20,7 @@ platform::CriticalSection& ListLock() {
 COleObjectFactory::COleObjectFactory(REFCLSID clsid, Creator creator, bool multiple_instances,
                                      const wchar_t* prog_id)
     : clsid_(clsid), creator_(creator), multiple_instances_(multiple_instances), prog_id_(prog_id) {
+  AddRef();  // the module's
   FactoryListLock lock;
   next_ = g_head;
   g_head = this;
@@ -35,18 +36,10 @@ COleObjectFactory::~COleObjectFactory() {
   }
 }
 
-IFACEMETHODIMP COleObjectFactory::QueryInterface(REFIID riid, void** ppv) {
-  static const InterfaceEntry kRows[] = {
+InterfaceTable COleObjectFactory::Interfaces() {
+  static const InterfaceEntry kTable[] = {
       OLE_INTERFACE_ENTRY(COleObjectFactory, IClassFactory, IClassFactory)};
-  return QueryInterfaceFromTable(this, InterfaceTable{kRows, ARRAYSIZE(kRows)}, riid, ppv);
-}
-
-// The module holds the first reference and never gives it up: a factory is never deleted.
-IFACEMETHODIMP_(ULONG) COleObjectFactory::AddRef() {
-  return refs_.Add();
-}
-IFACEMETHODIMP_(ULONG) COleObjectFactory::Release() {
-  return refs_.Release();
+  return {kTable, ARRAYSIZE(kTable)};
 }
 
 IFACEMETHODIMP COleObjectFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
@@ -133,7 +126,7 @@ HRESULT COleObjectFactory::GetClassObject(REFCLSID clsid, REFIID riid, void** pp
 bool COleObjectFactory::AnyFactoryHeld() {
   FactoryListLock lock;
   for (COleObjectFactory* f = g_head; f != nullptr; f = f->next_) {
-    if (f->refs_.value() > 1) return true;
+    if (f->ReferenceCount() > 1) return true;
   }
   return false;
 }

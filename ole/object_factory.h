@@ -1,8 +1,8 @@
 // Class factories of the module. Each factory is a global object that links itself at the head
 // of the module's factory list when constructed; the module makes the listed factories
 // available at start-up (only then does DllGetClassObject hand them out) and withdraws them at
-// unload. A factory lives as long as the library, so its reference count starts at 1 for the
-// module's own reference and it is never deleted.
+// unload. A factory lives as long as the library, so it holds one reference of its own for the
+// module and it is never deleted.
 #pragma once
 
 #include <unknwn.h>
@@ -15,24 +15,24 @@ namespace ole {
 // COM interfaces have no virtual destructor: objects are deleted through their own class only.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class COleObjectFactory : public IClassFactory {
+class COleObjectFactory : public ComObject<COleObjectFactory, IClassFactory> {
  public:
   // Creates one object of the factory's class and queries it for `riid`.
   using Creator = HRESULT (*)(REFIID riid, void** ppv);
 
   COleObjectFactory(REFCLSID clsid, Creator creator, bool multiple_instances,
                     const wchar_t* prog_id);
-  virtual ~COleObjectFactory();
+  ~COleObjectFactory() override;
   COleObjectFactory(const COleObjectFactory&) = delete;
   COleObjectFactory& operator=(const COleObjectFactory&) = delete;
 
   // Writes (flag set) or removes (flag clear) the class's registry entries.
   virtual BOOL UpdateRegistry(BOOL register_flag) = 0;
 
-  // IUnknown
-  IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-  IFACEMETHODIMP_(ULONG) AddRef() override;
-  IFACEMETHODIMP_(ULONG) Release() override;
+  static InterfaceTable Interfaces();
+  // The module's reference is never given up: the last Release leaves the factory in place.
+  static void FinalRelease(COleObjectFactory*) {}
+
   // IClassFactory
   IFACEMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
   IFACEMETHODIMP LockServer(BOOL lock) override;
@@ -41,7 +41,7 @@ class COleObjectFactory : public IClassFactory {
   const wchar_t* prog_id() const { return prog_id_; }
   bool multiple_instances() const { return multiple_instances_; }
   bool registered() const { return registered_; }
-  ULONG reference_count() const { return refs_.value(); }
+  ULONG reference_count() const { return ReferenceCount(); }
   COleObjectFactory* next() const { return next_; }
 
   // Makes this factory available to DllGetClassObject / withdraws it.
@@ -67,7 +67,6 @@ class COleObjectFactory : public IClassFactory {
   bool multiple_instances_;
   const wchar_t* prog_id_;
   bool registered_ = false;
-  RefCount refs_{1};
   LONG server_locks_ = 0;  // LockServer(TRUE) calls not yet matched by an unlock
   COleObjectFactory* next_ = nullptr;
 };

@@ -16,32 +16,26 @@ COleControl::~COleControl() = default;
 InterfaceTable COleControl::Interfaces() {
   static const InterfaceEntry kTable[] = {
       OLE_INTERFACE_ENTRY(COleControl, IDispatch, IDispatch),
+      OLE_INTERFACE_FUNC(nullptr, &COleControl::QueryPrimaryDispatch),
       OLE_INTERFACE_ENTRY(COleControl, IConnectionPointContainer, IConnectionPointContainer),
       OLE_INTERFACE_ENTRY(COleControl, IProvideClassInfo, IProvideClassInfo2),
       OLE_INTERFACE_ENTRY(COleControl, IProvideClassInfo2, IProvideClassInfo2),
+      OLE_INTERFACE_FUNC(nullptr, &COleControl::QueryVisualSide),
   };
   return {kTable, ARRAYSIZE(kTable)};
 }
 
-IFACEMETHODIMP COleControl::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv && IsEqualIID(riid, *description_.dispatch_iid)) {
-    *ppv = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  const HRESULT hr = QueryInterfaceFromTable(this, Interfaces(), riid, ppv);
-  if (hr != E_NOINTERFACE) return hr;
-  return QueryVisualInterface(riid, ppv);
+HRESULT COleControl::QueryPrimaryDispatch(void* object, REFIID riid, void** ppv) {
+  COleControl* self = static_cast<COleControl*>(object);
+  if (!IsEqualIID(riid, *self->description_.dispatch_iid)) return E_NOINTERFACE;
+  *ppv = static_cast<IDispatch*>(self);
+  self->AddRef();
+  return S_OK;
 }
 
-IFACEMETHODIMP_(ULONG) COleControl::AddRef() {
-  return refs_.Add();
-}
-
-IFACEMETHODIMP_(ULONG) COleControl::Release() {
-  const ULONG left = refs_.Release();
-  if (left == 0) delete this;
-  return left;
+HRESULT COleControl::QueryVisualSide(void* object, REFIID riid, void** ppv) {
+  CVisualControl* visual = static_cast<COleControl*>(object);
+  return QueryInterfaceFromTable(visual, CVisualControl::Interfaces(), riid, ppv);
 }
 
 IFACEMETHODIMP COleControl::GetTypeInfoCount(UINT* count) {

@@ -2,9 +2,9 @@
 // face: IUnknown from a flat interface table, IDispatch served from the control's dispatch
 // table, the event connection point, and the class information a container asks for.
 //
-// Later parts (IOleObject, in-place activation, persistence, view objects, the window) join as
-// further bases of this class and further rows of Interfaces(); the derived control does not
-// change for them.
+// The visual side (IOleObject, in-place activation, persistence, view objects, the window) is
+// the base CVisualControl, whose own table Interfaces() chains to; the derived control does not
+// change for it.
 #pragma once
 
 #include <ocidl.h>
@@ -29,20 +29,13 @@ struct ControlDescription {
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class COleControl : public IDispatch,
-                    public IConnectionPointContainer,
-                    public IProvideClassInfo2,
-                    public CVisualControl {
+class COleControl : public ComObject<COleControl, IDispatch, IConnectionPointContainer,
+                                     IProvideClassInfo2, CVisualControl> {
  public:
   COleControl(const COleControl&) = delete;
   COleControl& operator=(const COleControl&) = delete;
 
   static InterfaceTable Interfaces();
-
-  // IUnknown
-  IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-  IFACEMETHODIMP_(ULONG) AddRef() override;
-  IFACEMETHODIMP_(ULONG) Release() override;
 
   // IDispatch
   IFACEMETHODIMP GetTypeInfoCount(UINT* count) override;
@@ -67,25 +60,29 @@ class COleControl : public IDispatch,
 
  protected:
   explicit COleControl(const ControlDescription& description);
-  virtual ~COleControl();
+  ~COleControl() override;
 
   // Calls `dispid` on every sink of the event interface, in connection order.
   void FireEvent(DISPID dispid, DISPPARAMS* params);
   std::size_t EventSinkCount() const { return events_.SinkCount(); }
 
  private:
+  friend ComObject;  // deletes the control on its last Release
+  // Function rows of Interfaces(): the control's primary dispatch interface, and the visual side.
+  static HRESULT QueryPrimaryDispatch(void* object, REFIID riid, void** ppv);
+  static HRESULT QueryVisualSide(void* object, REFIID riid, void** ppv);
+
   const ControlDescription& description_;
-  RefCount refs_{0};
   ModuleObjectLock module_lock_;
   ConnectionPoint events_;
 };
 #pragma GCC diagnostic pop
 
-// Row handler for a member function `void T::F(DispCall&)` of a control derived from
-// COleControl: the dispatch table hands handlers the COleControl they were invoked on.
-template <class T, void (T::*F)(DispCall&)>
-void ControlMethod(void* control, DispCall& call) {
-  (static_cast<T*>(static_cast<COleControl*>(control))->*F)(call);
+// Dispatch table handler for `F(T&, DispCall&)`, T derived from COleControl: the table hands
+// handlers the COleControl they were invoked on.
+template <class T, void (*F)(T&, DispCall&)>
+void ControlRow(void* control, DispCall& call) {
+  F(*static_cast<T*>(static_cast<COleControl*>(control)), call);
 }
 
 }  // namespace ole

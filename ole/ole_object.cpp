@@ -27,27 +27,15 @@ HRESULT TaskString(const std::wstring& text, LPOLESTR* out) {
 // The enumerator of a control's custom verbs, over a copy of their names.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class VerbEnumerator : public IEnumOLEVERB {
+class VerbEnumerator : public ComObject<VerbEnumerator, IEnumOLEVERB> {
  public:
   explicit VerbEnumerator(std::vector<std::wstring> names, ULONG next = 0)
       : names_(std::move(names)), next_(next) {}
-  virtual ~VerbEnumerator() = default;
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumOLEVERB)) {
-      *ppv = static_cast<IEnumOLEVERB*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
+  static InterfaceTable Interfaces() {
+    static const InterfaceEntry kTable[] = {
+        OLE_INTERFACE_ENTRY(VerbEnumerator, IEnumOLEVERB, IEnumOLEVERB)};
+    return {kTable, ARRAYSIZE(kTable)};
   }
 
   STDMETHODIMP Next(ULONG count, OLEVERB* verbs, ULONG* fetched) override {
@@ -79,14 +67,12 @@ class VerbEnumerator : public IEnumOLEVERB {
     *out = nullptr;
     // The copy of the names is made before the object exists: it can fail on its own.
     return Guarded([&] {
-      *out = new VerbEnumerator(names_, next_);
-      (*out)->AddRef();
-      return S_OK;
+      return CreateAndQuery(new VerbEnumerator(names_, next_), IID_IEnumOLEVERB,
+                            reinterpret_cast<void**>(out));
     });
   }
 
  private:
-  LONG refs_ = 0;
   std::vector<std::wstring> names_;
   ULONG next_;
 };
@@ -100,35 +86,26 @@ CVisualControl::~CVisualControl() {
   DestroyControlWindow();
 }
 
-HRESULT CVisualControl::QueryVisualInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  void* found = nullptr;
-  if (IsEqualIID(riid, IID_IOleObject)) {
-    found = static_cast<IOleObject*>(this);
-  } else if (IsEqualIID(riid, IID_IOleWindow) || IsEqualIID(riid, IID_IOleInPlaceObject)) {
-    found = static_cast<IOleInPlaceObject*>(this);
-  } else if (IsEqualIID(riid, IID_IOleInPlaceActiveObject)) {
-    found = static_cast<IOleInPlaceActiveObject*>(this);
-  } else if (IsEqualIID(riid, IID_IOleControl)) {
-    found = static_cast<IOleControl*>(this);
-  } else if (IsEqualIID(riid, IID_IViewObject) || IsEqualIID(riid, IID_IViewObject2) ||
-             IsEqualIID(riid, IID_IViewObjectEx)) {
-    found = static_cast<IViewObjectEx*>(this);
-  } else if (IsEqualIID(riid, IID_IPersistStreamInit) || IsEqualIID(riid, IID_IPersistStream) ||
-             IsEqualIID(riid, IID_IPersist)) {
-    // IPersistStream's methods are a prefix of IPersistStreamInit's.
-    found = static_cast<IPersistStreamInit*>(this);
-  } else if (IsEqualIID(riid, IID_IPersistPropertyBag)) {
-    found = static_cast<IPersistPropertyBag*>(this);
-  } else if (IsEqualIID(riid, IID_IPersistStorage)) {
-    found = static_cast<IPersistStorage*>(this);
-  } else if (IsEqualIID(riid, IID_ISpecifyPropertyPages)) {
-    found = static_cast<ISpecifyPropertyPages*>(this);
-  }
-  *ppv = found;
-  if (!found) return E_NOINTERFACE;
-  static_cast<IUnknown*>(found)->AddRef();
-  return S_OK;
+InterfaceTable CVisualControl::Interfaces() {
+  using C = CVisualControl;
+  static const InterfaceEntry kTable[] = {
+      OLE_INTERFACE_ENTRY(C, IOleObject, IOleObject),
+      OLE_INTERFACE_ENTRY(C, IOleWindow, IOleInPlaceObject),
+      OLE_INTERFACE_ENTRY(C, IOleInPlaceObject, IOleInPlaceObject),
+      OLE_INTERFACE_ENTRY(C, IOleInPlaceActiveObject, IOleInPlaceActiveObject),
+      OLE_INTERFACE_ENTRY(C, IOleControl, IOleControl),
+      OLE_INTERFACE_ENTRY(C, IViewObject, IViewObjectEx),
+      OLE_INTERFACE_ENTRY(C, IViewObject2, IViewObjectEx),
+      OLE_INTERFACE_ENTRY(C, IViewObjectEx, IViewObjectEx),
+      // IPersistStream's methods are a prefix of IPersistStreamInit's.
+      OLE_INTERFACE_ENTRY(C, IPersistStreamInit, IPersistStreamInit),
+      OLE_INTERFACE_ENTRY(C, IPersistStream, IPersistStreamInit),
+      OLE_INTERFACE_ENTRY(C, IPersist, IPersistStreamInit),
+      OLE_INTERFACE_ENTRY(C, IPersistPropertyBag, IPersistPropertyBag),
+      OLE_INTERFACE_ENTRY(C, IPersistStorage, IPersistStorage),
+      OLE_INTERFACE_ENTRY(C, ISpecifyPropertyPages, ISpecifyPropertyPages),
+  };
+  return {kTable, ARRAYSIZE(kTable)};
 }
 
 void CVisualControl::OnDraw(HDC, const RECT&, const RECT&) {}
@@ -240,9 +217,8 @@ STDMETHODIMP CVisualControl::EnumVerbs(IEnumOLEVERB** verbs) {
       std::wstring name = LoadModuleString(map.entries[i].id);
       names.push_back(name.empty() ? std::wstring(L"<unknown verb>") : name);
     }
-    *verbs = new VerbEnumerator(std::move(names));
-    (*verbs)->AddRef();
-    return S_OK;
+    return CreateAndQuery(new VerbEnumerator(std::move(names)), IID_IEnumOLEVERB,
+                          reinterpret_cast<void**>(verbs));
   });
 }
 

@@ -7,7 +7,7 @@
 // (IOleObject, verbs), inplace.cpp (IOleInPlaceObject, IOleInPlaceActiveObject, the window),
 // ole_control_site.cpp (IOleControl, ambient properties), view_object.cpp (IViewObjectEx),
 // persistence.cpp (IPersistStreamInit, IPersistPropertyBag, IPersistStorage) and
-// property_page.cpp (ISpecifyPropertyPages and the property frame).
+// property_frame.cpp (ISpecifyPropertyPages and the property frame).
 #pragma once
 
 #include <ocidl.h>
@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ole/com_object.h"
 #include "ole/persistence.h"
 #include "ole/raii.h"
 
@@ -47,11 +48,6 @@ struct MessageMap {
 inline constexpr DWORD kClipPaintDC = 0x2;
 inline constexpr DWORD kNoFlickerActivate = 0x8;
 
-// Status bits every control of this framework answers through GetMiscStatus unless it says else.
-inline constexpr DWORD kDefaultMiscStatus = OLEMISC_ACTIVATEWHENVISIBLE |
-                                            OLEMISC_SETCLIENTSITEFIRST | OLEMISC_INSIDEOUT |
-                                            OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE;
-
 // The default size of a new control: 100 by 50 pixels, in HIMETRIC at 96 pixels per inch.
 inline constexpr LONG kDefaultExtentX = 2646;
 inline constexpr LONG kDefaultExtentY = 1323;
@@ -74,9 +70,8 @@ class CVisualControl : public IOleObject,
   CVisualControl(const CVisualControl&) = delete;
   CVisualControl& operator=(const CVisualControl&) = delete;
 
-  // For the derived class's QueryInterface: the interfaces served here, AddRef'ed.
-  // E_NOINTERFACE for any other.
-  HRESULT QueryVisualInterface(REFIID riid, void** ppv);
+  // The interfaces served here, for the derived class's interface table to chain to.
+  static InterfaceTable Interfaces();
 
   // --- hooks the control answers ---------------------------------------------------------
   virtual const CLSID& ControlClassId() const = 0;
@@ -91,7 +86,8 @@ class CVisualControl : public IOleObject,
   // The persistent state. Default: the extent and the stock property mask.
   virtual void DoPropExchange(PropExchange& px);
   virtual UINT UserTypeNameId() const { return 1; }
-  virtual DWORD MiscStatus() const { return kDefaultMiscStatus; }
+  // The OLEMISC bits of GetMiscStatus: the same the control's class registers.
+  virtual DWORD MiscStatus() const = 0;
   virtual std::vector<CLSID> PropertyPageIds() const { return {}; }
   // The control's window is about to go away.
   virtual void OnDestroyWindow() {}

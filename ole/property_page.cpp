@@ -1,5 +1,4 @@
-// The control's property pages: ISpecifyPropertyPages, the Properties verb's frame, and the page
-// object that the frame shows.
+// The page object a property frame shows, and the exchange between its fields and the objects.
 #include "ole/property_page.h"
 
 #include <olectl.h>
@@ -8,67 +7,9 @@
 
 #include "ole/dialog.h"
 #include "ole/guard.h"
-#include "ole/ole_object.h"
+#include "ole/module.h"
 
 namespace ole {
-
-// --- the control's side ------------------------------------------------------------------
-
-STDMETHODIMP CVisualControl::GetPages(CAUUID* pages) {
-  return ole::Guarded([&]() -> HRESULT {
-    if (!pages) return E_POINTER;
-    const std::vector<CLSID> ids = PropertyPageIds();
-    pages->cElems = 0;
-    pages->pElems = nullptr;
-    if (ids.empty()) return S_OK;
-    pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(ids.size() * sizeof(GUID)));
-    if (!pages->pElems) return E_OUTOFMEMORY;
-    std::memcpy(pages->pElems, ids.data(), ids.size() * sizeof(GUID));
-    pages->cElems = static_cast<ULONG>(ids.size());
-    return S_OK;
-  });
-}
-
-BOOL CVisualControl::OnProperties(LPMSG, HWND parent, LPCRECT) {
-  // A container that shows property frames itself (with its own extended properties) goes first.
-  ComPtr<IOleControlSite> control_site;
-  if (client_site_ && SUCCEEDED(control_site.QueryFrom(client_site_.Get(), IID_IOleControlSite)) &&
-      SUCCEEDED(control_site->ShowPropertyFrame())) {
-    return TRUE;
-  }
-
-  ComPtr<IUnknown> object;
-  if (FAILED(object.QueryFrom(static_cast<IOleObject*>(this), IID_IDispatch))) {
-    object.QueryFrom(static_cast<IOleObject*>(this), IID_IUnknown);
-  }
-  HWND start = parent ? parent : (hwnd_ ? hwnd_ : GetActiveWindow());
-  HWND owner = start ? GetAncestor(start, GA_ROOT) : nullptr;
-  RECT parent_rect = {0, 0, 0, 0};
-  RECT owner_rect = {0, 0, 0, 0};
-  if (parent) GetWindowRect(parent, &parent_rect);
-  if (owner) GetWindowRect(owner, &owner_rect);
-  if (!parent) parent_rect = owner_rect;
-  const std::wstring caption = LoadModuleString(UserTypeNameId());
-  std::vector<CLSID> pages = PropertyPageIds();
-  IUnknown* objects[] = {object.Get()};
-
-  // The container is modal for as long as the frame is open.
-  if (frame_) {
-    frame_->EnableModeless(FALSE);
-  } else if (owner) {
-    EnableWindow(owner, FALSE);
-  }
-  const HRESULT hr = OleCreatePropertyFrame(
-      owner, static_cast<UINT>(parent_rect.left - owner_rect.left),
-      static_cast<UINT>(parent_rect.top - owner_rect.top), caption.c_str(), 1, objects,
-      static_cast<ULONG>(pages.size()), pages.data(), AmbientLocaleId(), 0, nullptr);
-  if (frame_) {
-    frame_->EnableModeless(TRUE);
-  } else if (owner) {
-    EnableWindow(owner, TRUE);
-  }
-  return SUCCEEDED(hr);
-}
 
 // --- the exchange ------------------------------------------------------------------------
 
@@ -108,25 +49,10 @@ void DDP_PostProcessing(DataExchange* dx) {
 
 // --- the page object -----------------------------------------------------------------------
 
-STDMETHODIMP COlePropertyPage::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertyPage)) {
-    *ppv = static_cast<IPropertyPage*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) COlePropertyPage::AddRef() {
-  return static_cast<ULONG>(InterlockedIncrement(&refs_));
-}
-
-STDMETHODIMP_(ULONG) COlePropertyPage::Release() {
-  const LONG left = InterlockedDecrement(&refs_);
-  if (left == 0) delete this;
-  return static_cast<ULONG>(left);
+InterfaceTable COlePropertyPage::Interfaces() {
+  static const InterfaceEntry kTable[] = {
+      OLE_INTERFACE_ENTRY(COlePropertyPage, IPropertyPage, IPropertyPage)};
+  return {kTable, ARRAYSIZE(kTable)};
 }
 
 COlePropertyPage::COlePropertyPage(UINT dialog_id, UINT caption_id)
@@ -141,7 +67,7 @@ void COlePropertyPage::DoDataExchange(DataExchange* dx) {
 }
 
 HWND COlePropertyPage::CreatePageWindow(HWND parent) const {
-  return CreateDialogParamW(CodeModule(), MAKEINTRESOURCEW(dialog_id_), parent, PageProc,
+  return CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(dialog_id_), parent, PageProc,
                             reinterpret_cast<LPARAM>(this));
 }
 

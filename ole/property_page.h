@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ole/com_object.h"
 #include "ole/raii.h"
 
 namespace ole {
@@ -39,17 +40,15 @@ void DDP_PostProcessing(DataExchange* dx);
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class COlePropertyPage : public IPropertyPage {
+// The page is deleted with its last reference.
+class COlePropertyPage : public ComObject<COlePropertyPage, IPropertyPage> {
  public:
   COlePropertyPage(UINT dialog_id, UINT caption_id);
-  virtual ~COlePropertyPage();
+  ~COlePropertyPage() override;
   COlePropertyPage(const COlePropertyPage&) = delete;
   COlePropertyPage& operator=(const COlePropertyPage&) = delete;
 
-  // IUnknown: the page is deleted with its last reference.
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
+  static InterfaceTable Interfaces();
 
   // The page's class identifier.
   virtual CLSID GetClassID() const = 0;
@@ -77,7 +76,6 @@ class COlePropertyPage : public IPropertyPage {
   static INT_PTR CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   HWND CreatePageWindow(HWND parent) const;
 
-  LONG refs_ = 0;
   UINT dialog_id_;
   UINT caption_id_;
   HWND hwnd_ = nullptr;

@@ -4,6 +4,9 @@
 
 #include <cwchar>
 
+#include "ole/module_path.h"
+#include "ole/raii.h"
+
 namespace ole {
 namespace {
 
@@ -52,8 +55,7 @@ LONG DeleteTree(HKEY parent, const wchar_t* sub_key) {
 // The module's short path, or its long path when the short form cannot be had.
 bool ModuleShortPath(HMODULE module, wchar_t (&path)[MAX_PATH]) {
   wchar_t long_path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(module, long_path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
+  if (!ModuleFilePath(module, long_path)) return false;
   const DWORD short_length = GetShortPathNameW(long_path, path, MAX_PATH);
   if (short_length == 0 || short_length >= MAX_PATH) wcscpy(path, long_path);
   return true;
@@ -238,18 +240,16 @@ bool UnregisterClass(REFCLSID clsid, const wchar_t* prog_id, HKEY root) {
 
 bool RegisterModuleTypeLib(HMODULE module, REFGUID libid) {
   wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
-  ITypeLib* type_lib = nullptr;
-  if (FAILED(LoadTypeLib(path, &type_lib))) return false;
+  if (!ModuleFilePath(module, path)) return false;
+  ComPtr<ITypeLib> type_lib;
+  if (FAILED(LoadTypeLib(path, type_lib.Put()))) return false;
   bool ok = false;
   TLIBATTR* attr = nullptr;
   if (SUCCEEDED(type_lib->GetLibAttr(&attr))) {
     ok = IsEqualGUID(attr->guid, libid);
     type_lib->ReleaseTLibAttr(attr);
   }
-  if (ok) ok = SUCCEEDED(RegisterTypeLib(type_lib, path, nullptr));
-  type_lib->Release();
+  if (ok) ok = SUCCEEDED(RegisterTypeLib(type_lib.Get(), path, nullptr));
   return ok;
 }
 
@@ -366,8 +366,8 @@ void DeleteInterfaceKeys(ITypeLib* type_lib, HKEY root) {
     TYPEKIND kind;
     if (FAILED(type_lib->GetTypeInfoType(i, &kind))) continue;
     if (kind != TKIND_DISPATCH && kind != TKIND_INTERFACE) continue;
-    ITypeInfo* info = nullptr;
-    if (FAILED(type_lib->GetTypeInfo(i, &info))) continue;
+    ComPtr<ITypeInfo> info;
+    if (FAILED(type_lib->GetTypeInfo(i, info.Put()))) continue;
     TYPEATTR* attr = nullptr;
     if (SUCCEEDED(info->GetTypeAttr(&attr))) {
       wchar_t iid_text[39];
@@ -378,7 +378,6 @@ void DeleteInterfaceKeys(ITypeLib* type_lib, HKEY root) {
       }
       info->ReleaseTypeAttr(attr);
     }
-    info->Release();
   }
 }
 
@@ -387,8 +386,8 @@ void DeleteInterfaceKeys(ITypeLib* type_lib, HKEY root) {
 bool UnregisterModuleTypeLib(REFGUID libid, WORD major, WORD minor, HKEY root) {
   wchar_t libid_text[39];
   if (!GuidToText(libid, libid_text)) return false;
-  ITypeLib* registered = nullptr;
-  if (FAILED(LoadRegTypeLib(libid, major, minor, 0, &registered))) registered = nullptr;
+  ComPtr<ITypeLib> registered;
+  if (FAILED(LoadRegTypeLib(libid, major, minor, 0, registered.Put()))) registered.Reset();
 
   wchar_t lib_path[64];
   swprintf(lib_path, ARRAYSIZE(lib_path), L"TypeLib\\%ls", libid_text);
@@ -404,11 +403,8 @@ bool UnregisterModuleTypeLib(REFGUID libid, WORD major, WORD minor, HKEY root) {
 
   // Interface keys live in one registry view: they go with this bitness's registration, and
   // never after a failed deletion (the caller then stops with every class entry intact).
-  if (registered != nullptr) {
-    if (ok && !OwnPlatformRegistered(root, lib_path, major, minor)) {
-      DeleteInterfaceKeys(registered, root);
-    }
-    registered->Release();
+  if (registered && ok && !OwnPlatformRegistered(root, lib_path, major, minor)) {
+    DeleteInterfaceKeys(registered.Get(), root);
   }
   return ok;
 }

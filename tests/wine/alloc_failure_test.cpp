@@ -14,9 +14,10 @@
 #include <vector>
 
 #include "container_support.h"
+#include "control/identity.h"
 #include "dispatch_script_array.h"
 #include "dispatch_support.h"
-#include "control/identity.h"
+#include "ole/dispatch_table.h"
 
 namespace container_test {
 namespace {
@@ -50,7 +51,7 @@ HRESULT InvokeEveryMethod(IDispatch* ctl) {
   };
   using namespace dispatch_test;
   const Method methods[] = {
-      {3,
+      {QVX_DISPID_I2CM_FREADLONGBYTES,
        [&] {
          std::vector<ole::Variant> a;
          a.push_back(U1(0x50));
@@ -60,7 +61,7 @@ HRESULT InvokeEveryMethod(IDispatch* ctl) {
          a.push_back(Bool(true));
          return a;
        }},
-      {7,
+      {QVX_DISPID_EEPROM_READBYTE,
        [&] {
          std::vector<ole::Variant> a;
          a.push_back(I4(0));
@@ -68,36 +69,36 @@ HRESULT InvokeEveryMethod(IDispatch* ctl) {
          a.push_back(I4(8));
          return a;
        }},
-      {9, [] { return std::vector<ole::Variant>(); }},
-      {21,
+      {QVX_DISPID_GET_I2CM_POWER, [] { return std::vector<ole::Variant>(); }},
+      {QVX_DISPID_GETSENSORRAWDATAEX,
        [] {
          std::vector<ole::Variant> a;
          a.push_back(Bool(true));
          a.push_back(U1(1));
          return a;
        }},
-      {22,
+      {QVX_DISPID_EEPROM_READBYTEEX,
        [] {
          std::vector<ole::Variant> a;
          a.push_back(I4(0));
          a.push_back(I4(100));
          return a;
        }},
-      {24,
+      {QVX_DISPID_I2CM_FREADLONGBYTESEX,
        [] {
          std::vector<ole::Variant> a;
          a.push_back(U1(0x50));
          a.push_back(I4(70));
          return a;
        }},
-      {25,
+      {QVX_DISPID_I2CM_FWRITELONGBYTESEX,
        [] {
          std::vector<ole::Variant> a;
          a.push_back(U1(0x50));
          a.push_back(ByteArray({1, 2, 3}, VT_VARIANT));
          return a;
        }},
-      {26,
+      {QVX_DISPID_EEPROM_WRITEBYTEEX,
        [] {
          std::vector<ole::Variant> a;
          a.push_back(I4(0));
@@ -112,7 +113,9 @@ HRESULT InvokeEveryMethod(IDispatch* ctl) {
     std::vector<ole::Variant> args = m.args();
     CallResult r = Call(ctl, m.id, args);
     if (r.hr == DISP_E_EXCEPTION) {
-      EXPECT_TRUE(r.excep.wCode == 0xF10A || r.excep.wCode == 0xF108) << m.id;
+      EXPECT_TRUE(r.excep.wCode == ole::kExcepCodeOutOfMemory ||
+                  r.excep.wCode == ole::kExcepCodeFailure)
+          << m.id;
     } else {
       EXPECT_EQ(r.hr, S_OK) << m.id;
     }

@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
   if (!left.ok() || !right.ok()) return 1;
   SetWindowPos(right.host(), nullptr, 130, 10, 102, 32, SWP_NOZORDER);
   SetWindowPos(left.frame(), nullptr, 0, 0, 250, 90, SWP_NOZORDER);
-  dispatch_test::CallResult opened = dispatch_test::Call(connected.Get(), 1);  // OpenUSBHidDevice
+  dispatch_test::CallResult opened =
+      dispatch_test::Call(connected.Get(), container_test::kOpenUSBHidDevice);
   if (FAILED(opened.hr)) return 1;
   const DWORD until = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
   while (GetTickCount() < until) {

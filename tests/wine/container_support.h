@@ -13,12 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include "control/identity.h"
 #include "ole/raii.h"
 
 namespace container_test {
 
 // --- what the tests look for ------------------------------------------------------------------
-constexpr DISPID kOpenUSBHidDevice = 1;
+constexpr DISPID kOpenUSBHidDevice = QVX_DISPID_OPENUSBHIDDEVICE;
 constexpr COLORREF kGreen = RGB(0, 255, 0);     // the lamp while the board is connected
 constexpr COLORREF kGrey = RGB(128, 128, 128);  // the lamp otherwise
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <thread>
 
+#include "board/protocol.h"
 #include "control/identity.h"
 #include "dispatch_script_array.h"
 #include "dispatch_support.h"
@@ -15,10 +16,14 @@
 namespace dispatch_test {
 namespace {
 
-constexpr DISPID kOpen = 1, kSpeed = 2, kRead = 3, kSetPower = 8, kGetPower = 9, kEepromReadEx = 22,
-                 kReadEx = 24, kWriteEx = 25, kEepromWriteEx = 26;
-constexpr int kCmdI2cWrite = 0x1B;
-constexpr int kCmdEepromWrite = 0x22;
+// Short names for the DISPIDs the tests below call.
+constexpr DISPID kOpen = QVX_DISPID_OPENUSBHIDDEVICE, kSpeed = QVX_DISPID_I2CM_SPEED,
+                 kRead = QVX_DISPID_I2CM_FREADLONGBYTES, kSetPower = QVX_DISPID_SET_I2CM_POWER,
+                 kGetPower = QVX_DISPID_GET_I2CM_POWER,
+                 kEepromReadEx = QVX_DISPID_EEPROM_READBYTEEX,
+                 kReadEx = QVX_DISPID_I2CM_FREADLONGBYTESEX,
+                 kWriteEx = QVX_DISPID_I2CM_FWRITELONGBYTESEX,
+                 kEepromWriteEx = QVX_DISPID_EEPROM_WRITEBYTEEX;
 
 class DisciplineTest : public ::testing::Test {
  protected:
@@ -240,15 +245,16 @@ TEST_F(DisciplineTest, RefusedArrayShapesFailWithTheirPositionBeforeAnythingIsSe
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const UINT i2c = ocx_.CommandCount(kCmdI2cWrite), eeprom = ocx_.CommandCount(kCmdEepromWrite);
+    const UINT i2c = ocx_.CommandCount(board::CMD_I2C_WRITE),
+               eeprom = ocx_.CommandCount(board::CMD_EEPROM_WRITE);
     CallResult w = Do(kWriteEx, Args({[] { return U1(0x50); }, c.make}));
     EXPECT_EQ(w.hr, DISP_E_TYPEMISMATCH);
     EXPECT_EQ(w.arg_err, 0u);
     CallResult e = Do(kEepromWriteEx, Args({[] { return I4(0); }, c.make}));
     EXPECT_EQ(e.hr, DISP_E_TYPEMISMATCH);
     EXPECT_EQ(e.arg_err, 0u);
-    EXPECT_EQ(ocx_.CommandCount(kCmdI2cWrite), i2c);
-    EXPECT_EQ(ocx_.CommandCount(kCmdEepromWrite), eeprom);
+    EXPECT_EQ(ocx_.CommandCount(board::CMD_I2C_WRITE), i2c);
+    EXPECT_EQ(ocx_.CommandCount(board::CMD_EEPROM_WRITE), eeprom);
   }
 }
 

@@ -34,6 +34,7 @@ class TestControl : public ole::COleControl {
  public:
   TestControl() : COleControl(Description()) {}
   static const ole::ControlDescription& Description();
+  DWORD MiscStatus() const override { return 0; }  // never embedded in a container here
 
   void Echo(ole::DispCall& call) {
     seen.a = call.I4(0);
@@ -60,15 +61,23 @@ class TestControl : public ole::COleControl {
   Seen seen;
 };
 
+// The table's rows take free functions; these reach the member functions.
+template <void (TestControl::*F)(ole::DispCall&)>
+void Member(TestControl& control, ole::DispCall& call) {
+  (control.*F)(call);
+}
+template <void (TestControl::*F)(ole::DispCall&)>
+constexpr ole::DispHandler kRow = ole::ControlRow<TestControl, &Member<F>>;
+
 constexpr ole::DispParam kEchoParams[] = {{L"a", VT_I4}, {L"b", VT_UI2}, {L"c", VT_VARIANT}};
 constexpr ole::DispParam kFlagParams[] = {{L"on", VT_BOOL}};
 const ole::DispMember kMembers[] = {
-    {L"Echo", 1, kEchoParams, 3, VT_UI1, ole::ControlMethod<TestControl, &TestControl::Echo>},
-    {L"Flag", 2, kFlagParams, 1, VT_BOOL, ole::ControlMethod<TestControl, &TestControl::Flag>},
-    {L"Fail", 3, nullptr, 0, VT_EMPTY, ole::ControlMethod<TestControl, &TestControl::Fail>},
-    {L"Oom", 4, nullptr, 0, VT_EMPTY, ole::ControlMethod<TestControl, &TestControl::Oom>},
-    {L"Explain", 5, nullptr, 0, VT_EMPTY, ole::ControlMethod<TestControl, &TestControl::Explain>},
-    {L"Fire", 6, kFlagParams, 1, VT_EMPTY, ole::ControlMethod<TestControl, &TestControl::Fire>},
+    {L"Echo", 1, kEchoParams, 3, VT_UI1, kRow<&TestControl::Echo>},
+    {L"Flag", 2, kFlagParams, 1, VT_BOOL, kRow<&TestControl::Flag>},
+    {L"Fail", 3, nullptr, 0, VT_EMPTY, kRow<&TestControl::Fail>},
+    {L"Oom", 4, nullptr, 0, VT_EMPTY, kRow<&TestControl::Oom>},
+    {L"Explain", 5, nullptr, 0, VT_EMPTY, kRow<&TestControl::Explain>},
+    {L"Fire", 6, kFlagParams, 1, VT_EMPTY, kRow<&TestControl::Fire>},
 };
 const ole::DispatchTable kTable(kMembers, ARRAYSIZE(kMembers));
 

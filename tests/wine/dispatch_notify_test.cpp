@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "control/identity.h"
 #include "dispatch_support.h"
 
 namespace dispatch_test {
@@ -70,8 +71,8 @@ TEST(NotificationRegistration, AFailedRegistrationShowsItsBoxAndTheBoardStillOpe
   std::atomic<bool> stop{false};
   std::atomic<int> seen{0};
   std::thread watcher(DismissBoxes, &stop, &seen);
-  CallResult first = Call(ctl.Get(), 1);
-  CallResult second = Call(ctl.Get(), 1);
+  CallResult first = Call(ctl.Get(), QVX_DISPID_OPENUSBHIDDEVICE);
+  CallResult second = Call(ctl.Get(), QVX_DISPID_OPENUSBHIDDEVICE);
   stop = true;
   watcher.join();
   EXPECT_EQ(first.hr, S_OK);

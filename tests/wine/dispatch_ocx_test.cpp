@@ -4,33 +4,30 @@
 
 #include <array>
 
+#include "board/protocol.h"
 #include "control/identity.h"
 #include "dispatch_support.h"
 
 namespace dispatch_test {
 namespace {
 
+// Short names for the DISPIDs the tests below call most.
 enum : DISPID {
-  kOpen = 1,
-  kSpeed = 2,
-  kRead = 3,
-  kWrite = 4,
-  kReset = 5,
-  kEepromWrite = 6,
-  kEepromRead = 7,
-  kSensorEx = 21,
-  kEepromReadEx = 22,
-  kSensor = 23,
-  kReadEx = 24,
-  kWriteEx = 25,
-  kEepromWriteEx = 26,
+  kOpen = QVX_DISPID_OPENUSBHIDDEVICE,
+  kSpeed = QVX_DISPID_I2CM_SPEED,
+  kRead = QVX_DISPID_I2CM_FREADLONGBYTES,
+  kWrite = QVX_DISPID_I2CM_FWRITELONGBYTES,
+  kReset = QVX_DISPID_HARDWARERESET,
+  kEepromWrite = QVX_DISPID_EEPROM_WRITEBYTE,
+  kEepromRead = QVX_DISPID_EEPROM_READBYTE,
+  kSensorEx = QVX_DISPID_GETSENSORRAWDATAEX,
+  kEepromReadEx = QVX_DISPID_EEPROM_READBYTEEX,
+  kSensor = QVX_DISPID_GETSENSORRAWDATA,
+  kReadEx = QVX_DISPID_I2CM_FREADLONGBYTESEX,
+  kWriteEx = QVX_DISPID_I2CM_FWRITELONGBYTESEX,
+  kEepromWriteEx = QVX_DISPID_EEPROM_WRITEBYTEEX,
 };
 
-constexpr int kCmdI2cRead = 0x1A;
-constexpr int kCmdI2cWrite = 0x1B;
-constexpr int kCmdEepromWrite = 0x22;
-constexpr int kCmdEepromRead = 0x23;
-constexpr int kCmdReset = 0xFD;
 constexpr std::uint8_t kMemory = 0x50;  // the emulated serial memory
 constexpr std::uint8_t kNobody = 0x23;  // no slave answers there
 
@@ -180,9 +177,9 @@ TEST_F(OcxTest, EepromByReferenceMovesCntBytes) {
 }
 
 TEST_F(OcxTest, HardwareResetAndExpanderSelection) {
-  const UINT resets = ocx_.CommandCount(kCmdReset);
+  const UINT resets = ocx_.CommandCount(board::CMD_HARDWARE_RESET);
   ASSERT_EQ(Do(kReset).hr, S_OK);
-  EXPECT_EQ(ocx_.CommandCount(kCmdReset), resets + 1);
+  EXPECT_EQ(ocx_.CommandCount(board::CMD_HARDWARE_RESET), resets + 1);
   ASSERT_EQ(Do(20, U1(0x70), I4(3)).hr, S_OK);
   EXPECT_EQ(ocx_.ExpanderChannel(), 3);
 }
@@ -236,21 +233,21 @@ TEST_F(OcxTest, EepromReadExTakesCntModulo256AndPadsWithZeros) {
   };
   for (Case c : {Case{1, 1}, Case{64, 64}, Case{100, 64}, Case{256, 0}, Case{300, 44}}) {
     SCOPED_TRACE(c.cnt);
-    const UINT reads = ocx_.CommandCount(kCmdEepromRead);
+    const UINT reads = ocx_.CommandCount(board::CMD_EEPROM_READ);
     CallResult r = Do(kEepromReadEx, I4(0x0300), I4(static_cast<long>(c.cnt)));
     ASSERT_EQ(r.hr, S_OK);
-    EXPECT_EQ(ocx_.CommandCount(kCmdEepromRead), reads + 1);
+    EXPECT_EQ(ocx_.CommandCount(board::CMD_EEPROM_READ), reads + 1);
     std::vector<std::uint8_t> got = Bytes(r.value.Get());
     ASSERT_EQ(got.size(), c.cnt);
     std::vector<std::uint8_t> want(c.cnt, 0);
     std::copy_n(nonzero.begin(), c.from_eeprom, want.begin());
     EXPECT_EQ(got, want);
   }
-  const UINT reads = ocx_.CommandCount(kCmdEepromRead);
+  const UINT reads = ocx_.CommandCount(board::CMD_EEPROM_READ);
   CallResult zero = Do(kEepromReadEx, I4(0x0300), I4(0));
   ASSERT_EQ(zero.hr, S_OK);
   EXPECT_EQ(zero.value.Type(), VT_EMPTY);
-  EXPECT_EQ(ocx_.CommandCount(kCmdEepromRead), reads + 1);
+  EXPECT_EQ(ocx_.CommandCount(board::CMD_EEPROM_READ), reads + 1);
 }
 
 TEST_F(OcxTest, EepromWriteExWritesCntModulo256BytesAtMost64) {
@@ -297,14 +294,14 @@ TEST_F(OcxTest, ArrayTransfersRoundTripAndAReadResultCanBeWrittenBack) {
   // A write failing on the bus still answers true; a zero-byte read answers VT_EMPTY.
   CallResult nack = Do(kWriteEx, U1(kNobody), ByteArray({1, 2}));
   EXPECT_EQ(V_BOOL(nack.value.Get()), VARIANT_TRUE);
-  const UINT reads = ocx_.CommandCount(kCmdI2cRead);
+  const UINT reads = ocx_.CommandCount(board::CMD_I2C_READ);
   CallResult none = Do(kReadEx, U1(kMemory), I4(0));
   ASSERT_EQ(none.hr, S_OK);
   EXPECT_EQ(none.value.Type(), VT_EMPTY);
-  EXPECT_EQ(ocx_.CommandCount(kCmdI2cRead), reads + 1);
-  const UINT writes = ocx_.CommandCount(kCmdI2cWrite);
+  EXPECT_EQ(ocx_.CommandCount(board::CMD_I2C_READ), reads + 1);
+  const UINT writes = ocx_.CommandCount(board::CMD_I2C_WRITE);
   EXPECT_EQ(V_BOOL(Do(kWriteEx, U1(kMemory), ByteArray({})).value.Get()), VARIANT_TRUE);
-  EXPECT_EQ(ocx_.CommandCount(kCmdI2cWrite), writes + 1);
+  EXPECT_EQ(ocx_.CommandCount(board::CMD_I2C_WRITE), writes + 1);
 }
 
 TEST_F(OcxTest, TheLongestTransferRoundTrips) {

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "control/identity.h"
 #include "dispatch_script_array.h"
 #include "dispatch_support.h"
 
@@ -41,9 +42,19 @@ const HRESULT kDocumented[] = {S_OK,
                                DISP_E_EXCEPTION};
 
 // Every method but the About box, which would wait for its OK; and some that are not there.
-const DISPID kDispids[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,  12, 13,
-                           14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,  25, 26,
-                           36, 38, 40, 42, 0,  27, 37, -1, -4, -5, 1000};
+const DISPID kDispids[] = {
+    QVX_DISPID_OPENUSBHIDDEVICE, QVX_DISPID_I2CM_SPEED, QVX_DISPID_I2CM_FREADLONGBYTES,
+    QVX_DISPID_I2CM_FWRITELONGBYTES, QVX_DISPID_HARDWARERESET, QVX_DISPID_EEPROM_WRITEBYTE,
+    QVX_DISPID_EEPROM_READBYTE, QVX_DISPID_SET_I2CM_POWER, QVX_DISPID_GET_I2CM_POWER,
+    QVX_DISPID_SET_I2CM_RESET, QVX_DISPID_GET_I2CM_RESET, QVX_DISPID_SET_I2CM_BUZZER,
+    QVX_DISPID_GET_I2CM_BUZZER, QVX_DISPID_SET_I2CM_LED_PASS, QVX_DISPID_GET_I2CM_LED_PASS,
+    QVX_DISPID_SET_I2CM_LED_FAIL, QVX_DISPID_GET_I2CM_LED_FAIL, QVX_DISPID_SET_I2CM_LED_ERROR,
+    QVX_DISPID_GET_I2CM_LED_ERROR, QVX_DISPID_SETEXPANDCHANNEL, QVX_DISPID_GETSENSORRAWDATAEX,
+    QVX_DISPID_EEPROM_READBYTEEX, QVX_DISPID_GETSENSORRAWDATA, QVX_DISPID_I2CM_FREADLONGBYTESEX,
+    QVX_DISPID_I2CM_FWRITELONGBYTESEX, QVX_DISPID_EEPROM_WRITEBYTEEX, QVX_DISPID_GET_I2CM_INT,
+    QVX_DISPID_GET_KEY1, QVX_DISPID_GET_KEY2, QVX_DISPID_GET_KEY3,
+    // not members
+    0, 27, 37, -1, -4, -5, 1000};
 
 unsigned long EnvNumber(const char* name, unsigned long fallback) {
   const char* text = std::getenv(name);

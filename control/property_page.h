@@ -1,5 +1,8 @@
-// The control's one property page, "General": a picture on dialog 200, no fields.
+// The control's one property page, "General": a picture on dialog 200, no fields. It lives
+// beside the About box: both are the control's dialogs on the module's templates.
 #pragma once
+
+#include <windows.h>
 
 #include "ole/module.h"
 #include "ole/property_page.h"
@@ -16,3 +19,6 @@ class CQelVantorixActiveXPropPage : public ole::COlePropertyPage {
  private:
   ole::ModuleObjectLock module_lock_;  // a live page keeps the library loaded
 };
+
+// The creator the page's class factory calls: one new page, queried for `riid`.
+HRESULT CreateQelVantorixActiveXPropPage(REFIID riid, void** ppv);
