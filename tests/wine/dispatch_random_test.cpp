@@ -7,11 +7,12 @@
 //
 // QVX_RANDOM_CALLS sets the number of calls (default 20000), QVX_RANDOM_SEED the seed (default:
 // the clock). A failure names the seed and the call.
-#include <gtest/gtest.h>
+#include <olectl.h>
 #include <windows.h>
 // after windows.h, which it needs
 #include <psapi.h>
-#include <olectl.h>
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
