@@ -2,6 +2,7 @@
 #include "control/draw.h"
 
 #include "control/qel_vantorix_ctrl.h"
+#include "ole/raii.h"
 
 namespace control {
 namespace {
@@ -39,38 +40,37 @@ void DrawStatusLamp(HWND window, HDC target, const RECT& bounds, BYTE connected,
   const RECT& rc = *kept;
 
   ReferenceDC reference(window);
-  HDC memory = CreateCompatibleDC(reference.get());
   // From the origin to the bounds' bottom-right corner, so that the copy below lands the bounds
-  // at their own coordinates.
-  HBITMAP bitmap = CreateCompatibleBitmap(reference.get(), rc.right, rc.bottom);
-  SelectObject(memory, bitmap);
+  // at their own coordinates. Held before the memory DC, which still holds the bitmap and lets
+  // go of it as it goes first.
+  ole::GdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(reference.get(), rc.right, rc.bottom));
+  ole::MemoryDC memory(CreateCompatibleDC(reference.get()));
+  SelectObject(memory.Get(), bitmap.Get());
 
-  HBRUSH brush = CreateSolidBrush(connected == 1 ? kLampConnected : kLampNotConnected);
-  FillRect(memory, &rc, brush);
-  DeleteObject(brush);
+  {
+    ole::GdiObject<HBRUSH> brush(
+        CreateSolidBrush(connected == 1 ? kLampConnected : kLampNotConnected));
+    FillRect(memory.Get(), &rc, brush.Get());
+  }
 
-  SetBkMode(memory, TRANSPARENT);
-  // Layout inside the bounds inset by one pixel; integer division truncates toward zero.
-  const int width = bounds.right - bounds.left - 2;
-  const int height = bounds.bottom - bounds.top - 2;
-  HFONT font = CreateFontW(height, width / 5, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           DEFAULT_PITCH | FF_DONTCARE, kLampFace);
-  HGDIOBJ previous_font = SelectObject(memory, font);
-  SetTextColor(memory, kLampText);
-  SIZE extent = {0, 0};
-  GetTextExtentPoint32W(memory, kLampLabel, 3, &extent);
-  TextOutW(memory, bounds.left + 1 + (width - extent.cx) / 2,
-           bounds.top + 1 + (height - extent.cy) / 2, kLampLabel, 3);
-  SelectObject(memory, previous_font);
-  DeleteObject(font);
-  SetBkMode(memory, OPAQUE);
+  SetBkMode(memory.Get(), TRANSPARENT);
+  {
+    // Layout inside the bounds inset by one pixel; integer division truncates toward zero.
+    const int width = bounds.right - bounds.left - 2;
+    const int height = bounds.bottom - bounds.top - 2;
+    ole::GdiObject<HFONT> font(CreateFontW(
+        height, width / 5, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, kLampFace));
+    ole::SelectedObject selected_font(memory.Get(), font.Get());
+    SetTextColor(memory.Get(), kLampText);
+    SIZE extent = {0, 0};
+    GetTextExtentPoint32W(memory.Get(), kLampLabel, 3, &extent);
+    TextOutW(memory.Get(), bounds.left + 1 + (width - extent.cx) / 2,
+             bounds.top + 1 + (height - extent.cy) / 2, kLampLabel, 3);
+  }
+  SetBkMode(memory.Get(), OPAQUE);
 
-  BitBlt(target, 0, 0, rc.right, rc.bottom, memory, 0, 0, SRCCOPY);
-
-  // The DC first: it still holds the bitmap, which it lets go of as it goes.
-  DeleteDC(memory);
-  DeleteObject(bitmap);
+  BitBlt(target, 0, 0, rc.right, rc.bottom, memory.Get(), 0, 0, SRCCOPY);
 }
 
 }  // namespace control

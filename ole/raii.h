@@ -1,6 +1,6 @@
-// RAII holders for the COM and OLE Automation resources the framework and the
-// control juggle: interface pointers, BSTRs, VARIANTs and SAFEARRAYs. Every
-// holder is move-only, so ownership is always explicit at call sites.
+// RAII holders for the COM, OLE Automation and Win32 resources the framework and the
+// control juggle: interface pointers, BSTRs, VARIANTs, SAFEARRAYs, registry keys and GDI
+// objects. Every holder but ComPtr is move-only, so ownership is explicit at call sites.
 #pragma once
 
 #include <oaidl.h>
@@ -185,6 +185,108 @@ class SafeArrayAccess {
   SAFEARRAY* psa_;
   void* data_ = nullptr;
   HRESULT hr_;
+};
+
+// Owning registry key, closed with RegCloseKey. Put() hands out the slot for RegOpenKeyExW and
+// RegCreateKeyW after closing what was held.
+class RegKey {
+ public:
+  RegKey() = default;
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+  RegKey(RegKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
+  RegKey& operator=(RegKey&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      key_ = std::exchange(other.key_, nullptr);
+    }
+    return *this;
+  }
+  ~RegKey() { Reset(); }
+
+  void Reset() {
+    if (HKEY key = std::exchange(key_, nullptr)) RegCloseKey(key);
+  }
+  HKEY* Put() {
+    Reset();
+    return &key_;
+  }
+  HKEY Get() const { return key_; }
+  explicit operator bool() const { return key_ != nullptr; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// Owning GDI object (brush, font, bitmap...), deleted with DeleteObject. It must no longer be
+// selected into a device context by then: see SelectedObject and MemoryDC.
+template <class T>
+class GdiObject {
+ public:
+  GdiObject() = default;
+  explicit GdiObject(T object) : object_(object) {}
+  GdiObject(const GdiObject&) = delete;
+  GdiObject& operator=(const GdiObject&) = delete;
+  GdiObject(GdiObject&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  GdiObject& operator=(GdiObject&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      object_ = std::exchange(other.object_, nullptr);
+    }
+    return *this;
+  }
+  ~GdiObject() { Reset(); }
+
+  void Reset() {
+    if (T object = std::exchange(object_, nullptr)) DeleteObject(object);
+  }
+  T Get() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+
+ private:
+  T object_ = nullptr;
+};
+
+// Owning memory device context, deleted with DeleteDC. A DC lets go of the objects selected
+// into it as it goes, so a holder declared after those objects' holders releases them safely.
+class MemoryDC {
+ public:
+  MemoryDC() = default;
+  explicit MemoryDC(HDC dc) : dc_(dc) {}
+  MemoryDC(const MemoryDC&) = delete;
+  MemoryDC& operator=(const MemoryDC&) = delete;
+  MemoryDC(MemoryDC&& other) noexcept : dc_(std::exchange(other.dc_, nullptr)) {}
+  MemoryDC& operator=(MemoryDC&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      dc_ = std::exchange(other.dc_, nullptr);
+    }
+    return *this;
+  }
+  ~MemoryDC() { Reset(); }
+
+  void Reset() {
+    if (HDC dc = std::exchange(dc_, nullptr)) DeleteDC(dc);
+  }
+  HDC Get() const { return dc_; }
+  explicit operator bool() const { return dc_ != nullptr; }
+
+ private:
+  HDC dc_ = nullptr;
+};
+
+// An object selected into a device context for the span of a scope; the previous selection
+// comes back when the scope ends.
+class SelectedObject {
+ public:
+  SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+  SelectedObject(const SelectedObject&) = delete;
+  SelectedObject& operator=(const SelectedObject&) = delete;
+  ~SelectedObject() { SelectObject(dc_, previous_); }
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
 };
 
 }  // namespace ole

@@ -17,10 +17,8 @@ bool DeletionSucceeded(LONG result) {
 }
 
 bool KeyExists(HKEY root, const wchar_t* path, REGSAM view = 0) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  RegKey key;
+  return RegOpenKeyExW(root, path, 0, KEY_READ | view, key.Put()) == ERROR_SUCCESS;
 }
 
 // The registry view of the other bitness on 64-bit Windows (classes and interfaces are kept
@@ -35,19 +33,20 @@ REGSAM OtherView() {
 }
 
 LONG DeleteTree(HKEY parent, const wchar_t* sub_key) {
-  HKEY key = nullptr;
-  LONG result = RegOpenKeyExW(parent, sub_key, 0, KEY_READ | KEY_WRITE | DELETE, &key);
+  RegKey key;
+  LONG result = RegOpenKeyExW(parent, sub_key, 0, KEY_READ | KEY_WRITE | DELETE, key.Put());
   if (result != ERROR_SUCCESS) return result;
   wchar_t child[256];
   for (;;) {
     DWORD length = ARRAYSIZE(child);
     // Always the first child: the one before it has just been deleted.
-    result = RegEnumKeyExW(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr);
+    result = RegEnumKeyExW(key.Get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr);
     if (result != ERROR_SUCCESS) break;
-    result = DeleteTree(key, child);
+    result = DeleteTree(key.Get(), child);
     if (result != ERROR_SUCCESS) break;
   }
-  RegCloseKey(key);
+  // Closed before the key itself goes.
+  key.Reset();
   if (result != ERROR_NO_MORE_ITEMS) return result;
   return RegDeleteKeyW(parent, sub_key);
 }
@@ -157,36 +156,31 @@ bool RegisterControlClass(const ControlClassInfo& info, HKEY root) {
 
   wchar_t class_path[64];
   ClassKeyPath(clsid_text, class_path);
-  HKEY class_key = nullptr;
-  HKEY prog_id_key = nullptr;
-  if (RegCreateKeyW(root, class_path, &class_key) != ERROR_SUCCESS) return false;
-  if (RegCreateKeyW(root, info.prog_id, &prog_id_key) != ERROR_SUCCESS) {
-    RegCloseKey(class_key);
-    return false;
-  }
+  RegKey class_key;
+  RegKey prog_id_key;
+  if (RegCreateKeyW(root, class_path, class_key.Put()) != ERROR_SUCCESS) return false;
+  if (RegCreateKeyW(root, info.prog_id, prog_id_key.Put()) != ERROR_SUCCESS) return false;
   const wchar_t* prog_id_symbols[] = {type_name, clsid_text};
   const wchar_t* class_symbols[] = {type_name, info.prog_id, path,   bitmap,
                                     misc,      libid_text,   version};
-  bool ok =
-      WriteRegistryTemplate(prog_id_key, kProgIdTemplate, ARRAYSIZE(kProgIdTemplate),
-                            prog_id_symbols, ARRAYSIZE(prog_id_symbols)) &&
-      WriteRegistryTemplate(class_key, kControlClassTemplate, ARRAYSIZE(kControlClassTemplate),
-                            class_symbols, ARRAYSIZE(class_symbols));
-  RegCloseKey(prog_id_key);
+  bool ok = WriteRegistryTemplate(prog_id_key.Get(), kProgIdTemplate, ARRAYSIZE(kProgIdTemplate),
+                                  prog_id_symbols, ARRAYSIZE(prog_id_symbols)) &&
+            WriteRegistryTemplate(class_key.Get(), kControlClassTemplate,
+                                  ARRAYSIZE(kControlClassTemplate), class_symbols,
+                                  ARRAYSIZE(class_symbols));
+  prog_id_key.Reset();
 
   if (ok && info.threading_model == ThreadingModel::kApartment) {
-    HKEY server_key = nullptr;
-    ok =
-        RegOpenKeyExW(class_key, L"InprocServer32", 0, KEY_SET_VALUE, &server_key) == ERROR_SUCCESS;
+    RegKey server_key;
+    ok = RegOpenKeyExW(class_key.Get(), L"InprocServer32", 0, KEY_SET_VALUE, server_key.Put()) ==
+         ERROR_SUCCESS;
     if (ok) {
       static const wchar_t kApartment[] = L"Apartment";
-      ok = RegSetValueExW(server_key, L"ThreadingModel", 0, REG_SZ,
+      ok = RegSetValueExW(server_key.Get(), L"ThreadingModel", 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(kApartment),
                           sizeof(kApartment)) == ERROR_SUCCESS;
-      RegCloseKey(server_key);
     }
   }
-  RegCloseKey(class_key);
   return ok;
 }
 
@@ -199,14 +193,11 @@ bool RegisterPropertyPageClass(HMODULE module, REFCLSID clsid, UINT type_name_id
   TypeName(module, type_name_id, clsid_text, type_name);
   wchar_t class_path[64];
   ClassKeyPath(clsid_text, class_path);
-  HKEY class_key = nullptr;
-  if (RegCreateKeyW(root, class_path, &class_key) != ERROR_SUCCESS) return false;
+  RegKey class_key;
+  if (RegCreateKeyW(root, class_path, class_key.Put()) != ERROR_SUCCESS) return false;
   const wchar_t* symbols[] = {type_name, path};
-  const bool ok =
-      WriteRegistryTemplate(class_key, kPropertyPageTemplate, ARRAYSIZE(kPropertyPageTemplate),
-                            symbols, ARRAYSIZE(symbols));
-  RegCloseKey(class_key);
-  return ok;
+  return WriteRegistryTemplate(class_key.Get(), kPropertyPageTemplate,
+                               ARRAYSIZE(kPropertyPageTemplate), symbols, ARRAYSIZE(symbols));
 }
 
 bool DeleteKeyTree(HKEY parent, const wchar_t* sub_key) {
@@ -294,17 +285,17 @@ bool DeleteOwnLocales(HKEY version_key, bool& kept) {
       ++index;
       continue;
     }
-    HKEY locale_key = nullptr;
-    bool shared =
-        RegOpenKeyExW(version_key, locale, 0, KEY_READ | KEY_WRITE, &locale_key) == ERROR_SUCCESS &&
-        HoldsOtherPlatform(locale_key);
+    RegKey locale_key;
+    bool shared = RegOpenKeyExW(version_key, locale, 0, KEY_READ | KEY_WRITE, locale_key.Put()) ==
+                      ERROR_SUCCESS &&
+                  HoldsOtherPlatform(locale_key.Get());
     if (shared) {
-      ok = DeleteKeyTree(locale_key, kOwnPlatform) && ok;
+      ok = DeleteKeyTree(locale_key.Get(), kOwnPlatform) && ok;
     } else if (!DeleteKeyTree(version_key, locale)) {
       ok = false;
       shared = true;
     }
-    if (locale_key != nullptr) RegCloseKey(locale_key);
+    locale_key.Reset();
     if (shared) {
       kept = true;
       ++index;
@@ -320,14 +311,15 @@ bool DeleteTypeLibVersions(HKEY lib_key, bool& kept) {
   bool ok = true;
   wchar_t version[64];
   for (DWORD index = 0; SubKeyAt(lib_key, index, version);) {
-    HKEY version_key = nullptr;
+    RegKey version_key;
     bool version_kept = false;
-    if (RegOpenKeyExW(lib_key, version, 0, KEY_READ | KEY_WRITE, &version_key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(lib_key, version, 0, KEY_READ | KEY_WRITE, version_key.Put()) !=
+        ERROR_SUCCESS) {
       ok = false;
       version_kept = true;
     } else {
-      ok = DeleteOwnLocales(version_key, version_kept) && ok;
-      RegCloseKey(version_key);
+      ok = DeleteOwnLocales(version_key.Get(), version_kept) && ok;
+      version_key.Reset();
     }
     if (!version_kept && !DeleteKeyTree(lib_key, version)) {
       ok = false;
@@ -347,16 +339,15 @@ bool DeleteTypeLibVersions(HKEY lib_key, bool& kept) {
 bool OwnPlatformRegistered(HKEY root, const wchar_t* lib_path, WORD major, WORD minor) {
   wchar_t path[96];
   swprintf(path, ARRAYSIZE(path), L"%ls\\%x.%x", lib_path, major, minor);
-  HKEY version_key = nullptr;
-  if (RegOpenKeyExW(root, path, 0, KEY_READ, &version_key) != ERROR_SUCCESS) return false;
+  RegKey version_key;
+  if (RegOpenKeyExW(root, path, 0, KEY_READ, version_key.Put()) != ERROR_SUCCESS) return false;
   bool found = false;
   wchar_t locale[64];
-  for (DWORD index = 0; !found && SubKeyAt(version_key, index, locale); ++index) {
+  for (DWORD index = 0; !found && SubKeyAt(version_key.Get(), index, locale); ++index) {
     if (!IsLocale(locale)) continue;
     swprintf(path, ARRAYSIZE(path), L"%ls\\%ls", locale, kOwnPlatform);
-    found = KeyExists(version_key, path);
+    found = KeyExists(version_key.Get(), path);
   }
-  RegCloseKey(version_key);
   return found;
 }
 
@@ -391,13 +382,13 @@ bool UnregisterModuleTypeLib(REFGUID libid, WORD major, WORD minor, HKEY root) {
 
   wchar_t lib_path[64];
   swprintf(lib_path, ARRAYSIZE(lib_path), L"TypeLib\\%ls", libid_text);
-  HKEY lib_key = nullptr;
-  const LONG opened = RegOpenKeyExW(root, lib_path, 0, KEY_READ | KEY_WRITE, &lib_key);
+  RegKey lib_key;
+  const LONG opened = RegOpenKeyExW(root, lib_path, 0, KEY_READ | KEY_WRITE, lib_key.Put());
   bool ok = DeletionSucceeded(opened);
   if (opened == ERROR_SUCCESS) {
     bool kept = false;
-    ok = DeleteTypeLibVersions(lib_key, kept);
-    RegCloseKey(lib_key);
+    ok = DeleteTypeLibVersions(lib_key.Get(), kept);
+    lib_key.Reset();
     if (ok && !kept) ok = DeleteKeyTree(root, lib_path);
   }
 

@@ -4,8 +4,8 @@
 
 namespace qvx {
 
-EmulatedSession::EmulatedSession() : m_board(std::make_shared<emulator::BoardEmulator>()) {
-  m_system.AddDevice(emulator::HidDescriptionOf(emulator::BoardData()), m_board);
+EmulatedSession::EmulatedSession() : board_(std::make_shared<emulator::BoardEmulator>()) {
+  system_.AddDevice(emulator::HidDescriptionOf(emulator::BoardData()), board_);
 }
 
 }  // namespace qvx

@@ -13,12 +13,12 @@ namespace qvx {
 class EmulatedSession {
  public:
   EmulatedSession();
-  platform::HidBackend& Backend() { return m_system; }
-  emulator::BoardEmulator& Board() { return *m_board; }
+  platform::HidBackend& Backend() { return system_; }
+  emulator::BoardEmulator& Board() { return *board_; }
 
  private:
-  platform::EmulatedHidSystem m_system;
-  std::shared_ptr<emulator::BoardEmulator> m_board;
+  platform::EmulatedHidSystem system_;
+  std::shared_ptr<emulator::BoardEmulator> board_;
 };
 
 }  // namespace qvx

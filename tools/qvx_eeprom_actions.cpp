@@ -23,26 +23,26 @@ constexpr int kBarWidth = 40;
 class Progress {
  public:
   Progress(const Output& output, const char* label, std::uint32_t total)
-      : m_output(output), m_label(label), m_total(total) {}
+      : output_(output), label_(label), total_(total) {}
 
   void Update(std::uint32_t done) {
-    if (!m_output.terminal) return;
-    const int percent = static_cast<int>(100ull * done / m_total);
-    if (percent == m_shown) return;
-    m_shown = percent;
+    if (!output_.terminal) return;
+    const int percent = static_cast<int>(100ull * done / total_);
+    if (percent == shown_) return;
+    shown_ = percent;
     const int filled = percent * kBarWidth / 100;
-    m_output.out << '\r' << m_label << " [" << std::string(static_cast<std::size_t>(filled), '#')
-                 << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] "
-                 << percent << '%';
-    if (done == m_total) m_output.out << '\n';
-    m_output.out.flush();
+    output_.out << '\r' << label_ << " [" << std::string(static_cast<std::size_t>(filled), '#')
+                << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] " << percent
+                << '%';
+    if (done == total_) output_.out << '\n';
+    output_.out.flush();
   }
 
  private:
-  const Output& m_output;
-  const char* m_label;
-  std::uint32_t m_total;
-  int m_shown = -1;
+  const Output& output_;
+  const char* label_;
+  std::uint32_t total_;
+  int shown_ = -1;
 };
 
 // Calls `step(address, count)` for each page-bounded run of [address, address + count).

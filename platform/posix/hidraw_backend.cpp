@@ -32,16 +32,16 @@ long NodeNumber(const std::string& name) {
 }  // namespace
 
 InterfaceStatus HidrawEnumeration::InterfacePath(unsigned index, std::string* path) {
-  if (index >= m_paths.size()) return InterfaceStatus::kEnd;
-  *path = m_paths[index];
+  if (index >= paths_.size()) return InterfaceStatus::kEnd;
+  *path = paths_[index];
   return InterfaceStatus::kFound;
 }
 
 HidrawBackend::HidrawBackend(std::string sysfs_root, std::string dev_root)
-    : m_sysfsRoot(std::move(sysfs_root)), m_devRoot(std::move(dev_root)) {}
+    : sysfs_root_(std::move(sysfs_root)), dev_root_(std::move(dev_root)) {}
 
 std::unique_ptr<HidEnumeration> HidrawBackend::Enumerate() {
-  DIR* dir = ::opendir((m_sysfsRoot + "/class/hidraw").c_str());
+  DIR* dir = ::opendir((sysfs_root_ + "/class/hidraw").c_str());
   if (dir == nullptr) return nullptr;
   std::vector<std::pair<long, std::string>> nodes;
   while (const dirent* entry = ::readdir(dir)) {
@@ -54,7 +54,7 @@ std::unique_ptr<HidEnumeration> HidrawBackend::Enumerate() {
   std::sort(nodes.begin(), nodes.end());
   std::vector<std::string> paths;
   paths.reserve(nodes.size());
-  for (const auto& node : nodes) paths.push_back(m_devRoot + "/" + node.second);
+  for (const auto& node : nodes) paths.push_back(dev_root_ + "/" + node.second);
   return std::make_unique<HidrawEnumeration>(std::move(paths));
 }
 
@@ -69,12 +69,12 @@ std::unique_ptr<HidDevice> HidrawBackend::OpenExplained(const std::string& path,
     if (reason != nullptr) *reason = std::strerror(path.empty() ? ENOENT : errno);
     return nullptr;
   }
-  return std::make_unique<HidrawDevice>(fd, m_sysfsRoot, ClassEntry(path));
+  return std::make_unique<HidrawDevice>(fd, sysfs_root_, ClassEntry(path));
 }
 
 bool HidrawBackend::PeekIds(const std::string& path, HidAttributes* ids) {
   SysfsIdentity identity;
-  if (path.empty() || !ReadSysfsIdentity(m_sysfsRoot, ClassEntry(path), &identity)) return false;
+  if (path.empty() || !ReadSysfsIdentity(sysfs_root_, ClassEntry(path), &identity)) return false;
   ids->vendor_id = identity.vendor_id;
   ids->product_id = identity.product_id;
   ids->version = identity.version;
@@ -84,7 +84,7 @@ bool HidrawBackend::PeekIds(const std::string& path, HidAttributes* ids) {
 std::string HidrawBackend::ClassEntry(const std::string& path) const {
   const std::size_t slash = path.find_last_of('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  return m_sysfsRoot + "/class/hidraw/" + name;
+  return sysfs_root_ + "/class/hidraw/" + name;
 }
 
 }  // namespace platform::posix

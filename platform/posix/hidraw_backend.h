@@ -12,11 +12,11 @@ namespace platform::posix {
 // The hidrawN nodes present when the enumeration was taken, in ascending N.
 class HidrawEnumeration final : public HidEnumeration {
  public:
-  explicit HidrawEnumeration(std::vector<std::string> paths) : m_paths(std::move(paths)) {}
+  explicit HidrawEnumeration(std::vector<std::string> paths) : paths_(std::move(paths)) {}
   InterfaceStatus InterfacePath(unsigned index, std::string* path) override;
 
  private:
-  std::vector<std::string> m_paths;
+  std::vector<std::string> paths_;
 };
 
 class HidrawBackend final : public HidBackend {
@@ -36,8 +36,8 @@ class HidrawBackend final : public HidBackend {
  private:
   std::string ClassEntry(const std::string& path) const;
 
-  std::string m_sysfsRoot;
-  std::string m_devRoot;
+  std::string sysfs_root_;
+  std::string dev_root_;
 };
 
 }  // namespace platform::posix

@@ -39,22 +39,22 @@ int WaitReady(int fd, short events, Clock::time_point deadline) {
 
 HidrawDevice::HidrawDevice(int fd, std::string sysfs_root, std::string class_entry,
                            unsigned write_timeout_ms)
-    : m_fd(fd),
-      m_writeTimeoutMs(write_timeout_ms),
-      m_sysfsRoot(std::move(sysfs_root)),
-      m_classEntry(std::move(class_entry)) {}
+    : fd_(fd),
+      write_timeout_ms_(write_timeout_ms),
+      sysfs_root_(std::move(sysfs_root)),
+      class_entry_(std::move(class_entry)) {}
 
 HidrawDevice::~HidrawDevice() {
-  ::close(m_fd);
+  ::close(fd_);
 }
 
 bool HidrawDevice::WriteReport(const std::uint8_t (&report)[kReportSize]) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_writeTimeoutMs);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(write_timeout_ms_);
   for (;;) {
     // Ask before writing: a hidraw write blocks in the driver whatever O_NONBLOCK says, so
     // waiting for EAGAIN would never bound it.
-    if (WaitReady(m_fd, POLLOUT, deadline) != 1) return false;
-    const ssize_t written = ::write(m_fd, report, kReportSize);
+    if (WaitReady(fd_, POLLOUT, deadline) != 1) return false;
+    const ssize_t written = ::write(fd_, report, kReportSize);
     if (written >= 0) {
       // A write the driver held past the bound (its own limit for a stalled USB transfer is
       // longer) counts as failed, so the command ends instead of paying that for every report.
@@ -68,7 +68,7 @@ ReadResult HidrawDevice::ReadReport(std::uint8_t (&report)[kReportSize], unsigne
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   std::uint8_t incoming[kReportSize];
   for (;;) {
-    const ssize_t got = ::read(m_fd, incoming, sizeof incoming);
+    const ssize_t got = ::read(fd_, incoming, sizeof incoming);
     if (got > 0) {
       const auto size = static_cast<std::size_t>(got);
       if (size == kReportSize) {
@@ -82,7 +82,7 @@ ReadResult HidrawDevice::ReadReport(std::uint8_t (&report)[kReportSize], unsigne
     if (got == 0) return ReadResult::kFailed;
     if (errno == EINTR) continue;
     if (errno != EAGAIN) return ReadResult::kFailed;
-    const int ready = WaitReady(m_fd, POLLIN, deadline);
+    const int ready = WaitReady(fd_, POLLIN, deadline);
     if (ready == 0) return ReadResult::kTimedOut;
     if (ready < 0) return ReadResult::kFailed;
   }
@@ -92,7 +92,7 @@ void HidrawDevice::DiscardPendingInput() {
   // Bounded, so a device that streams input reports without pause cannot hold us here.
   std::uint8_t sink[kReportSize];
   for (int reads = 0; reads < kMaxDiscardedReports; ++reads) {
-    const ssize_t got = ::read(m_fd, sink, sizeof sink);
+    const ssize_t got = ::read(fd_, sink, sizeof sink);
     if (got > 0 || (got < 0 && errno == EINTR)) continue;
     return;  // EAGAIN: the queue is empty; 0 or another error: nothing more will come
   }
@@ -100,7 +100,7 @@ void HidrawDevice::DiscardPendingInput() {
 
 bool HidrawDevice::GetAttributes(HidAttributes* attributes) {
   SysfsIdentity identity;
-  if (!ReadSysfsIdentity(m_sysfsRoot, m_classEntry, &identity)) return false;
+  if (!ReadSysfsIdentity(sysfs_root_, class_entry_, &identity)) return false;
   attributes->vendor_id = identity.vendor_id;
   attributes->product_id = identity.product_id;
   attributes->version = identity.version;
@@ -109,13 +109,13 @@ bool HidrawDevice::GetAttributes(HidAttributes* attributes) {
 
 bool HidrawDevice::GetManufacturerString(char16_t* buffer, std::size_t bytes) {
   SysfsIdentity identity;
-  return ReadSysfsIdentity(m_sysfsRoot, m_classEntry, &identity) && identity.has_manufacturer &&
+  return ReadSysfsIdentity(sysfs_root_, class_entry_, &identity) && identity.has_manufacturer &&
          Utf8ToUtf16(identity.manufacturer, buffer, bytes);
 }
 
 bool HidrawDevice::GetProductString(char16_t* buffer, std::size_t bytes) {
   SysfsIdentity identity;
-  return ReadSysfsIdentity(m_sysfsRoot, m_classEntry, &identity) && identity.has_product &&
+  return ReadSysfsIdentity(sysfs_root_, class_entry_, &identity) && identity.has_product &&
          Utf8ToUtf16(identity.product, buffer, bytes);
 }
 

@@ -29,10 +29,10 @@ class HidrawDevice final : public HidDevice {
   bool GetProductString(char16_t* buffer, std::size_t bytes) override;
 
  private:
-  int m_fd;
-  unsigned m_writeTimeoutMs;
-  std::string m_sysfsRoot;
-  std::string m_classEntry;
+  int fd_;
+  unsigned write_timeout_ms_;
+  std::string sysfs_root_;
+  std::string class_entry_;
 };
 
 }  // namespace platform::posix

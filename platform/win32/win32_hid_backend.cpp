@@ -12,31 +12,31 @@ extern "C" {
 namespace platform::win32 {
 
 Win32HidEnumeration::~Win32HidEnumeration() {
-  m_detail.reset();
-  SetupDiDestroyDeviceInfoList(m_set);
+  detail_.reset();
+  SetupDiDestroyDeviceInfoList(set_);
 }
 
 InterfaceStatus Win32HidEnumeration::InterfacePath(unsigned index, std::string* path) {
   SP_DEVICE_INTERFACE_DATA data{};
   data.cbSize = sizeof data;
-  if (!SetupDiEnumDeviceInterfaces(m_set, nullptr, &m_guid, index, &data)) {
+  if (!SetupDiEnumDeviceInterfaces(set_, nullptr, &guid_, index, &data)) {
     return InterfaceStatus::kEnd;
   }
 
   // First call: only the size. It fails with ERROR_INSUFFICIENT_BUFFER by design.
   DWORD required = 0;
-  SetupDiGetDeviceInterfaceDetailW(m_set, &data, nullptr, 0, &required, nullptr);
-  m_detail.reset();
+  SetupDiGetDeviceInterfaceDetailW(set_, &data, nullptr, 0, &required, nullptr);
+  detail_.reset();
   if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return InterfaceStatus::kUnreadable;
 
-  m_detail.reset(static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(std::malloc(required)));
-  if (!m_detail) return InterfaceStatus::kUnreadable;
+  detail_.reset(static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(std::malloc(required)));
+  if (!detail_) return InterfaceStatus::kUnreadable;
   // The size of the fixed part, which differs between 32-bit (6) and 64-bit (8) processes.
-  m_detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-  if (!SetupDiGetDeviceInterfaceDetailW(m_set, &data, m_detail.get(), required, nullptr, nullptr)) {
+  detail_->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+  if (!SetupDiGetDeviceInterfaceDetailW(set_, &data, detail_.get(), required, nullptr, nullptr)) {
     return InterfaceStatus::kUnreadable;
   }
-  *path = NarrowUtf8(m_detail->DevicePath);
+  *path = NarrowUtf8(detail_->DevicePath);
   return path->empty() ? InterfaceStatus::kUnreadable : InterfaceStatus::kFound;
 }
 

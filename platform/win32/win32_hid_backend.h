@@ -17,7 +17,7 @@ namespace platform::win32 {
 // interface's detail into a buffer that lives until the next call (or the enumeration's end).
 class Win32HidEnumeration final : public HidEnumeration {
  public:
-  Win32HidEnumeration(HDEVINFO set, const GUID& hidGuid) : m_set(set), m_guid(hidGuid) {}
+  Win32HidEnumeration(HDEVINFO set, const GUID& hidGuid) : set_(set), guid_(hidGuid) {}
   ~Win32HidEnumeration() override;
   Win32HidEnumeration(const Win32HidEnumeration&) = delete;
   Win32HidEnumeration& operator=(const Win32HidEnumeration&) = delete;
@@ -29,9 +29,9 @@ class Win32HidEnumeration final : public HidEnumeration {
     void operator()(void* p) const { std::free(p); }
   };
 
-  HDEVINFO m_set;
-  GUID m_guid;
-  std::unique_ptr<SP_DEVICE_INTERFACE_DETAIL_DATA_W, FreeDeleter> m_detail;
+  HDEVINFO set_;
+  GUID guid_;
+  std::unique_ptr<SP_DEVICE_INTERFACE_DETAIL_DATA_W, FreeDeleter> detail_;
 };
 
 class Win32HidBackend final : public HidBackend {

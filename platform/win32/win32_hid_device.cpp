@@ -9,37 +9,37 @@ extern "C" {
 namespace platform::win32 {
 
 Win32HidDevice::Win32HidDevice(HANDLE handle)
-    : m_handle(handle), m_hEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    : handle_(handle), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 Win32HidDevice::~Win32HidDevice() {
-  CloseHandle(m_handle);
-  if (m_hEvent != nullptr) CloseHandle(m_hEvent);
+  CloseHandle(handle_);
+  if (event_ != nullptr) CloseHandle(event_);
 }
 
 Win32HidDevice::Outcome Win32HidDevice::Finish(OVERLAPPED* overlapped, DWORD timeout_ms,
                                                DWORD* transferred) {
-  const DWORD wait = WaitForSingleObject(m_hEvent, timeout_ms);
+  const DWORD wait = WaitForSingleObject(event_, timeout_ms);
   if (wait != WAIT_OBJECT_0) {
-    CancelIo(m_handle);
+    CancelIo(handle_);
     // Block until the request has really ended (cancelled, or completed in the meantime): only
     // then is the buffer free again.
     DWORD ignored = 0;
-    if (GetOverlappedResult(m_handle, overlapped, &ignored, TRUE)) {
+    if (GetOverlappedResult(handle_, overlapped, &ignored, TRUE)) {
       *transferred = ignored;
       return Outcome::kDone;
     }
     return wait == WAIT_TIMEOUT ? Outcome::kTimedOut : Outcome::kFailed;
   }
-  if (!GetOverlappedResult(m_handle, overlapped, transferred, FALSE)) return Outcome::kFailed;
+  if (!GetOverlappedResult(handle_, overlapped, transferred, FALSE)) return Outcome::kFailed;
   return Outcome::kDone;
 }
 
 bool Win32HidDevice::WriteReport(const std::uint8_t (&report)[kReportSize]) {
   if (!Usable()) return false;
   OVERLAPPED overlapped{};
-  overlapped.hEvent = m_hEvent;
-  ResetEvent(m_hEvent);
-  if (!WriteFile(m_handle, report, kReportSize, nullptr, &overlapped) &&
+  overlapped.hEvent = event_;
+  ResetEvent(event_);
+  if (!WriteFile(handle_, report, kReportSize, nullptr, &overlapped) &&
       GetLastError() != ERROR_IO_PENDING) {
     return false;
   }
@@ -52,9 +52,9 @@ ReadResult Win32HidDevice::ReadReport(std::uint8_t (&report)[kReportSize], unsig
   // Read into a buffer of our own, so `report` is only written for a whole answer.
   std::uint8_t incoming[kReportSize] = {};
   OVERLAPPED overlapped{};
-  overlapped.hEvent = m_hEvent;
-  ResetEvent(m_hEvent);
-  if (!ReadFile(m_handle, incoming, kReportSize, nullptr, &overlapped) &&
+  overlapped.hEvent = event_;
+  ResetEvent(event_);
+  if (!ReadFile(handle_, incoming, kReportSize, nullptr, &overlapped) &&
       GetLastError() != ERROR_IO_PENDING) {
     return ReadResult::kFailed;
   }
@@ -73,13 +73,13 @@ ReadResult Win32HidDevice::ReadReport(std::uint8_t (&report)[kReportSize], unsig
 }
 
 void Win32HidDevice::DiscardPendingInput() {
-  (void)HidD_FlushQueue(m_handle);
+  (void)HidD_FlushQueue(handle_);
 }
 
 bool Win32HidDevice::GetAttributes(HidAttributes* attributes) {
   HIDD_ATTRIBUTES raw{};
   raw.Size = sizeof raw;
-  if (!HidD_GetAttributes(m_handle, &raw)) return false;
+  if (!HidD_GetAttributes(handle_, &raw)) return false;
   attributes->vendor_id = raw.VendorID;
   attributes->product_id = raw.ProductID;
   attributes->version = raw.VersionNumber;
@@ -91,11 +91,11 @@ bool Win32HidDevice::GetAttributes(HidAttributes* attributes) {
 static_assert(sizeof(char16_t) == sizeof(WCHAR), "UTF-16 code units");
 
 bool Win32HidDevice::GetManufacturerString(char16_t* buffer, std::size_t bytes) {
-  return HidD_GetManufacturerString(m_handle, buffer, static_cast<ULONG>(bytes)) != FALSE;
+  return HidD_GetManufacturerString(handle_, buffer, static_cast<ULONG>(bytes)) != FALSE;
 }
 
 bool Win32HidDevice::GetProductString(char16_t* buffer, std::size_t bytes) {
-  return HidD_GetProductString(m_handle, buffer, static_cast<ULONG>(bytes)) != FALSE;
+  return HidD_GetProductString(handle_, buffer, static_cast<ULONG>(bytes)) != FALSE;
 }
 
 }  // namespace platform::win32

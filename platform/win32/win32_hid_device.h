@@ -19,7 +19,7 @@ class Win32HidDevice final : public HidDevice {
   explicit Win32HidDevice(HANDLE handle);
   ~Win32HidDevice() override;
 
-  bool Usable() const { return m_hEvent != nullptr; }
+  bool Usable() const { return event_ != nullptr; }
 
   bool WriteReport(const std::uint8_t (&report)[kReportSize]) override;
   ReadResult ReadReport(std::uint8_t (&report)[kReportSize], unsigned timeout_ms) override;
@@ -34,8 +34,8 @@ class Win32HidDevice final : public HidDevice {
   // ERROR_IO_PENDING, or TRUE), cancelling it after `timeout_ms`. *transferred is set on kDone.
   Outcome Finish(OVERLAPPED* overlapped, DWORD timeout_ms, DWORD* transferred);
 
-  HANDLE m_handle;
-  HANDLE m_hEvent;
+  HANDLE handle_;
+  HANDLE event_;
 };
 
 }  // namespace platform::win32
