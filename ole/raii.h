@@ -187,93 +187,49 @@ class SafeArrayAccess {
   HRESULT hr_;
 };
 
-// Owning registry key, closed with RegCloseKey. Put() hands out the slot for RegOpenKeyExW and
-// RegCreateKeyW after closing what was held.
-class RegKey {
+// Owning Win32 handle of type T, released with `Close` when the holder goes or is Reset. Put()
+// hands out the slot for functions that return a handle through a pointer (RegOpenKeyExW),
+// after releasing what was held.
+template <class T, auto Close>
+class UniqueHandle {
  public:
-  RegKey() = default;
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-  RegKey(RegKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
-  RegKey& operator=(RegKey&& other) noexcept {
+  UniqueHandle() = default;
+  explicit UniqueHandle(T handle) : handle_(handle) {}
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     if (this != &other) {
       Reset();
-      key_ = std::exchange(other.key_, nullptr);
+      handle_ = std::exchange(other.handle_, nullptr);
     }
     return *this;
   }
-  ~RegKey() { Reset(); }
+  ~UniqueHandle() { Reset(); }
 
   void Reset() {
-    if (HKEY key = std::exchange(key_, nullptr)) RegCloseKey(key);
+    if (T handle = std::exchange(handle_, nullptr)) Close(handle);
   }
-  HKEY* Put() {
+  T* Put() {
     Reset();
-    return &key_;
+    return &handle_;
   }
-  HKEY Get() const { return key_; }
-  explicit operator bool() const { return key_ != nullptr; }
+  T Get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
 
  private:
-  HKEY key_ = nullptr;
+  T handle_ = nullptr;
 };
 
-// Owning GDI object (brush, font, bitmap...), deleted with DeleteObject. It must no longer be
-// selected into a device context by then: see SelectedObject and MemoryDC.
+// Registry key, closed with RegCloseKey.
+using RegKey = UniqueHandle<HKEY, &RegCloseKey>;
+// GDI object (brush, font, bitmap...), deleted with DeleteObject. It must no longer be selected
+// into a device context by then: see SelectedObject and MemoryDC.
 template <class T>
-class GdiObject {
- public:
-  GdiObject() = default;
-  explicit GdiObject(T object) : object_(object) {}
-  GdiObject(const GdiObject&) = delete;
-  GdiObject& operator=(const GdiObject&) = delete;
-  GdiObject(GdiObject&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-  GdiObject& operator=(GdiObject&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      object_ = std::exchange(other.object_, nullptr);
-    }
-    return *this;
-  }
-  ~GdiObject() { Reset(); }
-
-  void Reset() {
-    if (T object = std::exchange(object_, nullptr)) DeleteObject(object);
-  }
-  T Get() const { return object_; }
-  explicit operator bool() const { return object_ != nullptr; }
-
- private:
-  T object_ = nullptr;
-};
-
-// Owning memory device context, deleted with DeleteDC. A DC lets go of the objects selected
-// into it as it goes, so a holder declared after those objects' holders releases them safely.
-class MemoryDC {
- public:
-  MemoryDC() = default;
-  explicit MemoryDC(HDC dc) : dc_(dc) {}
-  MemoryDC(const MemoryDC&) = delete;
-  MemoryDC& operator=(const MemoryDC&) = delete;
-  MemoryDC(MemoryDC&& other) noexcept : dc_(std::exchange(other.dc_, nullptr)) {}
-  MemoryDC& operator=(MemoryDC&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      dc_ = std::exchange(other.dc_, nullptr);
-    }
-    return *this;
-  }
-  ~MemoryDC() { Reset(); }
-
-  void Reset() {
-    if (HDC dc = std::exchange(dc_, nullptr)) DeleteDC(dc);
-  }
-  HDC Get() const { return dc_; }
-  explicit operator bool() const { return dc_ != nullptr; }
-
- private:
-  HDC dc_ = nullptr;
-};
+using GdiObject = UniqueHandle<T, &DeleteObject>;
+// Memory device context, deleted with DeleteDC. A DC lets go of the objects selected into it as
+// it goes, so a holder declared after those objects' holders releases them safely.
+using MemoryDC = UniqueHandle<HDC, &DeleteDC>;
 
 // An object selected into a device context for the span of a scope; the previous selection
 // comes back when the scope ends.
