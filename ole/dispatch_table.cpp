@@ -18,8 +18,8 @@ void FillException(EXCEPINFO* excep, WORD code, HRESULT scode, const wchar_t* de
   if (description && *description) excep->bstrDescription = SysAllocString(description);
 }
 
-}  // namespace
-
+// Whether the call being served arrived through COM's channel (marshalled from another
+// apartment or process) rather than directly from a caller in this apartment.
 bool CallCameThroughChannel() {
   IUnknown* context = nullptr;
   if (FAILED(CoGetCallContext(IID_IUnknown, reinterpret_cast<void**>(&context))) || !context) {
@@ -28,8 +28,6 @@ bool CallCameThroughChannel() {
   context->Release();
   return true;
 }
-
-namespace {
 
 // Whether `p` starts a block of the task allocator smaller than `bytes`. The marshaller's
 // stub unmarshals a by-reference byte into such a block of one byte, whatever the caller had.

@@ -27,10 +27,6 @@ struct DispatchError {
   HRESULT scode = E_INVALIDARG;
 };
 
-// Whether the call being served arrived through COM's channel (marshalled from another
-// apartment or process) rather than directly from a caller in this apartment.
-bool CallCameThroughChannel();
-
 // Thrown by a handler that finds argument `index` (declaration order) unusable; the table
 // reports `hr` with the argument's position in DISPPARAMS.
 struct ArgumentError {

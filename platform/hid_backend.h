@@ -38,8 +38,7 @@ class HidBackend {
   virtual std::unique_ptr<HidDevice> OpenExplained(const std::string& path, std::string* reason);
 
   // The vendor and product ID of an interface, found without opening it (so also for a device
-  // that cannot be opened); false when they cannot be told. The default reads the
-  // "vid_XXXX&pid_XXXX" part of a Windows-style device path.
+  // that cannot be opened); false when they cannot be told (the default).
   virtual bool PeekIds(const std::string& path, HidAttributes* ids);
 };
 

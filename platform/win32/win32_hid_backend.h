@@ -40,6 +40,8 @@ class Win32HidBackend final : public HidBackend {
   std::unique_ptr<HidDevice> Open(const std::string& path) override;
   // The system's text for GetLastError() of a refused open.
   std::unique_ptr<HidDevice> OpenExplained(const std::string& path, std::string* reason) override;
+  // Read from the "vid_XXXX&pid_XXXX" part of the device path.
+  bool PeekIds(const std::string& path, HidAttributes* ids) override;
 };
 
 }  // namespace platform::win32

@@ -52,61 +52,18 @@ HRESULT InvokeEveryMethod(IDispatch* ctl) {
   using namespace dispatch_test;
   const Method methods[] = {
       {QVX_DISPID_I2CM_FREADLONGBYTES,
-       [&] {
-         std::vector<ole::Variant> a;
-         a.push_back(U1(0x50));
-         a.push_back(ByteRef(buffer));
-         a.push_back(I4(8));
-         a.push_back(Bool(true));
-         a.push_back(Bool(true));
-         return a;
-       }},
-      {QVX_DISPID_EEPROM_READBYTE,
-       [&] {
-         std::vector<ole::Variant> a;
-         a.push_back(I4(0));
-         a.push_back(ByteRef(buffer));
-         a.push_back(I4(8));
-         return a;
-       }},
+       [&] { return ArgList(U1(0x50), ByteRef(buffer), I4(8), Bool(true), Bool(true)); }},
+      {QVX_DISPID_EEPROM_READBYTE, [&] { return ArgList(I4(0), ByteRef(buffer), I4(8)); }},
       {QVX_DISPID_GET_I2CM_POWER, [] { return std::vector<ole::Variant>(); }},
-      {QVX_DISPID_GETSENSORRAWDATAEX,
-       [] {
-         std::vector<ole::Variant> a;
-         a.push_back(Bool(true));
-         a.push_back(U1(1));
-         return a;
-       }},
-      {QVX_DISPID_EEPROM_READBYTEEX,
-       [] {
-         std::vector<ole::Variant> a;
-         a.push_back(I4(0));
-         a.push_back(I4(100));
-         return a;
-       }},
-      {QVX_DISPID_I2CM_FREADLONGBYTESEX,
-       [] {
-         std::vector<ole::Variant> a;
-         a.push_back(U1(0x50));
-         a.push_back(I4(70));
-         return a;
-       }},
+      {QVX_DISPID_GETSENSORRAWDATAEX, [] { return ArgList(Bool(true), U1(1)); }},
+      {QVX_DISPID_EEPROM_READBYTEEX, [] { return ArgList(I4(0), I4(100)); }},
+      {QVX_DISPID_I2CM_FREADLONGBYTESEX, [] { return ArgList(U1(0x50), I4(70)); }},
       {QVX_DISPID_I2CM_FWRITELONGBYTESEX,
        [] {
-         std::vector<ole::Variant> a;
-         a.push_back(U1(0x50));
-         a.push_back(ByteArray({1, 2, 3}, VT_VARIANT));
-         return a;
+         return ArgList(U1(0x50), ByteArray({1, 2, 3}, VT_VARIANT));
        }},
       {QVX_DISPID_EEPROM_WRITEBYTEEX,
-       [] {
-         std::vector<ole::Variant> a;
-         a.push_back(I4(0));
-         std::vector<ole::Variant> e;
-         e.push_back(U1(4));
-         a.push_back(MakeScriptArray(std::move(e)));
-         return a;
-       }},
+       [] { return ArgList(I4(0), MakeScriptArray(ArgList(U1(4)))); }},
   };
   HRESULT worst = S_OK;
   for (const Method& m : methods) {

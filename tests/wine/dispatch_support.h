@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ole/raii.h"
@@ -31,6 +32,15 @@ ole::Variant Error(HRESULT scode);
 // bound `lower`.
 ole::Variant ByteArray(const std::vector<std::uint8_t>& bytes, VARTYPE element = VT_UI1,
                        LONG lower = 0);
+
+// The arguments of one call, left to right.
+template <class... Values>
+std::vector<ole::Variant> ArgList(Values&&... values) {
+  std::vector<ole::Variant> args;
+  args.reserve(sizeof...(values));
+  (args.push_back(std::forward<Values>(values)), ...);
+  return args;
+}
 
 struct CallResult {
   HRESULT hr = E_FAIL;
