@@ -11,8 +11,11 @@ hiddata::hiddata() {
 hiddata::~hiddata() = default;  // destroying the device object closes the handle
 
 void hiddata::ReplaceDevice(std::unique_ptr<platform::HidDevice> device, const std::string& path) {
+  // The shared state first: should it not be made, the link keeps what it had (the new handle
+  // closes with `device`), and never holds a handle without the board's lock.
+  std::shared_ptr<board::SharedBoard> shared = device ? board::SharedBoardFor(path) : nullptr;
   m_hDevice = std::move(device);  // the old handle is closed here
-  m_board = m_hDevice ? board::SharedBoardFor(path) : nullptr;
+  m_board = std::move(shared);
   m_eCommand = CommandState::kRunning;
 }
 

@@ -7,7 +7,9 @@ namespace board {
 namespace {
 
 struct Registry {
-  std::mutex mutex;
+  // Re-entrant: a board made for the registry is forgotten by its deleter, which may run while
+  // SharedBoardFor holds the lock (when filing it fails).
+  std::recursive_mutex mutex;
   std::map<std::string, std::weak_ptr<SharedBoard>> boards;
 };
 
@@ -17,21 +19,37 @@ Registry& TheRegistry() {
   return *registry;
 }
 
+// The deleter of every filed board: its entry goes with it, so the registry holds exactly the
+// boards some link has open (a later board filed under the same path keeps its entry).
+void Forget(SharedBoard* board) {
+  Registry& registry = TheRegistry();
+  {
+    std::lock_guard<std::recursive_mutex> lock(registry.mutex);
+    const auto it = registry.boards.find(board->path);
+    if (it != registry.boards.end() && it->second.expired()) registry.boards.erase(it);
+  }
+  delete board;
+}
+
 }  // namespace
 
 std::shared_ptr<SharedBoard> SharedBoardFor(const std::string& path) {
   if (path.empty()) return std::make_shared<SharedBoard>();
   Registry& registry = TheRegistry();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  for (auto it = registry.boards.begin(); it != registry.boards.end();) {
-    it = it->second.expired() ? registry.boards.erase(it) : std::next(it);
+  std::lock_guard<std::recursive_mutex> lock(registry.mutex);
+  const auto it = registry.boards.find(path);
+  if (it != registry.boards.end()) {
+    if (std::shared_ptr<SharedBoard> shared = it->second.lock()) return shared;
   }
-  std::weak_ptr<SharedBoard>& slot = registry.boards[path];
-  std::shared_ptr<SharedBoard> shared = slot.lock();
-  if (!shared) {
-    shared = std::make_shared<SharedBoard>();
-    slot = shared;
+  SharedBoard* board = new SharedBoard;
+  try {
+    board->path = path;
+  } catch (...) {
+    delete board;
+    throw;
   }
+  std::shared_ptr<SharedBoard> shared(board, &Forget);  // should this throw, Forget has run
+  registry.boards[path] = shared;  // should this throw, `shared` goes and Forget runs
   return shared;
 }
 

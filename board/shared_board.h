@@ -21,10 +21,13 @@ struct SharedBoard {
   // the board drops everything that arrives until `owed_until` (on the device's time base).
   bool owing = false;
   platform::HidDevice::TimePoint owed_until{};
+  // The device path the board is filed under (empty for one of its own).
+  std::string path;
 };
 
 // The shared state of the board opened by `path`: links that opened the same path get the same
-// object while any of them holds it. An empty path gives an object of its own.
+// object while any of them holds it. An empty path gives an object of its own. The process keeps
+// nothing of a board once no link holds it.
 std::shared_ptr<SharedBoard> SharedBoardFor(const std::string& path);
 
 }  // namespace board

@@ -116,6 +116,21 @@ int CUSBHardWare::WriteI2CLongBytes(std::uint8_t bSlaveAddr, const std::uint8_t*
   return m_Answer[kAnswerStatus];
 }
 
+CUSBHardWare::WriteReadResult CUSBHardWare::WriteReadI2C(std::uint8_t bSlaveAddr,
+                                                         const std::uint8_t* pbWriteData,
+                                                         std::uint32_t writeCount,
+                                                         std::uint8_t* pbReadData,
+                                                         std::uint32_t readCount) {
+  WriteReadResult result;
+  if (writeCount > kMaxTransferCount || readCount > kMaxTransferCount) return result;
+  Exchange lock(*this);  // re-entered by each transfer
+  result.write_status = WriteI2CLongBytes(bSlaveAddr, pbWriteData, writeCount, true, false);
+  const bool write_answered = LastCommandAnswered();
+  result.read_status = ReadI2CLongBytes(bSlaveAddr, pbReadData, readCount, true, true);
+  result.answered = write_answered && LastCommandAnswered();
+  return result;
+}
+
 void CUSBHardWare::WriteEEPROMPage(std::int32_t nAddr, const std::uint8_t* pbData,
                                    std::uint8_t cnt) {
   Exchange lock(*this);

@@ -27,6 +27,19 @@ class CUSBHardWare : public hiddata {
   int WriteI2CLongBytes(std::uint8_t bSlaveAddr, const std::uint8_t* pbXferData,
                         std::uint32_t bBytesCnts, bool fGenStart, bool fGenStop);
 
+  // A write with START and no STOP, then a read with a repeated START and STOP: the register
+  // read of most I2C devices. Both transfers run under one hold of the board, so no other
+  // link's transfer comes between them; the read is made whatever the write's outcome, so the
+  // bus always ends with a STOP. Nothing is sent when a count is above 65535.
+  struct WriteReadResult {
+    int write_status = kCountRefused;
+    int read_status = kCountRefused;
+    bool answered = false;  // both transfers wrote all their reports and got every answer
+  };
+  WriteReadResult WriteReadI2C(std::uint8_t bSlaveAddr, const std::uint8_t* pbWriteData,
+                               std::uint32_t writeCount, std::uint8_t* pbReadData,
+                               std::uint32_t readCount);
+
   // EEPROM pages (0x22, 0x23): the low 16 bits of nAddr are sent; cnt above 64 is taken as 64.
   // The write pauses 10 ms after its data report, still holding the exchange lock.
   void WriteEEPROMPage(std::int32_t nAddr, const std::uint8_t* pbData, std::uint8_t cnt);

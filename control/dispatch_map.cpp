@@ -67,6 +67,22 @@ struct CtrlDispatchMap {
   static void Get_Key1(C& t, DispCall& c) { c.ReturnBool(t.Get_Key1()); }
   static void Get_Key2(C& t, DispCall& c) { c.ReturnBool(t.Get_Key2()); }
   static void Get_Key3(C& t, DispCall& c) { c.ReturnBool(t.Get_Key3()); }
+  static void Get_LastStatus(C& t, DispCall& c) { c.ReturnU1(t.Get_LastStatus()); }
+  static void Get_LastAnswered(C& t, DispCall& c) { c.ReturnBool(t.Get_LastAnswered()); }
+  static void Set_RaiseErrors(C& t, DispCall& c) { t.Set_RaiseErrors(c.Bool(0)); }
+  static void Get_RaiseErrors(C& t, DispCall& c) { c.ReturnBool(t.Get_RaiseErrors()); }
+  static void I2Cm_fWriteReadEx(C& t, DispCall& c) {
+    c.ReturnVariant(t.I2Cm_fWriteReadEx(c.U1(0), c.Var(1), c.U4(2)));
+  }
+  static void I2Cm_fReadBytesEx(C& t, DispCall& c) {
+    c.ReturnVariant(t.I2Cm_fReadBytesEx(c.U1(0), c.U4(1), c.Bool(2), c.Bool(3)));
+  }
+  static void I2Cm_fWriteBytesEx(C& t, DispCall& c) {
+    c.ReturnU1(t.I2Cm_fWriteBytesEx(c.U1(0), c.Var(1), c.Bool(2), c.Bool(3)));
+  }
+  static void GetSensorValuesEx(C& t, DispCall& c) {
+    c.ReturnVariant(t.GetSensorValuesEx(c.Bool(0), c.U1(1)));
+  }
 };
 
 namespace {
@@ -85,6 +101,13 @@ QVX_PARAMS(kSensor, {L"fEnableExternBoard", VT_BOOL}, {L"nChannel", VT_UI1},
 QVX_PARAMS(kI2cReadEx, {L"bSlaveAddr", VT_UI1}, {L"bBytesCnts", VT_UI4})
 QVX_PARAMS(kI2cWriteEx, {L"bSlaveAddr", VT_UI1}, {L"bXferData", VT_VARIANT})
 QVX_PARAMS(kEepromWriteEx, {L"nAddr", VT_I4}, {L"bData", VT_VARIANT})
+QVX_PARAMS(kRaise, {L"fRaise", VT_BOOL})
+QVX_PARAMS(kWriteReadEx, {L"bSlaveAddr", VT_UI1}, {L"bWriteData", VT_VARIANT},
+           {L"bReadCnts", VT_UI4})
+QVX_PARAMS(kReadBytesEx, {L"bSlaveAddr", VT_UI1}, {L"bBytesCnts", VT_UI4}, {L"fGenStart", VT_BOOL},
+           {L"fGenStop", VT_BOOL})
+QVX_PARAMS(kWriteBytesEx, {L"bSlaveAddr", VT_UI1}, {L"bXferData", VT_VARIANT},
+           {L"fGenStart", VT_BOOL}, {L"fGenStop", VT_BOOL})
 #undef QVX_PARAMS
 
 #define QVX_METHOD(name, dispid, params, result)                    \
@@ -130,6 +153,14 @@ const ole::DispMember kMembers[] = {
     QVX_METHOD0(Get_Key1, QVX_DISPID_GET_KEY1, VT_BOOL),
     QVX_METHOD0(Get_Key2, QVX_DISPID_GET_KEY2, VT_BOOL),
     QVX_METHOD0(Get_Key3, QVX_DISPID_GET_KEY3, VT_BOOL),
+    QVX_METHOD0(Get_LastStatus, QVX_DISPID_GET_LASTSTATUS, VT_UI1),
+    QVX_METHOD0(Get_LastAnswered, QVX_DISPID_GET_LASTANSWERED, VT_BOOL),
+    QVX_METHOD(Set_RaiseErrors, QVX_DISPID_SET_RAISEERRORS, kRaise, VT_EMPTY),
+    QVX_METHOD0(Get_RaiseErrors, QVX_DISPID_GET_RAISEERRORS, VT_BOOL),
+    QVX_METHOD(I2Cm_fWriteReadEx, QVX_DISPID_I2CM_FWRITEREADEX, kWriteReadEx, VT_VARIANT),
+    QVX_METHOD(I2Cm_fReadBytesEx, QVX_DISPID_I2CM_FREADBYTESEX, kReadBytesEx, VT_VARIANT),
+    QVX_METHOD(I2Cm_fWriteBytesEx, QVX_DISPID_I2CM_FWRITEBYTESEX, kWriteBytesEx, VT_UI1),
+    QVX_METHOD(GetSensorValuesEx, QVX_DISPID_GETSENSORVALUESEX, kSensorEx, VT_VARIANT),
 };
 #undef QVX_METHOD
 #undef QVX_METHOD0

@@ -49,6 +49,21 @@
 #define QVX_DISPID_GET_KEY1 38
 #define QVX_DISPID_GET_KEY2 40
 #define QVX_DISPID_GET_KEY3 42
+// Additions: from 100 upwards, never in the gaps above.
+#define QVX_DISPID_GET_LASTSTATUS 100
+#define QVX_DISPID_GET_LASTANSWERED 101
+#define QVX_DISPID_SET_RAISEERRORS 102
+#define QVX_DISPID_GET_RAISEERRORS 103
+#define QVX_DISPID_I2CM_FWRITEREADEX 104
+#define QVX_DISPID_I2CM_FREADBYTESEX 105
+#define QVX_DISPID_I2CM_FWRITEBYTESEX 106
+#define QVX_DISPID_GETSENSORVALUESEX 107
+
+// The scodes of the exceptions a method raises while RaiseErrors is on (FACILITY_ITF, codes
+// from 0x200 as COM leaves them to interfaces).
+#define QVX_E_NO_BOARD 0x80040201L    // the method ran with no board open
+#define QVX_E_NO_ANSWER 0x80040202L   // a command of the method went unanswered
+#define QVX_E_I2C_STATUS 0x80040203L  // an I2C transfer ended with a status byte other than 0
 
 // DISPID of _DQelVantorixActiveXEvents.
 #define QVX_DISPID_EVENT_PLUG 1

@@ -1,13 +1,12 @@
 #include "control/qel_vantorix_ctrl.h"
 
-#include <dbt.h>
-
 #include <new>
 #include <string>
 #include <vector>
 
 #include "control/about_box.h"
 #include "control/ctrl_factory.h"
+#include "control/hid_notifications.h"
 #include "control/identity.h"
 #include "control/script_arrays.h"
 #include "ole/dispatch_table.h"
@@ -15,14 +14,6 @@
 #include "platform/critical_section.h"
 
 using platform::CsLock;
-
-namespace {
-
-// GUID_DEVINTERFACE_HID: every HID interface, whichever device it belongs to.
-constexpr GUID kHidInterfaceClass = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-
-}  // namespace
 
 HRESULT CreateQelVantorixActiveXCtrl(REFIID riid, void** ppv) {
   return ole::CreateAndQuery(new (std::nothrow) CQelVantorixActiveXCtrl, riid, ppv);
@@ -52,17 +43,18 @@ VARIANT_BOOL CQelVantorixActiveXCtrl::OpenUSBHidDevice() {
 }
 
 void CQelVantorixActiveXCtrl::RegisterBoardNotification() {
-  const HWND window = GetControlWindow();
+  const HWND own = GetControlWindow();
+  // Without a window of its own (a script host's control) the registration goes to a hidden
+  // window, so that no box stops an unattended script and its sinks still hear EVENT_PLUG.
+  const HWND window = own ? own : m_NotifyWindow.Ensure(this);
   // One registration per window: a window registered twice would hear every notification
   // twice and reopen the board twice.
   if (m_hDevNotify && m_hDevNotifyWnd == window) return;
-  WithdrawBoardNotification();
-  DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
-  filter.dbcc_size = sizeof(filter);
-  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  filter.dbcc_reserved = 0;
-  filter.dbcc_classguid = kHidInterfaceClass;
-  m_hDevNotify = RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  control::UnregisterForHidInterfaces(m_hDevNotify);
+  m_hDevNotify = nullptr;
+  m_hDevNotifyWnd = nullptr;
+  if (own) m_NotifyWindow.Destroy();  // the registration moves to the control's window
+  m_hDevNotify = control::RegisterForHidInterfaces(window);
   if (!m_hDevNotify) {
     MessageBoxW(nullptr, L"RegisterDeviceNotification   failed", nullptr, MB_OK);
     return;
@@ -71,9 +63,10 @@ void CQelVantorixActiveXCtrl::RegisterBoardNotification() {
 }
 
 void CQelVantorixActiveXCtrl::WithdrawBoardNotification() {
-  if (m_hDevNotify) UnregisterDeviceNotification(m_hDevNotify);
+  control::UnregisterForHidInterfaces(m_hDevNotify);
   m_hDevNotify = nullptr;
   m_hDevNotifyWnd = nullptr;
+  m_NotifyWindow.Destroy();
 }
 
 void CQelVantorixActiveXCtrl::FireEVENT_PLUG(BOOL connected) {
@@ -89,6 +82,7 @@ void CQelVantorixActiveXCtrl::I2Cm_Speed(std::uint16_t nSpeed) {
   CsLock board_state(m_UsbChannel.m_csBoardState);
   CsLock exchange(m_UsbChannel.m_csExchange);
   m_UsbChannel.SetI2CSpeed(nSpeed);
+  Conclude(L"I2Cm_Speed", m_UsbChannel.LastCommandAnswered());
 }
 
 std::uint8_t CQelVantorixActiveXCtrl::I2Cm_fReadLongBytes(std::uint8_t bSlaveAddr,
@@ -96,8 +90,10 @@ std::uint8_t CQelVantorixActiveXCtrl::I2Cm_fReadLongBytes(std::uint8_t bSlaveAdd
                                                           std::uint16_t bBytesCnts, int fGenStart,
                                                           int fGenStop) {
   ole::ModuleStateScope state;
-  return static_cast<std::uint8_t>(m_UsbChannel.ReadI2CLongBytes(bSlaveAddr, pbXferData, bBytesCnts,
-                                                                 fGenStart != 0, fGenStop != 0));
+  const int status = m_UsbChannel.ReadI2CLongBytes(bSlaveAddr, pbXferData, bBytesCnts,
+                                                   fGenStart != 0, fGenStop != 0);
+  ConcludeTransfer(L"I2Cm_fReadLongBytes", m_UsbChannel.LastCommandAnswered(), bSlaveAddr, status);
+  return static_cast<std::uint8_t>(status);
 }
 
 std::uint8_t CQelVantorixActiveXCtrl::I2Cm_fWriteLongBytes(std::uint8_t bSlaveAddr,
@@ -105,55 +101,66 @@ std::uint8_t CQelVantorixActiveXCtrl::I2Cm_fWriteLongBytes(std::uint8_t bSlaveAd
                                                            std::uint16_t bBytesCnts, int fGenStart,
                                                            int fGenStop) {
   ole::ModuleStateScope state;
-  return static_cast<std::uint8_t>(m_UsbChannel.WriteI2CLongBytes(
-      bSlaveAddr, pbXferData, bBytesCnts, fGenStart != 0, fGenStop != 0));
+  const int status = m_UsbChannel.WriteI2CLongBytes(bSlaveAddr, pbXferData, bBytesCnts,
+                                                    fGenStart != 0, fGenStop != 0);
+  ConcludeTransfer(L"I2Cm_fWriteLongBytes", m_UsbChannel.LastCommandAnswered(), bSlaveAddr, status);
+  return static_cast<std::uint8_t>(status);
 }
 
 void CQelVantorixActiveXCtrl::HardwareReset() {
   ole::ModuleStateScope state;
   CsLock board_state(m_UsbChannel.m_csBoardState);
   m_UsbChannel.SendHardwareReset();
+  Conclude(L"HardwareReset", m_UsbChannel.LastCommandAnswered());
 }
 
 void CQelVantorixActiveXCtrl::EEPROM_WriteByte(std::int32_t nAddr, const std::uint8_t* pbData,
                                                std::uint8_t cnt) {
   ole::ModuleStateScope state;
   m_UsbChannel.WriteEEPROMPage(nAddr, pbData, cnt);
+  Conclude(L"EEPROM_WriteByte", m_UsbChannel.LastCommandAnswered());
 }
 
 void CQelVantorixActiveXCtrl::EEPROM_ReadByte(std::int32_t nAddr, std::uint8_t* pbData,
                                               std::uint8_t cnt) {
   ole::ModuleStateScope state;
   m_UsbChannel.ReadEEPROMPage(nAddr, pbData, cnt);
+  Conclude(L"EEPROM_ReadByte", m_UsbChannel.LastCommandAnswered());
 }
 
 // The line setters take the board-state and exchange locks themselves.
 void CQelVantorixActiveXCtrl::Set_I2Cm_Power(int nStatus) {
   ole::ModuleStateScope state;
   m_UsbChannel.SetPower(nStatus ? 1 : 0);
+  Conclude(L"Set_I2Cm_Power", m_UsbChannel.LastCommandAnswered());
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_Reset(int nStatus) {
   ole::ModuleStateScope state;
   m_UsbChannel.SetReset(nStatus ? 1 : 0);
+  Conclude(L"Set_I2Cm_Reset", m_UsbChannel.LastCommandAnswered());
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_Buzzer(int nStatus) {
   ole::ModuleStateScope state;
   m_UsbChannel.SetBuzzer(nStatus ? 1 : 0);
+  Conclude(L"Set_I2Cm_Buzzer", m_UsbChannel.LastCommandAnswered());
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_LED_Pass(int nStatus) {
   ole::ModuleStateScope state;
   m_UsbChannel.SetLedPass(nStatus ? 1 : 0);
+  Conclude(L"Set_I2Cm_LED_Pass", m_UsbChannel.LastCommandAnswered());
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_LED_Fail(int nStatus) {
   ole::ModuleStateScope state;
   m_UsbChannel.SetLedFail(nStatus ? 1 : 0);
+  Conclude(L"Set_I2Cm_LED_Fail", m_UsbChannel.LastCommandAnswered());
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_LED_Error(int nStatus) {
   ole::ModuleStateScope state;
   m_UsbChannel.SetLedError(nStatus ? 1 : 0);
+  Conclude(L"Set_I2Cm_LED_Error", m_UsbChannel.LastCommandAnswered());
 }
 
-short CQelVantorixActiveXCtrl::ReadLine(std::size_t recordByte) {
+short CQelVantorixActiveXCtrl::ReadLine(const wchar_t* method, std::size_t recordByte) {
   ole::ModuleStateScope state;
   std::uint8_t record[board::kLineRecordSize] = {};
   {
@@ -161,44 +168,46 @@ short CQelVantorixActiveXCtrl::ReadLine(std::size_t recordByte) {
     CsLock exchange(m_UsbChannel.m_csExchange);
     m_UsbChannel.ReadLineState(record);
   }
+  Conclude(method, m_UsbChannel.LastCommandAnswered());
   return record[recordByte];
 }
 
 short CQelVantorixActiveXCtrl::Get_I2Cm_Power() {
-  return ReadLine(board::kLinePower);
+  return ReadLine(L"Get_I2Cm_Power", board::kLinePower);
 }
 short CQelVantorixActiveXCtrl::Get_I2Cm_Reset() {
-  return ReadLine(board::kLineReset);
+  return ReadLine(L"Get_I2Cm_Reset", board::kLineReset);
 }
 short CQelVantorixActiveXCtrl::Get_I2Cm_Buzzer() {
-  return ReadLine(board::kLineBuzzer);
+  return ReadLine(L"Get_I2Cm_Buzzer", board::kLineBuzzer);
 }
 short CQelVantorixActiveXCtrl::Get_I2Cm_LED_Pass() {
-  return ReadLine(board::kLineLedPass);
+  return ReadLine(L"Get_I2Cm_LED_Pass", board::kLineLedPass);
 }
 short CQelVantorixActiveXCtrl::Get_I2Cm_LED_Fail() {
-  return ReadLine(board::kLineLedFail);
+  return ReadLine(L"Get_I2Cm_LED_Fail", board::kLineLedFail);
 }
 short CQelVantorixActiveXCtrl::Get_I2Cm_LED_Error() {
-  return ReadLine(board::kLineLedError);
+  return ReadLine(L"Get_I2Cm_LED_Error", board::kLineLedError);
 }
 short CQelVantorixActiveXCtrl::Get_I2Cm_INT() {
-  return ReadLine(board::kLineInt);
+  return ReadLine(L"Get_I2Cm_INT", board::kLineInt);
 }
 short CQelVantorixActiveXCtrl::Get_Key1() {
-  return ReadLine(board::kLineKey1);
+  return ReadLine(L"Get_Key1", board::kLineKey1);
 }
 short CQelVantorixActiveXCtrl::Get_Key2() {
-  return ReadLine(board::kLineKey2);
+  return ReadLine(L"Get_Key2", board::kLineKey2);
 }
 short CQelVantorixActiveXCtrl::Get_Key3() {
-  return ReadLine(board::kLineKey3);
+  return ReadLine(L"Get_Key3", board::kLineKey3);
 }
 
 void CQelVantorixActiveXCtrl::SetExpandChannel(std::uint8_t nAddress, std::uint8_t nChannel) {
   ole::ModuleStateScope state;
   CsLock board_state(m_UsbChannel.m_csBoardState);
   m_UsbChannel.SelectExpandChannel(nAddress, nChannel);
+  Conclude(L"SetExpandChannel", m_UsbChannel.LastCommandAnswered());
 }
 
 void CQelVantorixActiveXCtrl::GetSensorRawData(int fEnableExternBoard, std::uint8_t nChannel,
@@ -206,23 +215,37 @@ void CQelVantorixActiveXCtrl::GetSensorRawData(int fEnableExternBoard, std::uint
   ole::ModuleStateScope state;
   std::uint16_t values[board::kSensorValueCount] = {};
   // No board-state lock here: the selection and the sensor request are separate exchanges.
-  if (fEnableExternBoard) m_UsbChannel.SelectExpandChannel(board::kExpanderAddress, nChannel);
+  bool answered = true;
+  if (fEnableExternBoard) {
+    m_UsbChannel.SelectExpandChannel(board::kExpanderAddress, nChannel);
+    answered = m_UsbChannel.LastCommandAnswered();
+  }
   m_UsbChannel.ReadSensorRawData(values);
   for (std::size_t k = 0; k < board::kSensorValueCount; ++k) {
     bRawdataBuffer[2 * k] = static_cast<std::uint8_t>(values[k] & 0xFF);
     bRawdataBuffer[2 * k + 1] = static_cast<std::uint8_t>(values[k] >> 8);
   }
+  Conclude(L"GetSensorRawData", answered && m_UsbChannel.LastCommandAnswered());
+}
+
+void CQelVantorixActiveXCtrl::ReadSensorValues(const wchar_t* method, int fEnableExternBoard,
+                                               std::uint8_t nChannel,
+                                               std::uint16_t (&values)[board::kSensorValueCount]) {
+  bool answered = true;
+  if (fEnableExternBoard) {
+    CsLock board_state(m_UsbChannel.m_csBoardState);
+    m_UsbChannel.SelectExpandChannel(board::kExpanderAddress, nChannel);
+    answered = m_UsbChannel.LastCommandAnswered();
+  }
+  m_UsbChannel.ReadSensorRawData(values);
+  Conclude(method, answered && m_UsbChannel.LastCommandAnswered());
 }
 
 ole::Variant CQelVantorixActiveXCtrl::GetSensorRawDataEx(int fEnableExternBoard,
                                                          std::uint8_t nChannel) {
   ole::ModuleStateScope state;
   std::uint16_t values[board::kSensorValueCount] = {};
-  if (fEnableExternBoard) {
-    CsLock board_state(m_UsbChannel.m_csBoardState);
-    m_UsbChannel.SelectExpandChannel(board::kExpanderAddress, nChannel);
-  }
-  m_UsbChannel.ReadSensorRawData(values);
+  ReadSensorValues(L"GetSensorRawDataEx", fEnableExternBoard, nChannel, values);
   // The buffer holds value k low byte first; element k reads the pair high byte first, so the
   // script sees each value with its two bytes exchanged.
   std::uint16_t elements[board::kSensorValueCount];
@@ -232,6 +255,16 @@ ole::Variant CQelVantorixActiveXCtrl::GetSensorRawDataEx(int fEnableExternBoard,
   return control::MakeWordArray(elements, board::kSensorValueCount);
 }
 
+ole::Variant CQelVantorixActiveXCtrl::GetSensorValuesEx(int fEnableExternBoard,
+                                                        std::uint8_t nChannel) {
+  std::uint16_t values[board::kSensorValueCount] = {};
+  ReadSensorValues(L"GetSensorValuesEx", fEnableExternBoard, nChannel, values);
+  // As the board sends them (high byte first), in the integer type every script engine has.
+  std::int32_t elements[board::kSensorValueCount];
+  for (std::size_t k = 0; k < board::kSensorValueCount; ++k) elements[k] = values[k];
+  return control::MakeLongArray(elements, board::kSensorValueCount);
+}
+
 ole::Variant CQelVantorixActiveXCtrl::EEPROM_ReadByteEx(std::uint32_t nAddr, std::uint32_t cnt) {
   ole::ModuleStateScope state;
   if (!control::ArraySizeIsPossible(cnt)) throw std::bad_alloc();
@@ -239,28 +272,43 @@ ole::Variant CQelVantorixActiveXCtrl::EEPROM_ReadByteEx(std::uint32_t nAddr, std
   // One page command moves cnt modulo 256 bytes (at most 64); the rest of the array stays 0.
   m_UsbChannel.ReadEEPROMPage(static_cast<std::int32_t>(nAddr), buffer.data(),
                               static_cast<std::uint8_t>(cnt & 0xFF));
+  Conclude(L"EEPROM_ReadByteEx", m_UsbChannel.LastCommandAnswered());
   return control::MakeByteArray(buffer.data(), cnt);
+}
+
+ole::Variant CQelVantorixActiveXCtrl::ReadBytes(const wchar_t* method, std::uint8_t bSlaveAddr,
+                                                std::uint32_t count, bool fGenStart,
+                                                bool fGenStop) {
+  if (count > control::kMaxArrayArgument) control::RefuseCount(method, count);
+  std::vector<std::uint8_t> buffer(count ? count : 1, 0);
+  const int status =
+      m_UsbChannel.ReadI2CLongBytes(bSlaveAddr, buffer.data(), count, fGenStart, fGenStop);
+  ConcludeTransfer(method, m_UsbChannel.LastCommandAnswered(), bSlaveAddr, status);
+  return control::MakeByteArray(buffer.data(), count);
+}
+
+int CQelVantorixActiveXCtrl::WriteBytes(const wchar_t* method, std::uint8_t bSlaveAddr,
+                                        const VARIANT* bytes, bool fGenStart, bool fGenStop) {
+  const control::ByteArrayArgument data(bytes, 1, method);
+  std::vector<std::uint8_t> buffer(data.Count() ? data.Count() : 1, 0);
+  data.CopyTo(buffer.data());
+  const int status = m_UsbChannel.WriteI2CLongBytes(
+      bSlaveAddr, buffer.data(), static_cast<std::uint32_t>(data.Count()), fGenStart, fGenStop);
+  ConcludeTransfer(method, m_UsbChannel.LastCommandAnswered(), bSlaveAddr, status);
+  return status;
 }
 
 ole::Variant CQelVantorixActiveXCtrl::I2Cm_fReadLongBytesEx(std::uint8_t bSlaveAddr,
                                                             std::uint32_t bBytesCnts) {
   ole::ModuleStateScope state;
-  if (bBytesCnts > control::kMaxArrayArgument) {
-    control::RefuseCount(L"I2Cm_fReadLongBytesEx", bBytesCnts);
-  }
-  std::vector<std::uint8_t> buffer(bBytesCnts ? bBytesCnts : 1, 0);
-  m_UsbChannel.ReadI2CLongBytes(bSlaveAddr, buffer.data(), bBytesCnts, true, true);
-  return control::MakeByteArray(buffer.data(), bBytesCnts);
+  return ReadBytes(L"I2Cm_fReadLongBytesEx", bSlaveAddr, bBytesCnts, true, true);
 }
 
 VARIANT_BOOL CQelVantorixActiveXCtrl::I2Cm_fWriteLongBytesEx(std::uint8_t bSlaveAddr,
                                                              const VARIANT* bXferData) {
   ole::ModuleStateScope state;
-  const control::ByteArrayArgument bytes(bXferData, 1, L"I2Cm_fWriteLongBytesEx");
-  std::vector<std::uint8_t> buffer(bytes.Count() ? bytes.Count() : 1, 0);
-  bytes.CopyTo(buffer.data());
-  m_UsbChannel.WriteI2CLongBytes(bSlaveAddr, buffer.data(),
-                                 static_cast<std::uint32_t>(bytes.Count()), true, true);
+  // True whatever the status: the status is what Get_LastStatus tells.
+  WriteBytes(L"I2Cm_fWriteLongBytesEx", bSlaveAddr, bXferData, true, true);
   return VARIANT_TRUE;
 }
 
@@ -271,4 +319,35 @@ void CQelVantorixActiveXCtrl::EEPROM_WriteByteEx(std::int32_t nAddr, const VARIA
   bytes.CopyTo(buffer.data());
   // The page command writes the first (count modulo 256) bytes, at most 64.
   m_UsbChannel.WriteEEPROMPage(nAddr, buffer.data(), static_cast<std::uint8_t>(bytes.Count()));
+  Conclude(L"EEPROM_WriteByteEx", m_UsbChannel.LastCommandAnswered());
+}
+
+ole::Variant CQelVantorixActiveXCtrl::I2Cm_fReadBytesEx(std::uint8_t bSlaveAddr,
+                                                        std::uint32_t bBytesCnts, int fGenStart,
+                                                        int fGenStop) {
+  return ReadBytes(L"I2Cm_fReadBytesEx", bSlaveAddr, bBytesCnts, fGenStart != 0, fGenStop != 0);
+}
+
+std::uint8_t CQelVantorixActiveXCtrl::I2Cm_fWriteBytesEx(std::uint8_t bSlaveAddr,
+                                                         const VARIANT* bXferData, int fGenStart,
+                                                         int fGenStop) {
+  return static_cast<std::uint8_t>(
+      WriteBytes(L"I2Cm_fWriteBytesEx", bSlaveAddr, bXferData, fGenStart != 0, fGenStop != 0));
+}
+
+ole::Variant CQelVantorixActiveXCtrl::I2Cm_fWriteReadEx(std::uint8_t bSlaveAddr,
+                                                        const VARIANT* bWriteData,
+                                                        std::uint32_t bReadCnts) {
+  constexpr wchar_t kMethod[] = L"I2Cm_fWriteReadEx";
+  const control::ByteArrayArgument data(bWriteData, 1, kMethod);
+  if (bReadCnts > control::kMaxArrayArgument) control::RefuseCount(kMethod, bReadCnts);
+  std::vector<std::uint8_t> out(data.Count() ? data.Count() : 1, 0);
+  data.CopyTo(out.data());
+  std::vector<std::uint8_t> in(bReadCnts ? bReadCnts : 1, 0);
+  const CUSBHardWare::WriteReadResult r = m_UsbChannel.WriteReadI2C(
+      bSlaveAddr, out.data(), static_cast<std::uint32_t>(data.Count()), in.data(), bReadCnts);
+  // A slave that refused the register number explains the read that follows.
+  ConcludeTransfer(kMethod, r.answered, bSlaveAddr,
+                   r.write_status != 0 ? r.write_status : r.read_status);
+  return control::MakeByteArray(in.data(), bReadCnts);
 }

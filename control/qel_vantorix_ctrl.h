@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "board/usb_channel.h"
+#include "control/notification_window.h"
 #include "ole/ole_control.h"
 #include "ole/raii.h"
 
@@ -59,8 +60,24 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   short Get_Key2();
   short Get_Key3();
 
-  // Registers the control window for HID interface arrivals and removals. One registration is
-  // kept per window; a failed one shows its message box and the caller goes on.
+  // Additions (DISPIDs from 100): what the last command got, errors on request, transfers with
+  // the caller's START and STOP flags, the repeated-start register read, sensor values as VT_I4.
+  std::uint8_t Get_LastStatus() const { return m_bLastStatus; }
+  VARIANT_BOOL Get_LastAnswered() const { return m_fLastAnswered ? VARIANT_TRUE : VARIANT_FALSE; }
+  void Set_RaiseErrors(int fRaise) { m_fRaiseErrors = fRaise != 0; }
+  VARIANT_BOOL Get_RaiseErrors() const { return m_fRaiseErrors ? VARIANT_TRUE : VARIANT_FALSE; }
+  ole::Variant I2Cm_fWriteReadEx(std::uint8_t bSlaveAddr, const VARIANT* bWriteData,
+                                 std::uint32_t bReadCnts);
+  ole::Variant I2Cm_fReadBytesEx(std::uint8_t bSlaveAddr, std::uint32_t bBytesCnts, int fGenStart,
+                                 int fGenStop);
+  std::uint8_t I2Cm_fWriteBytesEx(std::uint8_t bSlaveAddr, const VARIANT* bXferData, int fGenStart,
+                                  int fGenStop);
+  ole::Variant GetSensorValuesEx(int fEnableExternBoard, std::uint8_t nChannel);
+
+  // Registers for HID interface arrivals and removals: through the control's window, or while
+  // it has none through a hidden message-only window of its own, which gives way to the
+  // control's window once there is one. One registration is kept per window; one the system
+  // refuses shows its message box and the caller goes on.
   void RegisterBoardNotification();
   // Withdraws the registration (the window is going away, or the control is).
   void WithdrawBoardNotification();
@@ -89,11 +106,29 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   // The dispatch table's adapters (control/dispatch_map.cpp).
   friend struct CtrlDispatchMap;
 
-  short ReadLine(std::size_t recordByte);
+  short ReadLine(const wchar_t* method, std::size_t recordByte);
+  // The command sequences that several methods share.
+  ole::Variant ReadBytes(const wchar_t* method, std::uint8_t bSlaveAddr, std::uint32_t count,
+                         bool fGenStart, bool fGenStop);
+  int WriteBytes(const wchar_t* method, std::uint8_t bSlaveAddr, const VARIANT* bytes,
+                 bool fGenStart, bool fGenStop);
+  void ReadSensorValues(const wchar_t* method, int fEnableExternBoard, std::uint8_t nChannel,
+                        std::uint16_t (&values)[board::kSensorValueCount]);
+
+  // After a method's board commands (control/command_outcome.cpp): keeps whether all of them
+  // were answered and, for an I2C transfer, its status byte; with RaiseErrors on, throws
+  // ole::DispatchError naming `method` when a command went unanswered or had no board, or a
+  // transfer's status is not 0.
+  void Conclude(const wchar_t* method, bool answered);
+  void ConcludeTransfer(const wchar_t* method, bool answered, std::uint8_t bSlaveAddr, int status);
 
   CUSBChannel m_UsbChannel;
   BYTE m_bConnected = 0;
   RECT m_rcBounds = {};
   HDEVNOTIFY m_hDevNotify = nullptr;
-  HWND m_hDevNotifyWnd = nullptr;  // the window m_hDevNotify was made for
+  HWND m_hDevNotifyWnd = nullptr;              // the window m_hDevNotify was made for
+  control::NotificationWindow m_NotifyWindow;  // while the control has no window of its own
+  std::uint8_t m_bLastStatus = 0;
+  bool m_fLastAnswered = false;
+  bool m_fRaiseErrors = false;  // not persisted
 };

@@ -36,8 +36,10 @@ ole::Variant MakeArray(const T* values, std::size_t count) {
     V_VT(&elements[i]) = kType;
     if constexpr (kType == VT_UI1) {
       V_UI1(&elements[i]) = values[i];
-    } else {
+    } else if constexpr (kType == VT_UI2) {
       V_UI2(&elements[i]) = values[i];
+    } else {
+      V_I4(&elements[i]) = values[i];
     }
   }
   return result;
@@ -105,6 +107,10 @@ ole::Variant MakeByteArray(const std::uint8_t* bytes, std::size_t count) {
 
 ole::Variant MakeWordArray(const std::uint16_t* words, std::size_t count) {
   return MakeArray<std::uint16_t, VT_UI2>(words, count);
+}
+
+ole::Variant MakeLongArray(const std::int32_t* values, std::size_t count) {
+  return MakeArray<std::int32_t, VT_I4>(values, count);
 }
 
 ByteArrayArgument::ByteArrayArgument(const VARIANT* arg, std::size_t param_index,

@@ -28,6 +28,7 @@ namespace control {
 // Throws std::bad_alloc when an array of `count` elements cannot be created.
 ole::Variant MakeByteArray(const std::uint8_t* bytes, std::size_t count);
 ole::Variant MakeWordArray(const std::uint16_t* words, std::size_t count);
+ole::Variant MakeLongArray(const std::int32_t* values, std::size_t count);
 
 // Whether an array of `count` VARIANT elements can be asked for at all; callers check it before
 // anything else so that an impossible count sends nothing to the board.

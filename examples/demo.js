@@ -44,6 +44,28 @@ WScript.Echo(
     'EEPROM_WriteByteEx(0x0200, <that result>); EEPROM_ReadByteEx(0x0200, 3) -> [' +
     hex(toArray(ctl.EEPROM_ReadByteEx(0x0200, 3))) + ']');
 
+// A register read with a repeated start: the pointer 00 10 is written without STOP, then the
+// three bytes there are read after a repeated START.
+var reg = toArray(ctl.I2Cm_fWriteReadEx(0x50, [0x00, 0x10], 3));
+WScript.Echo(
+    'I2Cm_fWriteReadEx(0x50, [00 10], 3) -> [' + hex(reg) + '], status ' + ctl.Get_LastStatus());
+
+// A slave that does not acknowledge: the bytes look like data (0xFF), the status tells.
+var none = toArray(ctl.I2Cm_fReadLongBytesEx(0x48, 2));
+WScript.Echo(
+    'I2Cm_fReadLongBytesEx(0x48, 2) -> [' + hex(none) + '], status ' + ctl.Get_LastStatus() +
+    (ctl.Get_LastStatus() !== 0 ? ' (no device at 0x48: NACK)' : ''));
+ctl.Set_RaiseErrors(true);
+try {
+  ctl.I2Cm_fWriteReadEx(0x48, [0x00], 2);
+} catch (e) {
+  WScript.Echo('With Set_RaiseErrors(true) the NACK raises: ' + e.description);
+}
+ctl.Set_RaiseErrors(false);
+WScript.Echo('Get_LastAnswered() -> ' + ctl.Get_LastAnswered() + ' (the board answered)');
+
+var values = toArray(ctl.GetSensorValuesEx(false, 0));
+WScript.Echo('GetSensorValuesEx(false, 0) -> first four: ' + values.slice(0, 4).join(', '));
 var sensor = toArray(ctl.GetSensorRawDataEx(false, 0));
 WScript.Echo(
     'GetSensorRawDataEx(false, 0) -> ' + sensor.length +

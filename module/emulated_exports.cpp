@@ -1,8 +1,14 @@
 #include "module/emulated_exports.h"
 
+#include <dbt.h>
+
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <string>
 #include <vector>
 
+#include "control/hid_notifications.h"
 #include "emulator/default_board.h"
 
 namespace {
@@ -11,16 +17,73 @@ emulator::BoardEmulator& Board() {
   return emulator::DefaultBoard();
 }
 
+// How long a window's thread may take to handle one notification before the next window is
+// told: a thread that pumps no messages must not stop the caller for good.
+constexpr UINT kDeliveryTimeoutMs = 5000;
+
+// The broadcast the system sends for the board's HID interface: the header, then the device
+// path. Kept in static storage, so that a window that handles it after the delivery timed out
+// still reads valid memory.
+alignas(DEV_BROADCAST_DEVICEINTERFACE_W) unsigned char g_broadcast
+    [sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + MAX_PATH * sizeof(wchar_t)];
+
+const DEV_BROADCAST_DEVICEINTERFACE_W* BoardBroadcast() {
+  DEV_BROADCAST_DEVICEINTERFACE_W header = {};
+  header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  header.dbcc_classguid = {
+      0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+  const std::string path = emulator::HidDescriptionOf(emulator::BoardData()).path;
+  const std::size_t chars = std::min<std::size_t>(path.size(), MAX_PATH - 1);
+  const std::size_t name_offset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+  header.dbcc_size = static_cast<DWORD>(name_offset + (chars + 1) * sizeof(wchar_t));
+  std::memset(g_broadcast, 0, sizeof g_broadcast);
+  std::memcpy(g_broadcast, &header, name_offset);
+  for (std::size_t i = 0; i < chars; ++i) {
+    const wchar_t c = static_cast<unsigned char>(path[i]);
+    std::memcpy(g_broadcast + name_offset + i * sizeof c, &c, sizeof c);
+  }
+  return reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(g_broadcast);
+}
+
+// As the system does: WM_DEVICECHANGE to every window of the process registered for HID
+// interfaces, handled on each window's own thread.
+void Deliver(UINT event) {
+  const LPARAM broadcast = reinterpret_cast<LPARAM>(BoardBroadcast());
+  for (HWND window : control::WindowsRegisteredForHid()) {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_DEVICECHANGE, event, broadcast, SMTO_NORMAL, kDeliveryTimeoutMs,
+                        &ignored);
+  }
+}
+
 }  // namespace
 
 extern "C" {
 
 void WINAPI QvxEmuPlug() {
-  emulator::DefaultSystem().Plug(emulator::DefaultBoardId());
+  platform::EmulatedHidSystem& system = emulator::DefaultSystem();
+  if (system.IsPlugged(emulator::DefaultBoardId())) return;
+  system.Plug(emulator::DefaultBoardId());
+  Deliver(DBT_DEVICEARRIVAL);
 }
 
 void WINAPI QvxEmuUnplug() {
-  emulator::DefaultSystem().Unplug(emulator::DefaultBoardId());
+  platform::EmulatedHidSystem& system = emulator::DefaultSystem();
+  if (!system.IsPlugged(emulator::DefaultBoardId())) return;
+  system.Unplug(emulator::DefaultBoardId());
+  Deliver(DBT_DEVICEREMOVECOMPLETE);
+}
+
+void WINAPI QvxEmuSetPlugged(BOOL plugged) {
+  if (plugged) {
+    emulator::DefaultSystem().Plug(emulator::DefaultBoardId());
+  } else {
+    emulator::DefaultSystem().Unplug(emulator::DefaultBoardId());
+  }
+}
+
+void WINAPI QvxEmuRefuseNotifications(BOOL refuse) {
+  control::RefuseHidRegistrations(refuse != FALSE);
 }
 
 BOOL WINAPI QvxEmuIsPlugged() {

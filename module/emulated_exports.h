@@ -7,8 +7,16 @@
 
 extern "C" {
 
+// Plug the board in or pull it out as a user would: when that changes anything, every window
+// registered in the process for HID interface notifications receives WM_DEVICECHANGE
+// (DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE with the board's interface), on its own thread.
 void WINAPI QvxEmuPlug();
 void WINAPI QvxEmuUnplug();
+// The same without any notification, for tests that send WM_DEVICECHANGE themselves.
+void WINAPI QvxEmuSetPlugged(BOOL plugged);
+// With TRUE, every registration for device notifications is refused, as the system may refuse
+// one; FALSE: back to normal.
+void WINAPI QvxEmuRefuseNotifications(BOOL refuse);
 BOOL WINAPI QvxEmuIsPlugged();
 // key 1..3.
 void WINAPI QvxEmuSetKey(int key, BOOL pressed);

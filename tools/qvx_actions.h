@@ -28,6 +28,12 @@ struct NoAnswer : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// An I2C transfer ended with a status byte other than 0 (the slave did not acknowledge). The
+// text names the slave and the status.
+struct I2cStatus : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 // Throws NoAnswer("board did not " + what) when the last command went unanswered.
 void RequireAnswer(const CUSBChannel& board, const std::string& what);
 
@@ -41,15 +47,23 @@ using Action = std::function<int(CUSBChannel& board, const Output& output)>;
 
 struct I2cArgs {
   std::string address;
-  std::string count;               // read
-  std::vector<std::string> bytes;  // write
+  std::string count;               // read; write-read: what --read gave
+  std::vector<std::string> bytes;  // write, write-read
   bool no_start = false;
   bool no_stop = false;
+  bool scan_by_reading = false;  // scan: a one-byte read instead of a zero-byte write
 };
+
+// 7-bit slave addresses; a scan covers only the ones the I2C bus leaves to devices.
+inline constexpr std::uint32_t kMaxI2cAddress = 0x7F;
+inline constexpr std::uint8_t kFirstScannedAddress = 0x08;
+inline constexpr std::uint8_t kLastScannedAddress = 0x77;
 
 Action MakeSpeed(const std::string& khz);
 Action MakeI2cRead(const I2cArgs& args);
 Action MakeI2cWrite(const I2cArgs& args);
+Action MakeI2cWriteRead(const I2cArgs& args);
+Action MakeI2cScan(const I2cArgs& args);
 Action MakeLines();
 Action MakeSetLine(const std::string& line, const std::string& state);
 Action MakeExpander(const std::string& address, const std::string& channel);

@@ -31,6 +31,8 @@ struct Commands {
   CLI::App* speed;
   CLI::App* i2c_read;
   CLI::App* i2c_write;
+  CLI::App* i2c_write_read;
+  CLI::App* i2c_scan;
   CLI::App* eeprom_read;
   CLI::App* eeprom_write;
   CLI::App* eeprom_dump;
@@ -72,6 +74,20 @@ Commands Describe(CLI::App& app, Arguments& a) {
     transfer->add_flag("--no-start", a.i2c.no_start, "Send no START condition");
     transfer->add_flag("--no-stop", a.i2c.no_stop, "Send no STOP condition");
   }
+  c.i2c_write_read = i2c->add_subcommand(
+      "wr", "Write BYTES to slave ADDR without STOP, then read N bytes after a repeated START");
+  c.i2c_write_read->add_option("ADDR", a.i2c.address, "7-bit slave address, hex")->required();
+  c.i2c_write_read->add_option("BYTES", a.i2c.bytes, "hex bytes (a register number, say)");
+  c.i2c_write_read->add_option("--read", a.i2c.count, "N: bytes to read, 1..65535")
+      ->required()
+      ->option_text("N");
+  c.i2c_scan = i2c->add_subcommand(
+      "scan",
+      "Show which addresses 0x08..0x77 answer with status 0 (those below and above are "
+      "reserved by the I2C bus: general call, CBUS, high-speed and 10-bit addressing)");
+  c.i2c_scan->add_flag("--read", a.i2c.scan_by_reading,
+                       "Probe with a one-byte read instead of a zero-byte write (some devices "
+                       "misbehave on one or the other)");
 
   CLI::App* eeprom = app.add_subcommand("eeprom", "The board's 64 KiB EEPROM");
   eeprom->require_subcommand(1);
@@ -105,6 +121,8 @@ Action Choose(const Commands& c, const Arguments& a) {
   if (c.speed->parsed()) return MakeSpeed(a.speed);
   if (c.i2c_read->parsed()) return MakeI2cRead(a.i2c);
   if (c.i2c_write->parsed()) return MakeI2cWrite(a.i2c);
+  if (c.i2c_write_read->parsed()) return MakeI2cWriteRead(a.i2c);
+  if (c.i2c_scan->parsed()) return MakeI2cScan(a.i2c);
   if (c.eeprom_read->parsed()) return MakeEepromRead(a.address, a.count);
   if (c.eeprom_write->parsed()) return MakeEepromWrite(a.address, a.bytes);
   if (c.eeprom_dump->parsed()) return MakeEepromDump(a.file);
@@ -161,6 +179,9 @@ int RunCommand(const Action& action, platform::HidBackend& backend, const Enviro
   } catch (const NoAnswer& e) {
     *env.err << "qvx: " << e.what() << '\n';
     return kExitNoAnswer;
+  } catch (const I2cStatus& e) {
+    *env.err << "qvx: " << e.what() << '\n';
+    return kExitI2cStatus;
   } catch (const Failure& e) {
     // Reported here: the board may have changed all the same, and its state is still saved.
     *env.err << "qvx: " << e.what() << '\n';

@@ -11,11 +11,13 @@
 namespace qvx {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;    // no board, a file that cannot be read or written,
-                                         // a verify pass that found differences
-inline constexpr int kExitUsage = 2;     // bad input: nothing was sent to the board
-inline constexpr int kExitNoAnswer = 3;  // the board is there but did not answer a command in
-                                         // time (or took no report): results would be stale
+inline constexpr int kExitFailed = 1;     // no board, a file that cannot be read or written,
+                                          // a verify pass that found differences
+inline constexpr int kExitUsage = 2;      // bad input: nothing was sent to the board
+inline constexpr int kExitNoAnswer = 3;   // the board is there but did not answer a command in
+                                          // time (or took no report): results would be stale
+inline constexpr int kExitI2cStatus = 4;  // an I2C transfer ended with a status byte other than
+                                          // 0 (the slave did not acknowledge)
 
 struct Environment {
   std::ostream* out = nullptr;

@@ -1,5 +1,4 @@
-// The commands that are one or two board exchanges: speed, I2C transfers, lines, expander,
-// sensor, reset.
+// The commands that are one or two board exchanges: speed, lines, expander, sensor, reset.
 #include <cstdio>
 #include <iterator>
 
@@ -10,8 +9,6 @@
 namespace qvx {
 
 namespace {
-
-constexpr std::uint32_t kMaxI2cAddress = 0x7F;  // 7-bit slave addresses
 
 struct LineName {
   const char* name;
@@ -73,39 +70,6 @@ Action MakeSpeed(const std::string& khz) {
     RequireAnswer(board, "answer the speed command");
     output.out << "speed " << value << " kHz, board code " << HexByte(static_cast<unsigned>(code))
                << '\n';
-    return 0;
-  };
-}
-
-Action MakeI2cRead(const I2cArgs& args) {
-  const std::uint8_t address = ParseByteArg(args.address, kMaxI2cAddress, "I2C address");
-  std::uint32_t count = 0;
-  if (!ParseCount(args.count, 1, board::kMaxTransferCount, &count)) {
-    throw UsageError("bad count " + Quoted(args.count) + ": expected 1.." +
-                     std::to_string(board::kMaxTransferCount));
-  }
-  const bool start = !args.no_start;
-  const bool stop = !args.no_stop;
-  return [=](CUSBChannel& board, const Output& output) {
-    std::vector<std::uint8_t> data(count);
-    const int status = board.ReadI2CLongBytes(address, data.data(), count, start, stop);
-    RequireAnswer(board, "answer the I2C read");
-    output.out << "status " << HexByte(static_cast<unsigned>(status)) << '\n';
-    HexDump(output.out, 0, data);
-    return 0;
-  };
-}
-
-Action MakeI2cWrite(const I2cArgs& args) {
-  const std::uint8_t address = ParseByteArg(args.address, kMaxI2cAddress, "I2C address");
-  const std::vector<std::uint8_t> data = ParseBytesArg(args.bytes, board::kMaxTransferCount);
-  const bool start = !args.no_start;
-  const bool stop = !args.no_stop;
-  return [=](CUSBChannel& board, const Output& output) {
-    const int status = board.WriteI2CLongBytes(
-        address, data.data(), static_cast<std::uint32_t>(data.size()), start, stop);
-    RequireAnswer(board, "answer the I2C write: its status is unknown");
-    output.out << "status " << HexByte(static_cast<unsigned>(status)) << '\n';
     return 0;
   };
 }

@@ -140,7 +140,7 @@ TEST_P(I2cCountRefused, NothingIsSentAndTheBufferIsUntouched) {
             CUSBHardWare::kCountRefused);
   EXPECT_EQ(channel_.WriteI2CLongBytes(0x50, buffer, GetParam(), true, true),
             CUSBHardWare::kCountRefused);
-  EXPECT_TRUE(log_.empty()) << ::testing::PrintToString(Log());
+  EXPECT_TRUE(Log().empty()) << ::testing::PrintToString(Log());
   EXPECT_TRUE(std::all_of(std::begin(buffer), std::end(buffer), [](auto b) { return b == 0xCC; }));
   EXPECT_EQ(device_->pending_answers(), 1u);
 }
@@ -168,6 +168,63 @@ TEST_F(RecordedChannel, I2cWriteOfThreeBytes) {
                        .Write({0x00, 0x41, 0x42, 0x43})
                        .Read()
                        .lines());
+}
+
+// A register read: the write without STOP, then the read with a repeated START and STOP, byte
+// for byte; the read is made whatever the write's status, so that the bus ends with a STOP.
+TEST_F(RecordedChannel, WriteReadSendsBothTransfersWithTheirStartAndStopFlags) {
+  struct Row {
+    int write_status;
+    int read_status;
+  };
+  for (const Row& row : {Row{0x00, 0x00}, Row{0x01, 0x00}, Row{0x00, 0x02}}) {
+    SCOPED_TRACE(row.write_status * 16 + row.read_status);
+    log_.clear();
+    const std::uint8_t reg[] = {0x05};
+    std::uint8_t value[3] = {0xCC, 0xCC, 0xCC};
+    device_->QueueAnswer(ReportOf({0, row.write_status, 0xEE}));
+    device_->QueueAnswer(ReportOf({0, 0x12, 0x34, 0x56}));
+    device_->QueueAnswer(ReportOf({0, row.read_status, 0xEE}));
+    const CUSBHardWare::WriteReadResult r = channel_.WriteReadI2C(0x48, reg, 1, value, 2);
+    EXPECT_EQ(r.write_status, row.write_status);
+    EXPECT_EQ(r.read_status, row.read_status);
+    EXPECT_TRUE(r.answered);
+    EXPECT_EQ(Log(), Expected()
+                         .Write({0x00, 0xAA, 0x55, 0x1B})
+                         .Write({0x00, 0x48, 0x00, 0x01, 0x01, 0x00})
+                         .Write({0x00, 0x05})
+                         .Read()
+                         .Write({0x00, 0xAA, 0x55, 0x1A})
+                         .Write({0x00, 0x48, 0x00, 0x02, 0x01, 0x01})
+                         .Read()
+                         .Read()
+                         .lines());
+    EXPECT_EQ(value[0], 0x12);
+    EXPECT_EQ(value[1], 0x34);
+    EXPECT_EQ(value[2], 0xCC) << "a byte beyond the read count was written";
+  }
+}
+
+TEST_F(RecordedChannel, WriteReadIsUnansweredWhenEitherTransferIs) {
+  const std::uint8_t reg[] = {0x00};
+  std::uint8_t value[1] = {};
+  // The write's status only: the read times out.
+  device_->QueueAnswer(ReportOf({0, 0x00}));
+  EXPECT_FALSE(channel_.WriteReadI2C(0x48, reg, 1, value, 1).answered);
+  // Writes that fail end each transfer before anything is logged.
+  log_.clear();
+  device_->FailWritesFrom(0);
+  EXPECT_FALSE(channel_.WriteReadI2C(0x48, reg, 1, value, 1).answered);
+  device_->FailWritesFrom(-1);
+  EXPECT_TRUE(Log().empty()) << ::testing::PrintToString(Log());
+  // Counts above 16 bits send nothing.
+  for (std::uint32_t big : {65536u, 0xFFFFFFFFu}) {
+    EXPECT_EQ(channel_.WriteReadI2C(0x48, reg, big, value, 1).write_status,
+              CUSBHardWare::kCountRefused);
+    EXPECT_EQ(channel_.WriteReadI2C(0x48, reg, 1, value, big).read_status,
+              CUSBHardWare::kCountRefused);
+  }
+  EXPECT_TRUE(Log().empty()) << ::testing::PrintToString(Log());
 }
 
 }  // namespace

@@ -54,6 +54,11 @@ TEST_F(CliBadInput, IsRefusedBeforeAnythingIsOpenedOrSent) {
       {{"expander", "70", "100"}, "bad channel '100'"},
       {{"sensor", "--channel", "1FF"}, "bad channel '1FF'"},
       {{"sensor", "--channel"}, "--channel"},
+      {{"i2c", "wr", "50", "00"}, "--read is required"},
+      {{"i2c", "wr", "50", "00", "--read", "0"}, "bad count '0': expected 1..65535"},
+      {{"i2c", "wr", "50", "1G", "--read", "2"}, "bad byte '1G'"},
+      {{"i2c", "wr", "80", "--read", "2"}, "bad I2C address '80'"},
+      {{"i2c", "scan", "50"}, "unknown command or argument '50'"},
   };
   for (const BadCase& c : cases) {
     std::string shown;

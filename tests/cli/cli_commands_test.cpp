@@ -3,6 +3,7 @@
 #include "emulator/i2c_bus.h"
 #include "emulator/serial_memory.h"
 #include "qvx_runner.h"
+#include "tools/qvx_actions.h"
 
 namespace {
 
@@ -91,9 +92,54 @@ TEST_F(CliCommands, I2cReadOfALongRunDumpsEveryByte) {
            "0020: 20 21 22 23 24 25 26 27\n");
 }
 
-TEST_F(CliCommands, AbsentSlaveGivesTheNoAckStatus) {
-  ExpectOk(RunEmulated({"i2c", "write", "23", "00"}), "status 0x01\n");
-  ExpectOk(RunEmulated({"i2c", "read", "23", "2", "--no-start"}), "status 0x01\n0000: FF FF\n");
+// What the board got is printed, and the status has an exit code of its own.
+TEST_F(CliCommands, AbsentSlaveGivesTheNoAckStatusAndItsExitCode) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"i2c", "write", "23", "00"}, "status 0x01\n"},
+      {{"i2c", "read", "23", "2", "--no-start"}, "status 0x01\n0000: FF FF\n"},
+      {{"i2c", "wr", "23", "05", "--read", "2"},
+       "write status 0x01, read status 0x01\n0000: FF FF\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    const Result r = RunEmulated(c.args);
+    EXPECT_EQ(r.code, qvx::kExitI2cStatus);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "qvx: I2C slave 0x23 answered with status 0x01\n");
+  }
+}
+
+TEST_F(CliCommands, WriteReadSetsThePointerAndReadsAfterARepeatedStart) {
+  m_board->Memory()->Poke(0x0120, {0x11, 0x22, 0x33, 0x44});
+  ExpectOk(RunEmulated({"i2c", "wr", "50", "01", "21", "--read", "3"}),
+           "write status 0x00, read status 0x00\n0000: 22 33 44\n");
+  EXPECT_EQ(m_board->CommandCount(board::CMD_I2C_WRITE), 1u);
+  EXPECT_EQ(m_board->CommandCount(board::CMD_I2C_READ), 1u);
+}
+
+// Every scanned address is probed once, by the chosen transfer; only the slaves show.
+TEST_F(CliCommands, ScanShowsTheAddressesThatAnswer) {
+  m_board->AttachI2cSlave(0x1D, m_board->Memory());
+  const std::string grid =
+      "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n"
+      "00:                         -- -- -- -- -- -- -- --\n"
+      "10: -- -- -- -- -- -- -- -- -- -- -- -- -- 1d -- --\n"
+      "20: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+      "30: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+      "40: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+      "50: 50 -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+      "60: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+      "70: -- -- -- -- -- -- -- --                        \n";
+  const std::size_t scanned = qvx::kLastScannedAddress - qvx::kFirstScannedAddress + 1;
+  ExpectOk(RunEmulated({"i2c", "scan"}), grid);
+  EXPECT_EQ(m_board->CommandCount(board::CMD_I2C_WRITE), scanned);
+  EXPECT_EQ(m_board->CommandCount(board::CMD_I2C_READ), 0u);
+  ExpectOk(RunEmulated({"i2c", "scan", "--read"}), grid);
+  EXPECT_EQ(m_board->CommandCount(board::CMD_I2C_READ), scanned);
 }
 
 TEST_F(CliCommands, EepromReadDumpsFromTheGivenAddress) {
@@ -181,6 +227,8 @@ TEST_F(CliCommands, UnansweredCommandsSayTheBoardDidNotAnswer) {
       {{"i2c", "write", "50", "00", "00", "AA"},
        "qvx: board did not answer the I2C write: its status is unknown\n"},
       {{"i2c", "read", "50", "4"}, "qvx: board did not answer the I2C read\n"},
+      {{"i2c", "wr", "50", "00", "--read", "4"}, "qvx: board did not answer the I2C write-read\n"},
+      {{"i2c", "scan"}, "qvx: board did not answer the scan at 0x08\n"},
       {{"lines"}, "qvx: board did not answer the line-state read\n"},
       {{"sensor"}, "qvx: board did not answer the sensor read\n"},
       {{"speed", "400"}, "qvx: board did not answer the speed command\n"},

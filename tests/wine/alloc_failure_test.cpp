@@ -41,8 +41,8 @@ HRESULT Create(ole::ComPtr<IDispatch>* ctl) {
   return factory->CreateInstance(nullptr, IID_IDispatch, ctl->PutVoid());
 }
 
-// Methods of every kind with arguments they accept. Opening, which needs a window not to show a
-// message box, runs in the activation scenario.
+// Methods of every kind with arguments they accept, opening first (through the hidden window of
+// a control that has none); then, with RaiseErrors on and no board, the exceptions they raise.
 HRESULT InvokeEveryMethod(IDispatch* ctl) {
   std::uint8_t buffer[64] = {};
   struct Method {
@@ -51,6 +51,7 @@ HRESULT InvokeEveryMethod(IDispatch* ctl) {
   };
   using namespace dispatch_test;
   const Method methods[] = {
+      {QVX_DISPID_OPENUSBHIDDEVICE, [] { return std::vector<ole::Variant>(); }},
       {QVX_DISPID_I2CM_FREADLONGBYTES,
        [&] { return ArgList(U1(0x50), ByteRef(buffer), I4(8), Bool(true), Bool(true)); }},
       {QVX_DISPID_EEPROM_READBYTE, [&] { return ArgList(I4(0), ByteRef(buffer), I4(8)); }},
@@ -64,19 +65,42 @@ HRESULT InvokeEveryMethod(IDispatch* ctl) {
        }},
       {QVX_DISPID_EEPROM_WRITEBYTEEX,
        [] { return ArgList(I4(0), MakeScriptArray(ArgList(U1(4)))); }},
+      {QVX_DISPID_I2CM_FWRITEREADEX,
+       [] {
+         return ArgList(U1(0x50), ByteArray({0, 1}, VT_VARIANT), I4(70));
+       }},
+      {QVX_DISPID_I2CM_FREADBYTESEX,
+       [] { return ArgList(U1(0x50), I4(70), Bool(true), Bool(false)); }},
+      {QVX_DISPID_I2CM_FWRITEBYTESEX,
+       [] { return ArgList(U1(0x50), MakeScriptArray(ArgList(U1(4))), Bool(true), Bool(true)); }},
+      {QVX_DISPID_GETSENSORVALUESEX, [] { return ArgList(Bool(false), U1(0)); }},
+      {QVX_DISPID_GET_LASTSTATUS, [] { return std::vector<ole::Variant>(); }},
+      {QVX_DISPID_GET_LASTANSWERED, [] { return std::vector<ole::Variant>(); }},
   };
   HRESULT worst = S_OK;
-  for (const Method& m : methods) {
-    std::vector<ole::Variant> args = m.args();
-    CallResult r = Call(ctl, m.id, args);
-    if (r.hr == DISP_E_EXCEPTION) {
-      EXPECT_TRUE(r.excep.wCode == ole::kExcepCodeOutOfMemory ||
-                  r.excep.wCode == ole::kExcepCodeFailure)
-          << m.id;
-    } else {
-      EXPECT_EQ(r.hr, S_OK) << m.id;
+  for (bool raise : {false, true}) {
+    for (const Method& m : methods) {
+      std::vector<ole::Variant> args = m.args();
+      CallResult r = Call(ctl, m.id, args);
+      if (r.hr == DISP_E_EXCEPTION) {
+        // With RaiseErrors on, the pulled board's own exception, when its text could be made
+        // (no answer on the held handle, or no board once the opening has found none).
+        const bool raised = raise && r.excep.wCode == 0 &&
+                            (r.excep.scode == static_cast<HRESULT>(QVX_E_NO_ANSWER) ||
+                             r.excep.scode == static_cast<HRESULT>(QVX_E_NO_BOARD));
+        EXPECT_TRUE(raised || r.excep.wCode == ole::kExcepCodeOutOfMemory ||
+                    r.excep.wCode == ole::kExcepCodeFailure)
+            << m.id << ": wCode " << r.excep.wCode << ", scode " << r.excep.scode;
+      } else {
+        EXPECT_EQ(r.hr, S_OK) << m.id;
+      }
+      if (FAILED(r.hr)) worst = r.hr;
     }
-    if (FAILED(r.hr)) worst = r.hr;
+    // The board is pulled for the second round (and back after it): every command then fails
+    // and raises.
+    std::vector<ole::Variant> on = dispatch_test::ArgList(dispatch_test::Bool(true));
+    if (FAILED(Call(ctl, QVX_DISPID_SET_RAISEERRORS, on).hr)) return E_FAIL;
+    EmulatedOcx::Get().SetPlugged(raise ? TRUE : FALSE);
   }
   return worst;
 }

@@ -17,6 +17,18 @@ using dispatch_test::Call;
 using dispatch_test::CallResult;
 using dispatch_test::EmulatedOcx;
 
+// UI-activates the control hosted in `host`, as a click would.
+HRESULT UIActivateIn(IUnknown* control, HWND host) {
+  ole::ComPtr<IOleObject> object;
+  EXPECT_EQ(object.QueryFrom(control, IID_IOleObject), S_OK);
+  ole::ComPtr<IOleClientSite> site;
+  object->GetClientSite(site.Put());
+  RECT pos = {10, 10, 112, 42};
+  const HRESULT hr = object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, site.Get(), 0, host, &pos);
+  PumpMessages();
+  return hr;
+}
+
 class AtlContainer : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -39,17 +51,7 @@ class AtlContainer : public ::testing::Test {
     ocx_.Plug();
   }
 
-  HRESULT UIActivate() {
-    ole::ComPtr<IOleObject> object;
-    EXPECT_EQ(object.QueryFrom(control_.Get(), IID_IOleObject), S_OK);
-    ole::ComPtr<IOleClientSite> site;
-    object->GetClientSite(site.Put());
-    RECT pos = {10, 10, 112, 42};
-    const HRESULT hr =
-        object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, site.Get(), 0, host_->host(), &pos);
-    PumpMessages();
-    return hr;
-  }
+  HRESULT UIActivate() { return UIActivateIn(control_.Get(), host_->host()); }
 
   IDispatch* dispatch() { return control_.Get(); }
   COLORREF Lamp() { return WindowPixel(window_, 1, 1); }
@@ -110,11 +112,7 @@ TEST_F(AtlContainer, OpenUSBHidDeviceFollowsTheBoard) {
   const DWORD cookie = Connect(control_.Get(), &sink);
   for (const Case& c : {Case{true, VARIANT_FALSE, kGreen}, Case{false, VARIANT_TRUE, kGrey},
                         Case{true, VARIANT_FALSE, kGreen}}) {
-    if (c.plugged) {
-      ocx_.Plug();
-    } else {
-      ocx_.Unplug();
-    }
+    ocx_.SetPlugged(c.plugged ? TRUE : FALSE);  // no notification: only the opening looks
     CallResult r = Call(dispatch(), kOpenUSBHidDevice);
     ASSERT_EQ(r.hr, S_OK);
     EXPECT_EQ(V_BOOL(r.value.Get()), c.result) << "plugged " << c.plugged;
@@ -150,11 +148,7 @@ TEST_F(AtlContainer, PlugNotificationsReachEverySinkInOrder) {
   };
   std::vector<bool> expected;
   for (const Step& step : steps) {
-    if (step.plugged) {
-      ocx_.Plug();
-    } else {
-      ocx_.Unplug();
-    }
+    ocx_.SetPlugged(step.plugged ? TRUE : FALSE);  // the notification is sent by hand
     EXPECT_EQ(SendDeviceChange(window_, step.event, DBT_DEVTYP_DEVICEINTERFACE), FALSE)
         << step.what;
     expected.push_back(step.expected_event);
@@ -167,6 +161,22 @@ TEST_F(AtlContainer, PlugNotificationsReachEverySinkInOrder) {
   EXPECT_TRUE(failing.log.empty());
   Disconnect(control_.Get(), c1);
   Disconnect(control_.Get(), c2);
+}
+
+// The emulated board notifies as the system does: to the control's registered window.
+TEST_F(AtlContainer, PullingTheBoardOutAndPluggingItInReachTheSinks) {
+  ASSERT_EQ(UIActivate(), S_OK);
+  EventSink sink;
+  const DWORD cookie = Connect(control_.Get(), &sink);
+  ocx_.Unplug();
+  EXPECT_EQ(sink.events, std::vector<bool>{false});
+  EXPECT_EQ(Lamp(), kGrey);
+  ocx_.Unplug();  // nothing changes, nothing is told
+  ocx_.Plug();
+  EXPECT_EQ(sink.events, (std::vector<bool>{false, true}));
+  EXPECT_EQ(Lamp(), kGreen);
+  EXPECT_EQ(ocx_.OpenHandleCount(), 1u);
+  Disconnect(control_.Get(), cookie);
 }
 
 TEST_F(AtlContainer, AHandlerMayOpenTheBoardFromInsideTheEvent) {
@@ -224,24 +234,61 @@ TEST_F(AtlContainer, DestroyingTheWindowWithdrawsTheRegistration) {
   EXPECT_FALSE(IsWindow(window_));
 }
 
-TEST(NoContainer, OpenUSBHidDeviceBeforeAWindowShowsTheBoxAndStillOpens) {
+// Before it has a window the control registers through a hidden message-only window of its
+// own (no box); UI activation moves the registration to the control's window.
+TEST(NoContainer, OpenUSBHidDeviceBeforeAWindowRegistersAHiddenWindowUntilUIActivation) {
   EmulatedOcx& ocx = EmulatedOcx::Get();
   ocx.Plug();
   ResetNotificationLog();
   ole::ComPtr<IDispatch> control = ocx.CreateControl();
   ASSERT_TRUE(control);
-  ModalCloser closer(L"RegisterDeviceNotification   failed", IDOK);
+  ModalCloser closer(L"RegisterDeviceNotification", IDOK);
   CallResult r = Call(control.Get(), kOpenUSBHidDevice);
-  closer.Stop();
   ASSERT_EQ(r.hr, S_OK);
   EXPECT_EQ(V_BOOL(r.value.Get()), VARIANT_FALSE);
   EXPECT_EQ(ocx.OpenHandleCount(), 1u);
+  ASSERT_EQ(Notifications().registered.size(), 1u);
+  const HWND hidden = Notifications().registered[0];
+  ASSERT_NE(hidden, nullptr);
+  EXPECT_FALSE(IsWindowVisible(hidden));
+  EXPECT_NE(GetAncestor(hidden, GA_PARENT), GetDesktopWindow()) << "not a message-only window";
+
+  ole::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(persist.QueryFrom(control.Get(), IID_IPersistStreamInit), S_OK);
+  ASSERT_EQ(persist->InitNew(), S_OK);
+  auto host = std::make_unique<AtlHost>(control.Get());
+  ASSERT_TRUE(host->ok());
+  ASSERT_EQ(UIActivateIn(control.Get(), host->host()), S_OK);
+  closer.Stop();
+  EXPECT_TRUE(closer.seen().empty()) << "a registration message box appeared";
+  ASSERT_EQ(Notifications().registered.size(), 2u);
+  EXPECT_EQ(Notifications().registered[1], ControlWindow(control.Get()));
+  EXPECT_EQ(Notifications().live(), 1);
+  EXPECT_FALSE(IsWindow(hidden)) << "the hidden window outlived its registration";
+  host.reset();
+  control.Reset();
+  EXPECT_EQ(Notifications().live(), 0);
+}
+
+TEST(NoContainer, ARefusedRegistrationShowsTheBoxOnEveryOpeningAndStillOpens) {
+  EmulatedOcx& ocx = EmulatedOcx::Get();
+  ocx.Plug();
+  ResetNotificationLog();
+  ole::ComPtr<IDispatch> control = ocx.CreateControl();
+  ASSERT_TRUE(control);
+  ocx.RefuseNotifications(TRUE);
+  ModalCloser closer(L"RegisterDeviceNotification   failed", IDOK, 2);
+  CallResult first = Call(control.Get(), kOpenUSBHidDevice);
+  CallResult second = Call(control.Get(), kOpenUSBHidDevice);
+  closer.Stop();
+  ocx.RefuseNotifications(FALSE);
+  EXPECT_EQ(V_BOOL(first.value.Get()), VARIANT_FALSE);
+  EXPECT_EQ(V_BOOL(second.value.Get()), VARIANT_FALSE);
+  EXPECT_EQ(ocx.OpenHandleCount(), 1u);
   const std::vector<SeenWindow> seen = closer.seen();
-  ASSERT_EQ(seen.size(), 1u);
+  ASSERT_EQ(seen.size(), 2u) << "no registration is held, so every opening tries again";
   EXPECT_EQ(seen[0].owner, nullptr);
   EXPECT_EQ(seen[0].caption, L"Error");  // the system's default caption
-  ASSERT_EQ(Notifications().registered.size(), 1u);
-  EXPECT_EQ(Notifications().registered[0], nullptr);
   control.Reset();
   EXPECT_EQ(ocx.OpenHandleCount(), 0u);
 }

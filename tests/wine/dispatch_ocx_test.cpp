@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 
 #include "board/protocol.h"
 #include "control/identity.h"
@@ -26,6 +27,14 @@ enum : DISPID {
   kReadEx = QVX_DISPID_I2CM_FREADLONGBYTESEX,
   kWriteEx = QVX_DISPID_I2CM_FWRITELONGBYTESEX,
   kEepromWriteEx = QVX_DISPID_EEPROM_WRITEBYTEEX,
+  kLastStatus = QVX_DISPID_GET_LASTSTATUS,
+  kLastAnswered = QVX_DISPID_GET_LASTANSWERED,
+  kSetRaise = QVX_DISPID_SET_RAISEERRORS,
+  kGetRaise = QVX_DISPID_GET_RAISEERRORS,
+  kWriteReadEx = QVX_DISPID_I2CM_FWRITEREADEX,
+  kReadBytesEx = QVX_DISPID_I2CM_FREADBYTESEX,
+  kWriteBytesEx = QVX_DISPID_I2CM_FWRITEBYTESEX,
+  kSensorValuesEx = QVX_DISPID_GETSENSORVALUESEX,
 };
 
 constexpr std::uint8_t kMemory = 0x50;  // the emulated serial memory
@@ -220,6 +229,22 @@ TEST_F(OcxTest, SensorMethodsExchangeTheBytesOfEachValue) {
   CallResult ex5 = Do(kSensorEx, Bool(true), U1(5));
   EXPECT_EQ(ocx_.ExpanderChannel(), 5);
   EXPECT_EQ(Elements(ex5.value.Get()).at(0).value, 0x7856u);
+
+  // The values as the board sends them, high byte first, in VT_I4 (what qvx sensor prints).
+  ASSERT_EQ(Do(kReset).hr, S_OK);
+  for (const auto& [external, channel, source] :
+       {std::tuple{false, 0, &block}, std::tuple{true, 5, &channel_block}}) {
+    CallResult values = Do(kSensorValuesEx, Bool(external), U1(static_cast<std::uint8_t>(channel)));
+    ASSERT_EQ(values.hr, S_OK);
+    const std::vector<Element> v = Elements(values.value.Get());
+    ASSERT_EQ(v.size(), 32u);
+    for (std::size_t k = 0; k < v.size(); ++k) {
+      EXPECT_EQ(v[k].vt, VT_I4) << k;
+      EXPECT_EQ(v[k].value, static_cast<unsigned>((*source)[2 * k] << 8 | (*source)[2 * k + 1]))
+          << "channel " << channel << " value " << k;
+    }
+    EXPECT_EQ(ocx_.ExpanderChannel(), external ? channel : -1);
+  }
 }
 
 TEST_F(OcxTest, EepromReadExTakesCntModulo256AndPadsWithZeros) {
@@ -302,6 +327,44 @@ TEST_F(OcxTest, ArrayTransfersRoundTripAndAReadResultCanBeWrittenBack) {
   const UINT writes = ocx_.CommandCount(board::CMD_I2C_WRITE);
   EXPECT_EQ(V_BOOL(Do(kWriteEx, U1(kMemory), ByteArray({})).value.Get()), VARIANT_TRUE);
   EXPECT_EQ(ocx_.CommandCount(board::CMD_I2C_WRITE), writes + 1);
+}
+
+TEST_F(OcxTest, TransfersWithTheCallersFlagsAndTheRepeatedStartRead) {
+  const std::vector<std::uint8_t> data = Pattern(40, 21);
+  std::vector<std::uint8_t> with_pointer(2 + data.size());  // the pointer 0x3000, then the data
+  with_pointer[0] = 0x30;
+  std::copy(data.begin(), data.end(), with_pointer.begin() + 2);
+  CallResult w = Do(kWriteBytesEx, U1(kMemory), ByteArray(with_pointer), Bool(true), Bool(true));
+  ASSERT_EQ(w.hr, S_OK);
+  ASSERT_EQ(w.value.Type(), VT_UI1);
+  EXPECT_EQ(V_UI1(w.value.Get()), 0);
+  EXPECT_EQ(
+      V_UI1(Do(kWriteBytesEx, U1(kNobody), ByteArray({1}), Bool(true), Bool(true)).value.Get()), 1);
+  // The pointer without STOP, then the read that continues there.
+  EXPECT_EQ(V_UI1(Do(kWriteBytesEx, U1(kMemory), ByteArray({0x30, 0x00}), Bool(true), Bool(false))
+                      .value.Get()),
+            0);
+  EXPECT_EQ(Bytes(Do(kReadBytesEx, U1(kMemory), I4(10), Bool(true), Bool(true)).value.Get()),
+            std::vector<std::uint8_t>(data.begin(), data.begin() + 10));
+  EXPECT_EQ(Do(kReadBytesEx, U1(kMemory), I4(0), Bool(true), Bool(true)).value.Type(), VT_EMPTY);
+
+  // Write-read: one write and one read on the board, the bytes at the pointer back.
+  const UINT writes = ocx_.CommandCount(board::CMD_I2C_WRITE);
+  const UINT reads = ocx_.CommandCount(board::CMD_I2C_READ);
+  CallResult wr = Do(kWriteReadEx, U1(kMemory), ByteArray({0x30, 0x05}), I4(20));
+  ASSERT_EQ(wr.hr, S_OK);
+  EXPECT_EQ(Bytes(wr.value.Get()), std::vector<std::uint8_t>(data.begin() + 5, data.begin() + 25));
+  EXPECT_EQ(ocx_.CommandCount(board::CMD_I2C_WRITE), writes + 1);
+  EXPECT_EQ(ocx_.CommandCount(board::CMD_I2C_READ), reads + 1);
+  EXPECT_EQ(V_UI1(Do(kLastStatus).value.Get()), 0);
+  // Counts above 65535 are refused before anything is sent.
+  CallResult long_read = Do(kReadBytesEx, U1(kMemory), I4(65536), Bool(true), Bool(true));
+  CallResult long_write_read = Do(kWriteReadEx, U1(kMemory), ByteArray({0}), I4(65536));
+  for (const CallResult* r : {&long_read, &long_write_read}) {
+    EXPECT_EQ(r->hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(r->excep.scode, E_INVALIDARG);
+  }
+  EXPECT_EQ(ocx_.CommandCount(board::CMD_I2C_READ), reads + 1);
 }
 
 TEST_F(OcxTest, TheLongestTransferRoundTrips) {

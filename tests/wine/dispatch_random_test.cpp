@@ -346,7 +346,7 @@ class Generator {
       return ::testing::AssertionFailure() << "an array of another shape";
     }
     for (const Element& e : Elements(result)) {
-      if (e.vt != VT_UI1 && e.vt != VT_UI2)
+      if (e.vt != VT_UI1 && e.vt != VT_UI2 && e.vt != VT_I4)
         return ::testing::AssertionFailure() << "element " << e.vt;
     }
   } else if (vt != VT_EMPTY && vt != VT_BOOL && vt != VT_UI1) {

@@ -119,7 +119,10 @@ std::vector<Element> Elements(const VARIANT* array) {
     ole::Variant e;
     SafeArrayGetElement(psa, &i, e.Get());
     const VARTYPE vt = e.Type();
-    const unsigned value = vt == VT_UI1 ? V_UI1(e.Get()) : vt == VT_UI2 ? V_UI2(e.Get()) : 0xDEADu;
+    const unsigned value = vt == VT_UI1   ? V_UI1(e.Get())
+                           : vt == VT_UI2 ? V_UI2(e.Get())
+                           : vt == VT_I4  ? static_cast<unsigned>(V_I4(e.Get()))
+                                          : 0xDEADu;
     out.push_back({vt, value});
   }
   return out;
@@ -153,6 +156,9 @@ EmulatedOcx::EmulatedOcx() {
   }
   Resolve(module_, "QvxEmuPlug", &Plug);
   Resolve(module_, "QvxEmuUnplug", &Unplug);
+  Resolve(module_, "QvxEmuSetPlugged", &SetPlugged);
+  Resolve(module_, "QvxEmuRefuseNotifications", &RefuseNotifications);
+  Resolve(module_, "QvxEmuSetSilent", &SetSilent);
   Resolve(module_, "QvxEmuOpenHandleCount", &OpenHandleCount);
   Resolve(module_, "QvxEmuCommandCount", &CommandCount);
   Resolve(module_, "QvxEmuGetLines", &GetLines);

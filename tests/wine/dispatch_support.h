@@ -78,8 +78,13 @@ class EmulatedOcx {
   ole::ComPtr<IDispatch> CreateControl();
   HMODULE module() const { return module_; }
 
+  // Plug and Unplug notify the registered windows as the system would; SetPlugged does not
+  // (for tests that send WM_DEVICECHANGE themselves).
   void(WINAPI* Plug)();
   void(WINAPI* Unplug)();
+  void(WINAPI* SetPlugged)(BOOL plugged);
+  void(WINAPI* RefuseNotifications)(BOOL refuse);
+  void(WINAPI* SetSilent)(BOOL silent);
   UINT(WINAPI* OpenHandleCount)();
   UINT(WINAPI* CommandCount)(int code);
   void(WINAPI* GetLines)(BYTE* record);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +47,52 @@ std::vector<Member> DispatchMembers() {
   return members;
 }
 
+// Members added to the interface take DISPIDs from here on; the ones below are fixed.
+constexpr MEMBERID kFirstAddedDispid = 100;
+
+// The interface as hosts bound to it early know it: these members, DISPIDs and types never
+// change, whatever is added after them.
+struct FixedMember {
+  const wchar_t* name;
+  MEMBERID id;
+  VARTYPE result;
+  std::vector<VARTYPE> params;
+};
+constexpr VARTYPE kByteRef = VT_UI1 | VT_BYREF;
+const FixedMember kFixedMembers[] = {
+    {L"AboutBox", -552, VT_VOID, {}},
+    {L"OpenUSBHidDevice", 1, VT_BOOL, {}},
+    {L"I2Cm_Speed", 2, VT_VOID, {VT_UI2}},
+    {L"I2Cm_fReadLongBytes", 3, VT_UI1, {VT_UI1, kByteRef, VT_UI2, VT_BOOL, VT_BOOL}},
+    {L"I2Cm_fWriteLongBytes", 4, VT_UI1, {VT_UI1, kByteRef, VT_UI2, VT_BOOL, VT_BOOL}},
+    {L"HardwareReset", 5, VT_VOID, {}},
+    {L"EEPROM_WriteByte", 6, VT_VOID, {VT_I4, kByteRef, VT_UI1}},
+    {L"EEPROM_ReadByte", 7, VT_VOID, {VT_I4, kByteRef, VT_UI1}},
+    {L"Set_I2Cm_Power", 8, VT_VOID, {VT_BOOL}},
+    {L"Get_I2Cm_Power", 9, VT_BOOL, {}},
+    {L"Set_I2Cm_Reset", 10, VT_VOID, {VT_BOOL}},
+    {L"Get_I2Cm_Reset", 11, VT_BOOL, {}},
+    {L"Set_I2Cm_Buzzer", 12, VT_VOID, {VT_BOOL}},
+    {L"Get_I2Cm_Buzzer", 13, VT_BOOL, {}},
+    {L"Set_I2Cm_LED_Pass", 14, VT_VOID, {VT_BOOL}},
+    {L"Get_I2Cm_LED_Pass", 15, VT_BOOL, {}},
+    {L"Set_I2Cm_LED_Fail", 16, VT_VOID, {VT_BOOL}},
+    {L"Get_I2Cm_LED_Fail", 17, VT_BOOL, {}},
+    {L"Set_I2Cm_LED_Error", 18, VT_VOID, {VT_BOOL}},
+    {L"Get_I2Cm_LED_Error", 19, VT_BOOL, {}},
+    {L"SetExpandChannel", 20, VT_VOID, {VT_UI1, VT_UI1}},
+    {L"GetSensorRawDataEx", 21, VT_VARIANT, {VT_BOOL, VT_UI1}},
+    {L"EEPROM_ReadByteEx", 22, VT_VARIANT, {VT_UI4, VT_UI4}},
+    {L"GetSensorRawData", 23, VT_VOID, {VT_BOOL, VT_UI1, kByteRef}},
+    {L"I2Cm_fReadLongBytesEx", 24, VT_VARIANT, {VT_UI1, VT_UI4}},
+    {L"I2Cm_fWriteLongBytesEx", 25, VT_BOOL, {VT_UI1, VT_VARIANT}},
+    {L"EEPROM_WriteByteEx", 26, VT_VOID, {VT_I4, VT_VARIANT}},
+    {L"Get_I2Cm_INT", 36, VT_BOOL, {}},
+    {L"Get_Key1", 38, VT_BOOL, {}},
+    {L"Get_Key2", 40, VT_BOOL, {}},
+    {L"Get_Key3", 42, VT_BOOL, {}},
+};
+
 VARTYPE TypeOf(const TYPEDESC& desc) {
   if (desc.vt == VT_PTR) return VT_BYREF | desc.lptdesc->vt;
   return desc.vt;
@@ -81,7 +128,8 @@ class TypeLibrary : public ::testing::Test {
   }
 
   // Checks one dispatch interface against `members`, in order. Methods with parameters carry
-  // "method <name>" as help string when `described`; no other member carries one.
+  // "method <name>" as help string when `described`; no other member carries one, except the
+  // additions (DISPIDs from 100), which each describe themselves.
   void ExpectMembers(ITypeInfo* info, const std::vector<Member>& members, bool described) {
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
@@ -116,7 +164,12 @@ class TypeLibrary : public ::testing::Test {
           m.params.empty() || !described ? L"<none>" : std::wstring(L"method ") + m.name;
       std::wstring doc_text = Text(doc);
       if (doc_text.empty()) doc_text = L"<none>";
-      EXPECT_EQ(doc_text, expected_doc);
+      if (m.id >= kFirstAddedDispid) {
+        EXPECT_NE(doc_text, L"<none>");
+        EXPECT_NE(doc_text, std::wstring(L"method ") + m.name) << "says nothing of the member";
+      } else {
+        EXPECT_EQ(doc_text, expected_doc);
+      }
       info->ReleaseFuncDesc(func);
     }
   }
@@ -182,6 +235,26 @@ TEST_F(TypeLibrary, DispatchInterfaceMembersInTableOrder) {
   ASSERT_NE(info, nullptr);
   ExpectMembers(info, DispatchMembers(), true);
   info->Release();
+}
+
+TEST_F(TypeLibrary, TheFixedMembersComeFirstUnchangedAndAdditionsTakeDispidsFrom100) {
+  const std::vector<Member> members = DispatchMembers();
+  ASSERT_GT(members.size(), std::size(kFixedMembers));
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    const Member& m = members[i];
+    SCOPED_TRACE(testing::Message() << "member " << i);
+    if (i >= std::size(kFixedMembers)) {
+      EXPECT_GE(m.id, kFirstAddedDispid);
+      for (std::size_t j = 0; j < i; ++j) EXPECT_NE(members[j].id, m.id) << "DISPID used twice";
+      continue;
+    }
+    const FixedMember& fixed = kFixedMembers[i];
+    EXPECT_EQ(std::wstring(m.name), fixed.name);
+    EXPECT_EQ(m.id, fixed.id);
+    EXPECT_EQ(m.result, fixed.result);
+    ASSERT_EQ(m.params.size(), fixed.params.size());
+    for (std::size_t p = 0; p < m.params.size(); ++p) EXPECT_EQ(m.params[p].type, fixed.params[p]);
+  }
 }
 
 TEST_F(TypeLibrary, EventInterfaceHasOnlyEventPlug) {

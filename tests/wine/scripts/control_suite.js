@@ -108,6 +108,95 @@ check('sensor array of 32 words', inRange, sensor.length);
 var sensor2 = toArray(ctl.GetSensorRawDataEx(true, 2));
 check('sensor array behind the expander', sensor2.length === 32);
 
+// What happened on the wire: the status byte and the verdict of the last command.
+var NOBODY = 0x23;  // no slave answers there
+ctl.I2Cm_fReadLongBytesEx(NOBODY, 4);
+check('a read from nobody leaves status 1', ctl.Get_LastStatus() === 1, ctl.Get_LastStatus());
+check('and was answered', ctl.Get_LastAnswered() === true);
+ctl.I2Cm_fWriteLongBytesEx(0x50, [0x10, 0x00]);
+check('a write to the memory leaves status 0', ctl.Get_LastStatus() === 0);
+check('a write to nobody returns its status', ctl.I2Cm_fWriteBytesEx(NOBODY, [1], true, true) === 1);
+check('a write to the memory returns 0', ctl.I2Cm_fWriteBytesEx(0x50, [0x10, 0x10], true, false) === 0);
+check(
+    'a read with the caller\'s flags continues at the pointer',
+    sameBytes(toArray(ctl.I2Cm_fReadBytesEx(0x50, 8, true, true)), data.slice(16, 24)));
+check('a flagged read of 0 is empty', ctl.I2Cm_fReadBytesEx(0x50, 0, true, true) === undefined);
+
+// A register read with a repeated start: the pointer bytes, then the data.
+check(
+    'write-read returns the bytes at the pointer',
+    sameBytes(toArray(ctl.I2Cm_fWriteReadEx(0x50, [0x10, 0x20], 16)), data.slice(32, 48)));
+check('write-read status 0', ctl.Get_LastStatus() === 0 && ctl.Get_LastAnswered() === true);
+var fromNobody = toArray(ctl.I2Cm_fWriteReadEx(NOBODY, [0x00], 2));
+check(
+    'write-read from nobody: idle bus bytes and status 1',
+    sameBytes(fromNobody, [0xFF, 0xFF]) && ctl.Get_LastStatus() === 1);
+
+// Sensor values as plain numbers, high byte first: the raw elements with their bytes exchanged.
+var values = toArray(ctl.GetSensorValuesEx(false, 0));
+var raw = toArray(ctl.GetSensorRawDataEx(false, 0));
+var same = values.length === 32;
+for (var k = 0; k < values.length; k++) {
+  same = same && typeof values[k] === 'number' &&
+      values[k] === (((raw[k] & 0xFF) << 8) | (raw[k] >> 8));
+}
+check('sensor values are the exchanged raw words', same, values.slice(0, 4).join(','));
+
+// Errors on request: off by default, each kind of failure raises once switched on.
+check('RaiseErrors is off by default', ctl.Get_RaiseErrors() === false);
+ctl.I2Cm_fReadLongBytesEx(NOBODY, 1);
+check('with RaiseErrors off a NACK raises nothing', ctl.Get_LastStatus() === 1);
+ctl.Set_RaiseErrors(true);
+check('RaiseErrors on', ctl.Get_RaiseErrors() === true);
+var QVX_E_I2C_STATUS = 0x80040203 | 0, QVX_E_NO_BOARD = 0x80040201 | 0;
+function raises(name, fn, scode, mention) {
+  try {
+    fn();
+    check(name, false, 'no exception');
+  } catch (e) {
+    check(name, e.number === scode && String(e.description).indexOf(mention) >= 0,
+          e.number + ' ' + e.description);
+  }
+}
+raises('a NACKed read raises', function() { ctl.I2Cm_fReadLongBytesEx(NOBODY, 1); },
+       QVX_E_I2C_STATUS, 'I2C slave 0x23: status 0x01');
+raises('a NACKed write raises', function() { ctl.I2Cm_fWriteLongBytesEx(NOBODY, [1]); },
+       QVX_E_I2C_STATUS, 'I2Cm_fWriteLongBytesEx');
+raises('a NACKed write-read raises', function() { ctl.I2Cm_fWriteReadEx(NOBODY, [0], 1); },
+       QVX_E_I2C_STATUS, 'I2Cm_fWriteReadEx');
+check('an acknowledged read raises nothing', ctl.I2Cm_fReadLongBytesEx(0x50, 2) !== undefined);
+ctl.Set_RaiseErrors(false);
+
+// A control that opened no board: every kind of command is unanswered, and raises on request.
+var idle = new ActiveXObject('QELVANTORIXAC.QelVantorixAcCtrl.1');
+var kinds = [
+  ['I2Cm_Speed', function() { idle.I2Cm_Speed(400); }],
+  ['I2Cm_fReadLongBytesEx', function() { idle.I2Cm_fReadLongBytesEx(0x50, 4); }],
+  ['I2Cm_fWriteLongBytesEx', function() { idle.I2Cm_fWriteLongBytesEx(0x50, [0, 0]); }],
+  ['I2Cm_fReadBytesEx', function() { idle.I2Cm_fReadBytesEx(0x50, 1, true, true); }],
+  ['I2Cm_fWriteBytesEx', function() { idle.I2Cm_fWriteBytesEx(0x50, [0], true, false); }],
+  ['I2Cm_fWriteReadEx', function() { idle.I2Cm_fWriteReadEx(0x50, [0], 1); }],
+  ['EEPROM_ReadByteEx', function() { idle.EEPROM_ReadByteEx(0, 4); }],
+  ['EEPROM_WriteByteEx', function() { idle.EEPROM_WriteByteEx(0, [1]); }],
+  ['Get_I2Cm_Power', function() { idle.Get_I2Cm_Power(); }],
+  ['Set_I2Cm_Power', function() { idle.Set_I2Cm_Power(true); }],
+  ['Get_Key1', function() { idle.Get_Key1(); }],
+  ['SetExpandChannel', function() { idle.SetExpandChannel(0x70, 1); }],
+  ['HardwareReset', function() { idle.HardwareReset(); }],
+  ['GetSensorRawDataEx', function() { idle.GetSensorRawDataEx(true, 1); }],
+  ['GetSensorValuesEx', function() { idle.GetSensorValuesEx(false, 0); }]
+];
+for (var n = 0; n < kinds.length; n++) {
+  ctl.Get_I2Cm_Power();  // an answered command on the other control changes nothing here
+  kinds[n][1]();
+  check(kinds[n][0] + ' with no board is unanswered', idle.Get_LastAnswered() === false);
+  idle.Set_RaiseErrors(true);
+  raises(kinds[n][0] + ' with no board raises', kinds[n][1], QVX_E_NO_BOARD,
+         kinds[n][0] + ': no board is open');
+  idle.Set_RaiseErrors(false);
+}
+check('the opened control\'s last command was answered', ctl.Get_LastAnswered() === true);
+
 // Errors that must reach the script.
 throws('I2C read above 65535', function() { ctl.I2Cm_fReadLongBytesEx(0x50, 70000); }, '65535');
 throws(

@@ -94,6 +94,60 @@ sensor = ctl.GetSensorRawDataEx(False, 0)
 Check "sensor array of 32", UBound(sensor) = 31
 Check "sensor elements are words", VarType(sensor(0)) = vbInteger Or VarType(sensor(0)) = 18
 
+' Status, verdict, flagged transfers and the repeated-start read.
+Const NOBODY = &H23
+ctl.I2Cm_fReadLongBytesEx NOBODY, 2
+Check "a read from nobody leaves status 1", ctl.Get_LastStatus() = 1
+Check "and was answered", ctl.Get_LastAnswered() = True
+Check "a write to nobody returns status 1", ctl.I2Cm_fWriteBytesEx(NOBODY, Array(1), True, True) = 1
+Check "a write to the memory returns 0", ctl.I2Cm_fWriteBytesEx(&H50, Array(&H20, 0), True, False) = 0
+Dim part, k
+part = ctl.I2Cm_fReadBytesEx(&H50, 4, True, True)
+Check "a flagged read continues at the pointer", SameBytes(part, Array(data(0), data(1), data(2), data(3)))
+part = ctl.I2Cm_fWriteReadEx(&H50, Array(&H20, 4), 4)
+Check "write-read returns the bytes at the pointer", SameBytes(part, Array(data(4), data(5), data(6), data(7)))
+Check "write-read status 0", ctl.Get_LastStatus() = 0
+
+' Sensor values: Long elements, one of the subtypes every VBScript engine has (the raw
+' method's VT_UI2 elements are not; the C++ tests compare the two).
+Dim values, sameValues
+values = ctl.GetSensorValuesEx(False, 0)
+sameValues = UBound(values) = 31
+For k = 0 To UBound(values)
+  sameValues = sameValues And VarType(values(k)) = vbLong
+  sameValues = sameValues And values(k) >= 0 And values(k) <= 65535
+Next
+Check "sensor values are Longs from 0 to 65535", sameValues
+
+' Errors on request.
+Check "RaiseErrors is off by default", ctl.Get_RaiseErrors() = False
+On Error Resume Next
+Err.Clear
+ctl.I2Cm_fReadLongBytesEx NOBODY, 1
+Check "with RaiseErrors off a NACK raises nothing", Err.Number = 0
+ctl.Set_RaiseErrors True
+Err.Clear
+ctl.I2Cm_fReadLongBytesEx NOBODY, 1
+Check "a NACK raises with its scode", Err.Number = &H80040203
+Check "and names the slave and the status", InStr(Err.Description, "I2C slave 0x23: status 0x01") > 0
+Err.Clear
+ctl.I2Cm_fWriteReadEx NOBODY, Array(0), 1
+Check "a NACKed write-read raises", Err.Number = &H80040203
+ctl.Set_RaiseErrors False
+Dim idle
+Set idle = CreateObject("QELVANTORIXAC.QelVantorixAcCtrl.1")
+idle.Set_RaiseErrors True
+Err.Clear
+idle.Get_Key1
+Check "a command with no board raises with its scode", Err.Number = &H80040201
+Check "and says so", InStr(Err.Description, "Get_Key1: no board is open") > 0
+idle.Set_RaiseErrors False
+Err.Clear
+idle.HardwareReset
+Check "with RaiseErrors off nothing is raised", Err.Number = 0
+Check "and the command is unanswered", idle.Get_LastAnswered() = False
+On Error GoTo 0
+
 ' Errors reach the script.
 Dim b
 On Error Resume Next
