@@ -67,6 +67,8 @@ struct CtrlDispatchMap {
   static void Get_Key1(C& t, DispCall& c) { c.ReturnBool(t.Get_Key1()); }
   static void Get_Key2(C& t, DispCall& c) { c.ReturnBool(t.Get_Key2()); }
   static void Get_Key3(C& t, DispCall& c) { c.ReturnBool(t.Get_Key3()); }
+  static void TraceStart(C& t, DispCall& c) { c.ReturnBool(t.TraceStart(c.Str(0))); }
+  static void TraceStop(C& t, DispCall&) { t.TraceStop(); }
 };
 
 namespace {
@@ -85,6 +87,7 @@ QVX_PARAMS(kSensor, {L"fEnableExternBoard", VT_BOOL}, {L"nChannel", VT_UI1},
 QVX_PARAMS(kI2cReadEx, {L"bSlaveAddr", VT_UI1}, {L"bBytesCnts", VT_UI4})
 QVX_PARAMS(kI2cWriteEx, {L"bSlaveAddr", VT_UI1}, {L"bXferData", VT_VARIANT})
 QVX_PARAMS(kEepromWriteEx, {L"nAddr", VT_I4}, {L"bData", VT_VARIANT})
+QVX_PARAMS(kTraceStart, {L"bstrPath", VT_BSTR})
 #undef QVX_PARAMS
 
 #define QVX_METHOD(name, dispid, params, result)                    \
@@ -130,6 +133,8 @@ const ole::DispMember kMembers[] = {
     QVX_METHOD0(Get_Key1, QVX_DISPID_GET_KEY1, VT_BOOL),
     QVX_METHOD0(Get_Key2, QVX_DISPID_GET_KEY2, VT_BOOL),
     QVX_METHOD0(Get_Key3, QVX_DISPID_GET_KEY3, VT_BOOL),
+    QVX_METHOD(TraceStart, QVX_DISPID_TRACESTART, kTraceStart, VT_BOOL),
+    QVX_METHOD0(TraceStop, QVX_DISPID_TRACESTOP, VT_EMPTY),
 };
 #undef QVX_METHOD
 #undef QVX_METHOD0

@@ -8,8 +8,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "board/trace_recorder.h"
 #include "board/usb_channel.h"
 #include "ole/ole_control.h"
 #include "ole/raii.h"
@@ -58,6 +60,11 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   short Get_Key1();
   short Get_Key2();
   short Get_Key3();
+  // Starts tracing this control's board link into the new file `path` (.pcapng, .txt or
+  // .log), replacing a trace already running; false, and the running trace kept, when the
+  // name is refused or the file cannot be created.
+  VARIANT_BOOL TraceStart(const wchar_t* path);
+  void TraceStop();
 
   // Registers the control window for HID interface arrivals and removals. One registration is
   // kept per window; a failed one shows its message box and the caller goes on.
@@ -90,7 +97,13 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   friend struct CtrlDispatchMap;
 
   short ReadLine(std::size_t recordByte);
+  // Swaps in `trace` (nullptr: none) and closes the one it replaces.
+  void ReplaceTrace(std::unique_ptr<board::TraceRecorder> trace);
+  // Starts the trace QVX_TRACE_DIR asks for, if any (control/trace.cpp).
+  void StartEnvironmentTrace();
 
+  // Declared before the link, so that it outlives it.
+  std::unique_ptr<board::TraceRecorder> m_pTrace;
   CUSBChannel m_UsbChannel;
   BYTE m_bConnected = 0;
   RECT m_rcBounds = {};

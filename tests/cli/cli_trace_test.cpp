@@ -71,7 +71,7 @@ TEST_F(CliTrace, WritesANewPcapngFile) {
   EXPECT_EQ(file.problem, "");
   ASSERT_FALSE(file.packets.empty());
   const testing_support::PcapngPacket& i2c = file.packets.back();
-  EXPECT_EQ(i2c.interface, 1u);
+  EXPECT_EQ(i2c.interface_id, 1u);
   EXPECT_EQ(testing_support::Bytes(i2c.data.begin() + 5, i2c.data.end()),
             (testing_support::Bytes{0xA0, 0x01, 0x02}));
   // Run again: the file is there now, and qvx sends nothing.

@@ -116,7 +116,7 @@ TEST_P(TraceFault, ShowsInThePcapngTrace) {
   std::size_t first = 0;
   for (std::size_t i = 0; i < file.packets.size(); ++i) {
     const auto& p = file.packets[i];
-    if (p.interface == 0 && p.comment.find(" drained=") != std::string::npos) first = i;
+    if (p.interface_id == 0 && p.comment.find(" drained=") != std::string::npos) first = i;
   }
   ASSERT_LT(first, file.packets.size());
   const std::string summary = file.packets[first].comment;
@@ -129,7 +129,7 @@ TEST_P(TraceFault, ShowsInThePcapngTrace) {
   std::string i2c_comment;
   for (std::size_t i = first; i < file.packets.size(); ++i) {
     const auto& p = file.packets[i];
-    if (p.interface == 1) {
+    if (p.interface_id == 1) {
       i2c_comment = p.comment;
       continue;
     }

@@ -171,7 +171,7 @@ TEST(PcapngTrace, HoldsExactlyTheReportsThatCrossedTheDeviceInOrder) {
   for (const auto& packet : file.packets) {
     EXPECT_GE(packet.micros, previous);
     previous = packet.micros;
-    if (packet.interface != 0) continue;
+    if (packet.interface_id != 0) continue;
     const auto view = testing_support::ViewUsb(packet);
     EXPECT_EQ(view.status, 0u);
     EXPECT_EQ(view.transfer, 1u);  // interrupt
@@ -187,7 +187,7 @@ TEST(PcapngTrace, HoldsExactlyTheI2cTransfersAsTheyTravelled) {
   const testing_support::Pcapng file = testing_support::ReadPcapng(link.Finish());
   std::vector<testing_support::PcapngPacket> i2c;
   for (const auto& packet : file.packets) {
-    if (packet.interface == 1) i2c.push_back(packet);
+    if (packet.interface_id == 1) i2c.push_back(packet);
   }
   struct Want {
     std::uint8_t flags_low;
@@ -219,7 +219,7 @@ TEST(PcapngTrace, FirstPacketOfEveryCommandNamesIt) {
   const testing_support::Pcapng file = testing_support::ReadPcapng(link.Finish());
   std::vector<std::string> names;
   for (const auto& packet : file.packets) {
-    if (packet.interface != 0 || packet.comment.empty()) continue;
+    if (packet.interface_id != 0 || packet.comment.empty()) continue;
     names.push_back(packet.comment.substr(0, packet.comment.find(' ')));
   }
   std::vector<std::string> want;

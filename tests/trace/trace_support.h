@@ -86,7 +86,7 @@ class LoggingDevice : public BoardDevice {
 // ---- pcapng, read by the letter of the format (little-endian files only) ----
 
 struct PcapngPacket {
-  std::uint32_t interface = 0;
+  std::uint32_t interface_id = 0;
   std::uint64_t micros = 0;
   Bytes data;
   std::string comment;
@@ -148,7 +148,7 @@ inline Pcapng ReadPcapng(const std::string& file) {
       p.link_types.push_back(Le16(file, body));
     } else if (type == 6) {
       PcapngPacket packet;
-      packet.interface = Le32(file, body);
+      packet.interface_id = Le32(file, body);
       packet.micros =
           (static_cast<std::uint64_t>(Le32(file, body + 4)) << 32) | Le32(file, body + 8);
       const std::uint32_t captured = Le32(file, body + 12);
