@@ -80,7 +80,7 @@ class TraceFolder : public ::testing::Test {
 TEST_F(TraceFolder, NeverOpensAFileThatExists) {
   for (const char* name : {"/old.txt", "/old.pcapng"}) {
     const std::string path = folder_ + name;
-    std::ofstream(path) << "keep me\n";
+    std::ofstream(path, std::ios::binary) << "keep me\n";
     std::string why;
     EXPECT_EQ(board::OpenTraceFile(path, "trace_tests", &why), nullptr);
     EXPECT_NE(why.find(path), std::string::npos) << why;

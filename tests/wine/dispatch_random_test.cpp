@@ -463,7 +463,7 @@ TEST(RandomCaller, EveryCallEndsAsDocumented) {
   EXPECT_LT(at_end, half_way + 2 * 1024 * 1024) << "the process grew over the second half";
 
   EXPECT_EQ(Call(ctl.Get(), QVX_DISPID_TRACESTOP).hr, S_OK);
-  std::ifstream in(trace_path, std::ios::binary);
+  std::ifstream in(trace_path.c_str(), std::ios::binary);
   const testing_support::Pcapng trace =
       testing_support::ReadPcapng(std::string(std::istreambuf_iterator<char>(in), {}));
   in.close();

@@ -126,10 +126,10 @@ throws('an unknown method', function() { ctl.NoSuchMethod(); });
 throws('a missing array', function() { ctl.EEPROM_WriteByteEx(0); });
 
 // Tracing: a text trace of two commands, and the names TraceStart refuses.
-var shell = new ActiveXObject('WScript.Shell');
+// (The temporary folder comes from the file system object: Wine's ExpandEnvironmentStrings
+// returns a string with its terminator inside.)
 var fso = new ActiveXObject('Scripting.FileSystemObject');
-var tracePath =
-    shell.ExpandEnvironmentStrings('%TEMP%') + '\\qvx_suite_' + new Date().getTime() + '.txt';
+var tracePath = fso.GetSpecialFolder(2).Path + '\\qvx_suite_' + new Date().getTime() + '.txt';
 check('TraceStart on a new file', ctl.TraceStart(tracePath) === true);
 ctl.HardwareReset();
 ctl.SetExpandChannel(0x70, 1);
