@@ -1,12 +1,15 @@
 // Host-side cost of one command against the in-process emulated board: the board link, the
 // emulated HID system and the emulator together, without any real device latency. The EEPROM
-// write is measured without its 10 ms pause.
+// write is measured without its 10 ms pause. The Traced cases run a command with the trace off,
+// in text and in pcapng, into an output that takes the bytes and drops them (the cost of the
+// trace itself, not of a disk); they count the trace's bytes per command.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "board/trace_open.h"
 #include "board/usb_channel.h"
 #include "emulator/board_emulator.h"
 #include "platform/emulated/emulated_hid_system.h"
@@ -79,6 +82,55 @@ void ReadSensorRawData(benchmark::State& state) {
   }
 }
 BENCHMARK(ReadSensorRawData);
+
+// Takes every byte and keeps none.
+class DroppedOutput : public platform::OutputFile {
+ public:
+  explicit DroppedOutput(std::uint64_t* bytes) : bytes_(bytes) {}
+  bool Write(const void*, std::size_t n) override {
+    *bytes_ += n;
+    return true;
+  }
+  bool Flush() override { return true; }
+
+ private:
+  std::uint64_t* bytes_;
+};
+
+// state.range(0): 0 off, 1 text, 2 pcapng.
+void Traced(benchmark::State& state, void (*command)(CUSBChannel&)) {
+  Bench bench;
+  if (!bench.opened()) return state.SkipWithError("the emulated board was not found");
+  std::uint64_t bytes = 0;
+  std::unique_ptr<board::TraceRecorder> trace;
+  if (state.range(0) != 0) {
+    trace = board::MakeTraceRecorder(
+        state.range(0) == 1 ? board::TraceFileKind::kText : board::TraceFileKind::kPcapng,
+        std::make_unique<DroppedOutput>(&bytes), "qvx_board_bench");
+    bench.channel().AttachTrace(trace.get());
+  }
+  for (auto _ : state) command(bench.channel());
+  bench.channel().AttachTrace(nullptr);
+  state.counters["trace_bytes_per_command"] =
+      benchmark::Counter(static_cast<double>(bytes) / static_cast<double>(state.iterations()));
+}
+
+void TracedGetLines(benchmark::State& state) {
+  Traced(state, [](CUSBChannel& c) {
+    std::uint8_t record[board::kLineRecordSize];
+    c.ReadLineState(record);
+    benchmark::DoNotOptimize(record);
+  });
+}
+BENCHMARK(TracedGetLines)->ArgName("trace")->Arg(0)->Arg(1)->Arg(2);
+
+void TracedRead64KiB(benchmark::State& state) {
+  Traced(state, [](CUSBChannel& c) {
+    static std::vector<std::uint8_t> buffer(65535);
+    benchmark::DoNotOptimize(c.ReadI2CLongBytes(0x50, buffer.data(), 65535, true, true));
+  });
+}
+BENCHMARK(TracedRead64KiB)->ArgName("trace")->Arg(0)->Arg(1)->Arg(2);
 
 }  // namespace
 

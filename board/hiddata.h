@@ -8,6 +8,7 @@
 
 #include "board/protocol.h"
 #include "board/shared_board.h"
+#include "board/trace.h"
 #include "platform/hid_device.h"
 
 class hiddata {
@@ -50,6 +51,19 @@ class hiddata {
   // earlier command's answers are owed, everything that arrives until its grace period ends.
   void BeginCommand();
 
+  // Ends the command BeginCommand started, for the trace; does nothing when none is open (a
+  // line setter's outer scope, after its two commands have ended).
+  void EndCommand() {
+    if (m_pTrace && m_bTraceCommandOpen) TraceCommandEnd();
+  }
+
+  // The trace this link reports to (nullptr: none). Set under the exchange lock.
+  void SetTraceSink(board::TraceSink* sink) {
+    m_pTrace = sink;
+    m_bTraceCommandOpen = false;
+  }
+  board::TraceSink* TraceSink() const { return m_pTrace; }
+
   // Holds the board's own lock, shared by every link in the process that has it open, for one
   // scope. Taken after the exchange lock; does nothing with no board open.
   class BoardLock {
@@ -74,6 +88,10 @@ class hiddata {
   enum class CommandState { kRunning, kWriteFailed, kReadTimedOut };
 
   std::shared_ptr<board::SharedBoard> m_board;  // set exactly when m_hDevice is
+  void TraceCommandEnd();
+
   CommandState m_eCommand = CommandState::kRunning;
   std::atomic<bool> m_bAnswered{false};
+  board::TraceSink* m_pTrace = nullptr;
+  bool m_bTraceCommandOpen = false;
 };

@@ -33,7 +33,15 @@ int CUSBHardWare::OpenBoard() {
   if (BoardOpener* opener = InstalledBoardOpener()) device = opener->Open(&path);
   const bool found = device != nullptr;
   ReplaceDevice(std::move(device), path);  // closes a held handle, stores the new one or none
+  if (board::TraceSink* trace = TraceSink()) {
+    trace->BoardOpened(found ? path : std::string(), TraceClock::now());
+  }
   return found ? 0 : 1;
+}
+
+void CUSBHardWare::AttachTrace(board::TraceSink* sink) {
+  platform::CsLock lock(m_csExchange);
+  SetTraceSink(sink);
 }
 
 void CUSBHardWare::SendAnnounce(std::uint8_t code, std::uint8_t arg1, std::uint8_t arg2) {

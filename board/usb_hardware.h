@@ -59,6 +59,10 @@ class CUSBHardWare : public hiddata {
   // was opened, as the control's scripts expect. Runs under the exchange lock.
   int OpenBoard();
 
+  // Attaches `sink` (nullptr: detaches), under the exchange lock, so that no command is in
+  // flight meanwhile. The caller keeps the sink alive while it is attached.
+  void AttachTrace(board::TraceSink* sink);
+
   // The exchange lock: held by every command and by OpenBoard. Callers that must keep other
   // commands out across several exchanges take it (after the board-state lock) themselves.
   platform::CriticalSection m_csExchange;
@@ -67,9 +71,15 @@ class CUSBHardWare : public hiddata {
   // What every command holds from its announce report to its last answer: the exchange lock,
   // then the lock of the board itself, which keeps out the other links that have it open.
   struct Exchange {
-    explicit Exchange(CUSBHardWare& link) : exchange(link.m_csExchange), board(link) {}
+    explicit Exchange(CUSBHardWare& link) : exchange(link.m_csExchange), board(link), link_(link) {}
+    ~Exchange() { link_.EndCommand(); }  // both locks are still held here
+    Exchange(const Exchange&) = delete;
+    Exchange& operator=(const Exchange&) = delete;
     platform::CsLock exchange;
     BoardLock board;
+
+   private:
+    CUSBHardWare& link_;
   };
 
   // Sends the announce report of `code` (with the two argument bytes of 0x30 and 0x50).

@@ -83,6 +83,8 @@ struct CtrlDispatchMap {
   static void GetSensorValuesEx(C& t, DispCall& c) {
     c.ReturnVariant(t.GetSensorValuesEx(c.Bool(0), c.U1(1)));
   }
+  static void TraceStart(C& t, DispCall& c) { c.ReturnBool(t.TraceStart(c.Str(0))); }
+  static void TraceStop(C& t, DispCall&) { t.TraceStop(); }
 };
 
 namespace {
@@ -108,6 +110,7 @@ QVX_PARAMS(kReadBytesEx, {L"bSlaveAddr", VT_UI1}, {L"bBytesCnts", VT_UI4}, {L"fG
            {L"fGenStop", VT_BOOL})
 QVX_PARAMS(kWriteBytesEx, {L"bSlaveAddr", VT_UI1}, {L"bXferData", VT_VARIANT},
            {L"fGenStart", VT_BOOL}, {L"fGenStop", VT_BOOL})
+QVX_PARAMS(kTraceStart, {L"bstrPath", VT_BSTR})
 #undef QVX_PARAMS
 
 #define QVX_METHOD(name, dispid, params, result)                    \
@@ -161,6 +164,8 @@ const ole::DispMember kMembers[] = {
     QVX_METHOD(I2Cm_fReadBytesEx, QVX_DISPID_I2CM_FREADBYTESEX, kReadBytesEx, VT_VARIANT),
     QVX_METHOD(I2Cm_fWriteBytesEx, QVX_DISPID_I2CM_FWRITEBYTESEX, kWriteBytesEx, VT_UI1),
     QVX_METHOD(GetSensorValuesEx, QVX_DISPID_GETSENSORVALUESEX, kSensorEx, VT_VARIANT),
+    QVX_METHOD(TraceStart, QVX_DISPID_TRACESTART, kTraceStart, VT_BOOL),
+    QVX_METHOD0(TraceStop, QVX_DISPID_TRACESTOP, VT_EMPTY),
 };
 #undef QVX_METHOD
 #undef QVX_METHOD0

@@ -64,6 +64,8 @@
 #define QVX_E_NO_BOARD 0x80040201L    // the method ran with no board open
 #define QVX_E_NO_ANSWER 0x80040202L   // a command of the method went unanswered
 #define QVX_E_I2C_STATUS 0x80040203L  // an I2C transfer ended with a status byte other than 0
+#define QVX_DISPID_TRACESTART 108
+#define QVX_DISPID_TRACESTOP 109
 
 // DISPID of _DQelVantorixActiveXEvents.
 #define QVX_DISPID_EVENT_PLUG 1

@@ -19,7 +19,9 @@ HRESULT CreateQelVantorixActiveXCtrl(REFIID riid, void** ppv) {
   return ole::CreateAndQuery(new (std::nothrow) CQelVantorixActiveXCtrl, riid, ppv);
 }
 
-CQelVantorixActiveXCtrl::CQelVantorixActiveXCtrl() : COleControl(Description()) {}
+CQelVantorixActiveXCtrl::CQelVantorixActiveXCtrl() : COleControl(Description()) {
+  StartEnvironmentTrace();
+}
 
 CQelVantorixActiveXCtrl::~CQelVantorixActiveXCtrl() {
   WithdrawBoardNotification();

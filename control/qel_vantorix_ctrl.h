@@ -8,8 +8,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "board/trace_recorder.h"
 #include "board/usb_channel.h"
 #include "control/notification_window.h"
 #include "ole/ole_control.h"
@@ -59,6 +61,11 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   short Get_Key1();
   short Get_Key2();
   short Get_Key3();
+  // Starts tracing this control's board link into the new file `path` (.pcapng, .txt or
+  // .log), replacing a trace already running; false, and the running trace kept, when the
+  // name is refused or the file cannot be created.
+  VARIANT_BOOL TraceStart(const wchar_t* path);
+  void TraceStop();
 
   // Additions (DISPIDs from 100): what the last command got, errors on request, transfers with
   // the caller's START and STOP flags, the repeated-start register read, sensor values as VT_I4.
@@ -121,7 +128,13 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   // transfer's status is not 0.
   void Conclude(const wchar_t* method, bool answered);
   void ConcludeTransfer(const wchar_t* method, bool answered, std::uint8_t bSlaveAddr, int status);
+  // Swaps in `trace` (nullptr: none) and closes the one it replaces.
+  void ReplaceTrace(std::unique_ptr<board::TraceRecorder> trace);
+  // Starts the trace QVX_TRACE_DIR asks for, if any (control/trace.cpp).
+  void StartEnvironmentTrace();
 
+  // Declared before the link, so that it outlives it.
+  std::unique_ptr<board::TraceRecorder> m_pTrace;
   CUSBChannel m_UsbChannel;
   BYTE m_bConnected = 0;
   RECT m_rcBounds = {};

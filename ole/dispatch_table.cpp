@@ -39,6 +39,16 @@ bool TaskBlockSmallerThan(void* p, std::size_t bytes) {
   return smaller;
 }
 
+// True when `v` is a reference, or a chain of VARIANT references, that ends in a null pointer.
+bool EndsNowhere(const VARIANT* v) {
+  while (V_VT(v) & VT_BYREF) {
+    if (!V_BYREF(v)) return true;
+    if (V_VT(v) != (VT_VARIANT | VT_BYREF)) return false;
+    v = V_VARIANTREF(v);
+  }
+  return false;
+}
+
 }  // namespace
 
 std::uint8_t* DispCall::ByteBuffer(std::size_t i, std::size_t bytes) const {
@@ -129,7 +139,9 @@ HRESULT DispatchTable::Invoke(void* object, DISPID dispid, REFIID riid, WORD fla
       continue;
     }
     HRESULT hr = DISP_E_TYPEMISMATCH;
-    if (!(want & VT_BYREF)) {
+    // The conversion to a string follows references to the end, and a reference that points
+    // nowhere would be read: it is a type mismatch instead.
+    if (!(want & VT_BYREF) && !(want == VT_BSTR && EndsNowhere(arg))) {
       hr = VariantChangeType(call.converted_[i].Put(), arg, 0, want);
     }
     if (FAILED(hr)) {

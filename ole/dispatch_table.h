@@ -52,6 +52,11 @@ class DispCall {
   // systems that do not tell a channel call). Other in-process callers are trusted to pass
   // enough (the first element of a byte array).
   std::uint8_t* ByteBuffer(std::size_t i, std::size_t bytes) const;
+  // A VT_BSTR parameter; a null BSTR is the empty string.
+  const wchar_t* Str(std::size_t i) const {
+    const BSTR text = V_BSTR(Arg(i));
+    return text ? text : L"";
+  }
   // A VT_VARIANT parameter: the caller's VARIANT as passed.
   const VARIANT* Var(std::size_t i) const { return Arg(i); }
 
@@ -80,7 +85,7 @@ using DispHandler = void (*)(void* object, DispCall& call);
 
 struct DispParam {
   const wchar_t* name;
-  VARTYPE type;  // VT_UI1, VT_UI2, VT_I4, VT_UI4, VT_BOOL, VT_UI1|VT_BYREF or VT_VARIANT
+  VARTYPE type;  // VT_UI1, VT_UI2, VT_I4, VT_UI4, VT_BOOL, VT_BSTR, VT_UI1|VT_BYREF or VT_VARIANT
 };
 
 struct DispMember {

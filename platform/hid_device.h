@@ -44,8 +44,10 @@ class HidDevice {
     return ReadReport(sink, timeout_ms);
   }
 
-  // Drops every input report that has arrived and not yet been read. Never waits.
-  virtual void DiscardPendingInput() = 0;
+  // Drops every input report that has arrived and not yet been read. Never waits. Returns how
+  // many it dropped, or kUncounted when the back end cannot tell (Win32's queue flush).
+  static constexpr std::size_t kUncounted = static_cast<std::size_t>(-1);
+  virtual std::size_t DiscardPendingInput() = 0;
 
   // The time base that this device's read timeouts run on. Real devices use the monotonic
   // clock; an emulated device may run on a simulated one, and whoever computes deadlines for

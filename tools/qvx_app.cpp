@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "board/board_identity.h"
+#include "board/trace_open.h"
 #include "tools/emulated_session.h"
 #include "tools/emulated_state_file.h"
 #include "tools/qvx_actions.h"
@@ -19,6 +20,7 @@ namespace {
 struct Arguments {
   bool emulated = false;
   std::string state_file;
+  std::string trace;
   std::string speed;
   I2cArgs i2c;
   std::string address, count, file, line, state, channel;
@@ -27,6 +29,7 @@ struct Arguments {
 
 struct Commands {
   CLI::Option* state_file;
+  CLI::Option* trace;
   CLI::App* list;
   CLI::App* speed;
   CLI::App* i2c_read;
@@ -58,6 +61,10 @@ Commands Describe(CLI::App& app, Arguments& a) {
                   "Implies --emulated. Default: $") +
           kEmulatedStateVariable);
   c.state_file->option_text("FILE");
+  c.trace = app.add_option("--trace", a.trace,
+                           "Trace every report and command to FILE, a new file: .pcapng (for "
+                           "Wireshark) or .txt/.log (text); '-': text on stderr");
+  c.trace->option_text("FILE");
   c.list = app.add_subcommand("list", "List every HID device; '*' marks the board");
   c.speed = app.add_subcommand("speed", "Set the I2C clock");
   c.speed->add_option("KHZ", a.speed, "50, 400 or 1000")->required();
@@ -151,6 +158,35 @@ class ActiveBackendScope {
   ActiveBackendScope& operator=(const ActiveBackendScope&) = delete;
 };
 
+// Text written to a stream (the text trace on stderr).
+class StreamOutput : public platform::OutputFile {
+ public:
+  explicit StreamOutput(std::ostream& stream) : stream_(stream) {}
+  bool Write(const void* data, std::size_t bytes) override {
+    stream_.write(static_cast<const char*>(data), static_cast<std::streamsize>(bytes));
+    return static_cast<bool>(stream_);
+  }
+  bool Flush() override { return static_cast<bool>(stream_.flush()); }
+
+ private:
+  std::ostream& stream_;
+};
+
+// The trace --trace asks for (nullptr: none). Creates the file: called once every other
+// argument has been checked, before anything is opened or sent.
+std::unique_ptr<board::TraceRecorder> OpenTrace(const Commands& c, const Arguments& a,
+                                                const Environment& env) {
+  if (c.trace->count() == 0) return nullptr;
+  if (a.trace == "-") {
+    return board::MakeTraceRecorder(board::TraceFileKind::kText,
+                                    std::make_unique<StreamOutput>(*env.err), "qvx");
+  }
+  std::string why;
+  std::unique_ptr<board::TraceRecorder> trace = board::OpenTraceFile(a.trace, "qvx", &why);
+  if (!trace) throw UsageError("bad --trace: " + why);
+  return trace;
+}
+
 // The state file to keep the emulated board in; empty: none.
 std::string StateFile(const Commands& c, const Arguments& a, const Environment& env) {
   if (c.state_file->count() == 0) return env.emulated_state_variable;
@@ -158,9 +194,25 @@ std::string StateFile(const Commands& c, const Arguments& a, const Environment& 
   return a.state_file;
 }
 
-int RunCommand(const Action& action, platform::HidBackend& backend, const Environment& env) {
+// Detaches the trace when the command is over, however it ends.
+class TraceScope {
+ public:
+  TraceScope(CUSBChannel& board, board::TraceSink* trace) : board_(board) {
+    board_.AttachTrace(trace);
+  }
+  ~TraceScope() { board_.AttachTrace(nullptr); }
+  TraceScope(const TraceScope&) = delete;
+  TraceScope& operator=(const TraceScope&) = delete;
+
+ private:
+  CUSBChannel& board_;
+};
+
+int RunCommand(const Action& action, platform::HidBackend& backend, const Environment& env,
+               board::TraceSink* trace) {
   ActiveBackendScope scope(backend);
   CUSBChannel board;
+  TraceScope traced(board, trace);
   if (board.OpenBoard() != 0) {
     const std::string why = WhyBoardCannotBeOpened(backend);
     if (!why.empty()) {
@@ -212,8 +264,10 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
     }
   }
   if (backend == nullptr) backend = &platform::DefaultHidBackend();
+  const std::unique_ptr<board::TraceRecorder> trace = OpenTrace(c, a, env);
 
-  const int code = action ? RunCommand(*action, *backend, env) : ListDevices(*backend, *env.out);
+  const int code =
+      action ? RunCommand(*action, *backend, env, trace.get()) : ListDevices(*backend, *env.out);
   if (!state_file.empty()) SaveStateFile(state_file, session->Board().SaveState());
   return code;
 }

@@ -149,12 +149,14 @@ class EmulatedHandle : public HidDevice {
     return state_->Now();
   }
 
-  void DiscardPendingInput() override {
+  std::size_t DiscardPendingInput() override {
     std::lock_guard<std::mutex> lock(state_->mutex);
     // Only what has arrived: a report the device sends later is not known yet.
     const Clock::time_point now = state_->Now();
-    while (queue_->FrontReady(now)) queue_->reports.pop_front();
+    std::size_t dropped = 0;
+    for (; queue_->FrontReady(now); ++dropped) queue_->reports.pop_front();
     state_->changed.notify_all();
+    return dropped;
   }
 
   bool GetAttributes(HidAttributes* attributes) override {

@@ -88,14 +88,17 @@ ReadResult HidrawDevice::ReadReport(std::uint8_t (&report)[kReportSize], unsigne
   }
 }
 
-void HidrawDevice::DiscardPendingInput() {
+std::size_t HidrawDevice::DiscardPendingInput() {
   // Bounded, so a device that streams input reports without pause cannot hold us here.
   std::uint8_t sink[kReportSize];
+  std::size_t dropped = 0;
   for (int reads = 0; reads < kMaxDiscardedReports; ++reads) {
     const ssize_t got = ::read(fd_, sink, sizeof sink);
+    if (got > 0) ++dropped;
     if (got > 0 || (got < 0 && errno == EINTR)) continue;
-    return;  // EAGAIN: the queue is empty; 0 or another error: nothing more will come
+    break;  // EAGAIN: the queue is empty; 0 or another error: nothing more will come
   }
+  return dropped;
 }
 
 bool HidrawDevice::GetAttributes(HidAttributes* attributes) {

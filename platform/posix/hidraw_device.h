@@ -23,7 +23,7 @@ class HidrawDevice final : public HidDevice {
 
   bool WriteReport(const std::uint8_t (&report)[kReportSize]) override;
   ReadResult ReadReport(std::uint8_t (&report)[kReportSize], unsigned timeout_ms) override;
-  void DiscardPendingInput() override;
+  std::size_t DiscardPendingInput() override;
   bool GetAttributes(HidAttributes* attributes) override;
   bool GetManufacturerString(char16_t* buffer, std::size_t bytes) override;
   bool GetProductString(char16_t* buffer, std::size_t bytes) override;

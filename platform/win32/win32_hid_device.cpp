@@ -72,8 +72,9 @@ ReadResult Win32HidDevice::ReadReport(std::uint8_t (&report)[kReportSize], unsig
   return ReadResult::kOk;
 }
 
-void Win32HidDevice::DiscardPendingInput() {
+std::size_t Win32HidDevice::DiscardPendingInput() {
   (void)HidD_FlushQueue(handle_);
+  return kUncounted;
 }
 
 bool Win32HidDevice::GetAttributes(HidAttributes* attributes) {

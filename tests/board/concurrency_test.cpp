@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "board/protocol.h"
+#include "board/trace_open.h"
 #include "platform/pause.h"
 #include "recording_device.h"
 #include "report_text.h"
 #include "strict_channel.h"
+#include "tests/trace/trace_support.h"
 
 namespace {
 
@@ -85,6 +87,50 @@ TEST_F(SharedBoard, TwoThreadsGiveTwoCompleteUninterleavedSequences) {
   EXPECT_EQ(b.wrongResults, 0);
   EXPECT_EQ(board_->Commands().size(), static_cast<std::size_t>(a.commands + b.commands));
   EXPECT_EQ(board_->Discards(), board_->Commands().size());
+}
+
+// A trace switched on and off while two threads run commands: every line it holds is a whole
+// command of one thread (an I2C transfer's status is its own slave's), and the commands'
+// results are what they are untraced.
+TEST_F(SharedBoard, ATraceSwitchedOnAndOffDuringCommandsRecordsWholeCommands) {
+  std::string text;
+  int flushes = 0;
+  auto trace = board::MakeTraceRecorder(board::TraceFileKind::kText,
+                                        std::make_unique<MemoryOutput>(&text, SIZE_MAX, &flushes),
+                                        "concurrency_tests");
+  Worker a{0x50, 400, 1, 0x0000, 100};
+  Worker b{0x51, 1000, 3, 0x8000, 100};
+  std::atomic<int> running{2};
+  auto run = [&](Worker& w) {
+    RunCommands(channel_, w);
+    --running;
+  };
+  std::thread ta(run, std::ref(a));
+  std::thread tb(run, std::ref(b));
+  for (int k = 0; running > 0; ++k) {
+    channel_.AttachTrace(k % 2 == 0 ? trace.get() : nullptr);
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ta.join();
+  tb.join();
+  channel_.AttachTrace(nullptr);
+  trace.reset();
+
+  EXPECT_EQ(board_->Problems(), std::vector<std::string>());
+  EXPECT_EQ(a.wrongResults, 0);
+  EXPECT_EQ(b.wrongResults, 0);
+  const std::vector<std::string> lines = Lines(text);
+  ASSERT_GT(lines.size(), 1u);
+  std::size_t transfers = 0;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    auto fields = TextFields(lines[i]);
+    ASSERT_EQ(fields["verdict"], "answered") << lines[i];
+    if (fields.count("slave")) {
+      ++transfers;
+      EXPECT_EQ(fields["status"], fields["slave"]) << lines[i];
+    }
+  }
+  EXPECT_GT(transfers, 0u);
 }
 
 TEST_F(SharedBoard, LineChangesNeverSplitAnotherSettersReadModifyWrite) {

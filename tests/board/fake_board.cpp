@@ -271,10 +271,12 @@ platform::ReadResult FakeBoard::ReadReport(std::uint8_t (&report)[kReportSize], 
   return platform::ReadResult::kOk;
 }
 
-void FakeBoard::DiscardPendingInput() {
+std::size_t FakeBoard::DiscardPendingInput() {
   std::lock_guard<std::mutex> g(mutex_);
+  const std::size_t dropped = answers_.size();
   answers_.clear();
   ++discards_;
+  return dropped;
 }
 
 }  // namespace testing_support

@@ -50,7 +50,7 @@ class FakeBoard : public BoardDevice {
   bool WriteReport(const std::uint8_t (&report)[platform::kReportSize]) override;
   platform::ReadResult ReadReport(std::uint8_t (&report)[platform::kReportSize],
                                   unsigned timeout_ms) override;
-  void DiscardPendingInput() override;
+  std::size_t DiscardPendingInput() override;
 
  private:
   class PatternSlave;

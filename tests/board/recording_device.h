@@ -97,10 +97,12 @@ class RecordingDevice : public BoardDevice {
     Guard g(mutex_);
     log_->push_back({Event::kMark, {}});
   }
-  void DiscardPendingInput() override {
+  std::size_t DiscardPendingInput() override {
     Guard g(mutex_);
     log_->push_back({Event::kDiscard, {}});
+    const std::size_t dropped = answers_.size();
     answers_.clear();
+    return dropped;
   }
 
  private:

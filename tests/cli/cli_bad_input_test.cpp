@@ -1,5 +1,6 @@
 // Bad input: one message on stderr, a usage exit code, nothing on stdout, nothing sent.
 #include <fstream>
+#include <iterator>
 
 #include "qvx_runner.h"
 
@@ -20,6 +21,8 @@ TEST_F(CliBadInput, IsRefusedBeforeAnythingIsOpenedOrSent) {
   std::ofstream(shortImage, std::ios::binary) << std::string(100, 'x');
   std::vector<std::string> tooMany{"i2c", "write", "50"};
   tooMany.insert(tooMany.end(), 65536, "00");
+  const std::string oldTrace = dir + "qvx_old_trace.txt";
+  std::ofstream(oldTrace) << "an earlier trace\n";
 
   const BadCase cases[] = {
       {{}, "A subcommand is required"},
@@ -59,6 +62,13 @@ TEST_F(CliBadInput, IsRefusedBeforeAnythingIsOpenedOrSent) {
       {{"i2c", "wr", "50", "1G", "--read", "2"}, "bad byte '1G'"},
       {{"i2c", "wr", "80", "--read", "2"}, "bad I2C address '80'"},
       {{"i2c", "scan", "50"}, "unknown command or argument '50'"},
+      {{"--trace", oldTrace, "lines"}, "cannot create the trace file"},
+      {{"--trace", dir + "qvx_trace.pcap", "lines"}, "does not end in .pcapng, .txt or .log"},
+      {{"--trace", "\\\\.\\COM3.txt", "lines"}, "device or network path"},
+      {{"--trace", "\\\\server\\share\\t.log", "reset"}, "device or network path"},
+      {{"--trace", dir + "no_such_dir/t.pcapng", "reset"}, "cannot create the trace file"},
+      {{"--trace", "", "reset"}, "bad --trace: the trace file name is empty"},
+      {{"--trace", dir + "qvx_bad_arg.txt", "speed", "100"}, "bad speed '100'"},
   };
   for (const BadCase& c : cases) {
     std::string shown;
@@ -75,7 +85,12 @@ TEST_F(CliBadInput, IsRefusedBeforeAnythingIsOpenedOrSent) {
   }
   EXPECT_EQ(m_board->CommandCount(), 0u);
   EXPECT_EQ(m_board->IgnoredReportCount(), 0u);
+  std::ifstream old(oldTrace);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "an earlier trace\n");
+  // A trace is created only once every other argument is good.
+  EXPECT_FALSE(std::ifstream(dir + "qvx_bad_arg.txt").good());
   std::remove(shortImage.c_str());
+  std::remove(oldTrace.c_str());
 }
 
 }  // namespace

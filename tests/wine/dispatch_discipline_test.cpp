@@ -84,6 +84,33 @@ TEST_F(DisciplineTest, ArgumentErrorsReportTheirPositionCountedFromTheRight) {
   }
 }
 
+TEST_F(DisciplineTest, ATraceNameThatIsNoStringIsRefusedWithItsPosition) {
+  ole::Variant nowhere;  // a byte reference to nothing
+  V_VT(nowhere.Get()) = VT_UI1 | VT_BYREF;
+  V_UI1REF(nowhere.Get()) = nullptr;
+  struct Case {
+    const char* what;
+    std::function<ole::Variant()> value;
+    HRESULT hr;
+  };
+  const Case cases[] = {
+      {"a null reference", [] { return ByteRef(nullptr); }, DISP_E_TYPEMISMATCH},
+      {"a reference to a null reference", [&] { return VariantRef(nowhere.Get()); },
+       DISP_E_TYPEMISMATCH},
+      {"a number that names no trace file", [] { return I4(12); }, S_OK},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CallResult r = Do(QVX_DISPID_TRACESTART, Args({c.value}));
+    EXPECT_EQ(r.hr, c.hr);
+    if (c.hr == S_OK) {
+      EXPECT_EQ(V_BOOL(r.value.Get()), VARIANT_FALSE);
+    } else {
+      EXPECT_EQ(r.arg_err, 0u);
+    }
+  }
+}
+
 TEST_F(DisciplineTest, CallErrorsOfTheDispatchLayer) {
   EXPECT_EQ(Do(27, {}).hr, DISP_E_MEMBERNOTFOUND);
   EXPECT_EQ(Do(0, {}).hr, DISP_E_MEMBERNOTFOUND);

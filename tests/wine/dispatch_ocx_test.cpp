@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fstream>
+#include <iterator>
 #include <tuple>
 
 #include "board/protocol.h"
 #include "control/identity.h"
 #include "dispatch_support.h"
+#include "tests/trace/trace_support.h"
 
 namespace dispatch_test {
 namespace {
@@ -35,6 +38,8 @@ enum : DISPID {
   kReadBytesEx = QVX_DISPID_I2CM_FREADBYTESEX,
   kWriteBytesEx = QVX_DISPID_I2CM_FWRITEBYTESEX,
   kSensorValuesEx = QVX_DISPID_GETSENSORVALUESEX,
+  kTraceStart = QVX_DISPID_TRACESTART,
+  kTraceStop = QVX_DISPID_TRACESTOP,
 };
 
 constexpr std::uint8_t kMemory = 0x50;  // the emulated serial memory
@@ -382,6 +387,70 @@ TEST_F(OcxTest, TheLongestTransferRoundTrips) {
     const std::size_t src = a + 32768 < 65533 ? a + 32768 : a;
     EXPECT_EQ(got[i], data[2 + src]) << i;
   }
+}
+
+// The temporary folder, with a name of this test process's own in it.
+std::wstring TempName(const wchar_t* name) {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + L"qvx_ocx_" + std::to_wstring(GetCurrentProcessId()) + L"_" + name;
+}
+
+bool TraceStarts(IDispatch* ctl, const std::wstring& path) {
+  std::vector<ole::Variant> args = ArgList(Str(path.c_str()));
+  CallResult r = Call(ctl, kTraceStart, args);
+  EXPECT_EQ(r.hr, S_OK);
+  EXPECT_EQ(r.value.Type(), VT_BOOL);
+  return V_BOOL(r.value.Get()) == VARIANT_TRUE;
+}
+
+TEST_F(OcxTest, TraceStartRefusesWhatItMustNotWrite) {
+  const std::wstring existing = TempName(L"existing.txt");
+  std::ofstream(existing.c_str()) << "keep\n";
+  struct Case {
+    std::wstring path;
+    const char* why;
+  };
+  const Case cases[] = {
+      {existing, "an existing file"},
+      {TempName(L"run.pcap"), "another extension"},
+      {TempName(L"run"), "no extension"},
+      {L"\\\\.\\COM1.txt", "a device path"},
+      {L"\\\\?\\C:\\run.txt", "a device path"},
+      {L"\\\\server\\share\\run.log", "a network path"},
+      {L"NUL.txt", "a device name"},
+      {TempName(L"no_such_folder\\run.txt"), "a folder that is not there"},
+      {L"", "nothing"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(TraceStarts(ctl_.Get(), c.path)) << c.why;
+  }
+  std::ifstream in(existing.c_str());
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep\n");
+  in.close();
+  DeleteFileW(existing.c_str());
+}
+
+TEST_F(OcxTest, TraceHoldsTheTransfersUntilTraceStop) {
+  const std::wstring path = TempName(L"trace.pcapng");
+  DeleteFileW(path.c_str());
+  ASSERT_TRUE(TraceStarts(ctl_.Get(), path));
+  MemoryWrite(0x0010, {0xA5, 0x5A});
+  ASSERT_EQ(Call(ctl_.Get(), kTraceStop).hr, S_OK);
+  MemoryWrite(0x0020, {1});  // not traced any more
+  std::ifstream in(path.c_str(), std::ios::binary);
+  const testing_support::Pcapng trace =
+      testing_support::ReadPcapng(std::string(std::istreambuf_iterator<char>(in), {}));
+  in.close();
+  EXPECT_EQ(trace.problem, "");
+  std::vector<testing_support::Bytes> bus;
+  for (const auto& p : trace.packets) {
+    if (p.interface_id == 1) bus.emplace_back(p.data.begin() + 5, p.data.end());
+  }
+  // The serial memory's address 0x0010, then the two bytes, written to 0x50.
+  EXPECT_EQ(bus, (std::vector<testing_support::Bytes>{{0xA0, 0x00, 0x10, 0xA5, 0x5A}}));
+  EXPECT_FALSE(TraceStarts(ctl_.Get(), path)) << "the file exists now";
+  DeleteFileW(path.c_str());
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 // caller's by-value arguments alone, and the process must not grow over the second half of the
 // run.
 //
+// The control traces the whole run into a pcapng file (TraceStop is left out of the calls), which
+// must be whole at the end.
+//
 // QVX_RANDOM_CALLS sets the number of calls (default 20000), QVX_RANDOM_SEED the seed (default:
 // the clock). A failure names the seed and the call.
 #include <olectl.h>
@@ -18,6 +21,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
@@ -26,6 +31,7 @@
 #include "control/identity.h"
 #include "dispatch_script_array.h"
 #include "dispatch_support.h"
+#include "tests/trace/trace_support.h"
 
 namespace dispatch_test {
 namespace {
@@ -72,7 +78,8 @@ SIZE_T PrivateBytes() {
 }
 
 // A method as the control's type information declares it: by-reference parameters carry
-// VT_BYREF. The About box is left out: it would wait for its OK.
+// VT_BYREF. The About box is left out: it would wait for its OK; and TraceStop, so that the
+// trace runs to the end.
 struct Declared {
   DISPID id;
   std::vector<VARTYPE> params;
@@ -93,7 +100,7 @@ std::vector<Declared> DeclaredMethods(IDispatch* ctl) {
       const TYPEDESC& t = desc->lprgelemdescParam[i].tdesc;
       m.params.push_back(t.vt == VT_PTR ? static_cast<VARTYPE>(t.lptdesc->vt | VT_BYREF) : t.vt);
     }
-    if (m.id != DISPID_ABOUTBOX) methods.push_back(m);
+    if (m.id != DISPID_ABOUTBOX && m.id != QVX_DISPID_TRACESTOP) methods.push_back(m);
     info->ReleaseFuncDesc(desc);
   }
   info->ReleaseTypeAttr(attr);
@@ -368,6 +375,18 @@ TEST(RandomCaller, EveryCallEndsAsDocumented) {
   Generator gen(seed);
   const std::vector<Declared> methods = DeclaredMethods(ctl.Get());
   ASSERT_FALSE(methods.empty()) << "no type information";
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring trace_path =
+      std::wstring(temp) + L"qvx_random_" + std::to_wstring(GetCurrentProcessId()) + L".pcapng";
+  DeleteFileW(trace_path.c_str());
+  {
+    std::vector<ole::Variant> name = ArgList(Str(trace_path.c_str()));
+    const CallResult started_trace = Call(ctl.Get(), QVX_DISPID_TRACESTART, name);
+    ASSERT_EQ(started_trace.hr, S_OK);
+    ASSERT_EQ(V_VT(started_trace.value.Get()), VT_BOOL);
+    ASSERT_EQ(V_BOOL(started_trace.value.Get()), VARIANT_TRUE) << "the trace did not start";
+  }
   SIZE_T half_way = 0;
   unsigned long succeeded = 0;
   unsigned long typed = 0;
@@ -442,6 +461,17 @@ TEST(RandomCaller, EveryCallEndsAsDocumented) {
   EXPECT_GT(succeeded * 2, typed) << "too few calls reached the board";
   // Heaps settle in steps; a leak of one block per call would show as megabytes.
   EXPECT_LT(at_end, half_way + 2 * 1024 * 1024) << "the process grew over the second half";
+
+  EXPECT_EQ(Call(ctl.Get(), QVX_DISPID_TRACESTOP).hr, S_OK);
+  std::ifstream in(trace_path.c_str(), std::ios::binary);
+  const testing_support::Pcapng trace =
+      testing_support::ReadPcapng(std::string(std::istreambuf_iterator<char>(in), {}));
+  in.close();
+  std::printf("trace: %zu packets\n", trace.packets.size());
+  EXPECT_EQ(trace.problem, "");
+  EXPECT_EQ(trace.link_types, (std::vector<std::uint16_t>{249, 209}));
+  EXPECT_GT(trace.packets.size(), succeeded / 2) << "the calls that reached the board are missing";
+  DeleteFileW(trace_path.c_str());
 }
 
 }  // namespace

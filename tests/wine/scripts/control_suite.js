@@ -214,5 +214,34 @@ throws(
 throws('an unknown method', function() { ctl.NoSuchMethod(); });
 throws('a missing array', function() { ctl.EEPROM_WriteByteEx(0); });
 
+// Tracing: a text trace of two commands, and the names TraceStart refuses.
+// (The temporary folder comes from the file system object: Wine's ExpandEnvironmentStrings
+// returns a string with its terminator inside.)
+var fso = new ActiveXObject('Scripting.FileSystemObject');
+var tracePath = fso.GetSpecialFolder(2).Path + '\\qvx_suite_' + new Date().getTime() + '.txt';
+check('TraceStart on a new file', ctl.TraceStart(tracePath) === true);
+ctl.HardwareReset();
+ctl.SetExpandChannel(0x70, 1);
+check('TraceStop returns nothing', ctl.TraceStop() === undefined);
+ctl.HardwareReset();  // not traced
+var traceLines = fso.OpenTextFile(tracePath, 1).ReadAll().replace(/\n$/, '').split('\n');
+check(
+    'the text trace has its header and one line per command',
+    traceLines.length === 3 && traceLines[0].indexOf('# qvx trace ') === 0 &&
+        traceLines[1].indexOf(' hardware-reset ') > 0 &&
+        traceLines[2].indexOf(' expander address=0x70 channel=0x01 ') > 0,
+    traceLines.join(' | '));
+check('TraceStart refuses an existing file', ctl.TraceStart(tracePath) === false);
+check('TraceStart refuses another extension', ctl.TraceStart(tracePath + '.js') === false);
+check('TraceStart refuses a network path', ctl.TraceStart('\\\\server\\share\\t.log') === false);
+check('TraceStart refuses a device path', ctl.TraceStart('\\\\.\\COM1.txt') === false);
+fso.DeleteFile(tracePath);
+
+// A second control: with QVX_TRACE_DIR set, each control traces into a file of its own.
+var second = new ActiveXObject('QELVANTORIXAC.QelVantorixAcCtrl.1');
+check('a second control opens the board', second.OpenUSBHidDevice() === false);
+second.I2Cm_fWriteLongBytesEx(0x50, [0x10, 0x00]);
+WScript.Echo('controls created: 3');  // ctl, idle and second
+
 WScript.Echo(passed + ' passed, ' + failed + ' failed');
 WScript.Quit(failed === 0 ? 0 : 1);

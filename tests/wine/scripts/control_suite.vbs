@@ -172,5 +172,20 @@ ctl.NoSuchMethod
 Check "an unknown method", Err.Number <> 0
 On Error GoTo 0
 
+' Tracing, called the VBScript way: a call without parentheses stops the trace.
+Dim fso, tracePath, traced
+Set fso = CreateObject("Scripting.FileSystemObject")
+tracePath = fso.GetSpecialFolder(2).Path & "\qvx_suite_vbs_" & CLng(Timer() * 100) & ".log"
+Check "TraceStart on a new file", ctl.TraceStart(tracePath) = True
+ctl.SetExpandChannel &H70, 3
+ctl.TraceStop
+ctl.HardwareReset
+traced = Split(fso.OpenTextFile(tracePath, 1).ReadAll(), vbLf)
+Check "the trace holds the header and the one command", UBound(traced) = 2 And _
+      InStr(traced(1), " expander address=0x70 channel=0x03 ") > 0
+Check "TraceStart refuses an existing file", ctl.TraceStart(tracePath) = False
+Check "TraceStart refuses a name of another kind", ctl.TraceStart("trace.htm") = False
+fso.DeleteFile tracePath
+
 WScript.Echo passed & " passed, " & failed & " failed"
 If failed = 0 Then WScript.Quit 0 Else WScript.Quit 1

@@ -1,0 +1,53 @@
+#include "platform/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+class PosixOutputFile : public OutputFile {
+ public:
+  explicit PosixOutputFile(int fd) : fd_(fd) {}
+  ~PosixOutputFile() override { ::close(fd_); }
+
+  bool Write(const void* data, std::size_t bytes) override {
+    const auto* p = static_cast<const char*>(data);
+    while (bytes > 0) {
+      const ssize_t n = ::write(fd_, p, bytes);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      p += n;
+      bytes -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  // Every Write has reached the system already; a crash of this process loses none of it.
+  bool Flush() override { return true; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<OutputFile> CreateNewFile(const std::string& path, std::string* why) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (why) *why = std::strerror(errno);
+    return nullptr;
+  }
+  return std::make_unique<PosixOutputFile>(fd);
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace platform
