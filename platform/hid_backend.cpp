@@ -18,6 +18,10 @@ bool HidBackend::PeekIds(const std::string&, HidAttributes*) {
   return false;
 }
 
+bool HidBackend::PeekPlacement(const std::string&, std::string*, std::string*) {
+  return false;
+}
+
 HidBackend& ActiveHidBackend() {
   HidBackend* backend = g_active.load();
   return backend != nullptr ? *backend : DefaultHidBackend();

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include "tools/qvx_actions.h"
@@ -50,7 +51,7 @@ std::uint32_t Crc32(const std::uint8_t* data, std::size_t n) {
 std::vector<std::uint8_t> EncodeBoardState(const emulator::BoardState& state) {
   std::vector<std::uint8_t> out(kStateFileSize, 0);
   std::memcpy(out.data() + kStateMagicAt, kStateMagic, kStateMagicSize);
-  PutLe(out, kStateVersionAt, kStateVersion, 2);
+  PutLe(out, kStateVersionAt, state.slaves.empty() ? kStateVersion : kStateVersionSlaves, 2);
   out[kStateSpeedAt] = state.speed_code;
   std::uint8_t inputs = state.int_high ? kInputInt : 0;
   for (std::size_t k = 0; k < state.keys.size(); ++k) {
@@ -64,9 +65,51 @@ std::vector<std::uint8_t> EncodeBoardState(const emulator::BoardState& state) {
   std::copy(state.lines.begin(), state.lines.end(), out.begin() + kStateLinesAt);
   std::copy(state.eeprom.begin(), state.eeprom.end(), out.begin() + kStateEepromAt);
   std::copy(state.serial_memory.begin(), state.serial_memory.end(), out.begin() + kStateMemoryAt);
-  PutLe(out, kStateCrcAt, Crc32(out.data(), kStateCrcAt), 4);
+  if (!state.slaves.empty()) {
+    out.resize(kStateSlavesAt + 2);
+    PutLe(out, kStateSlavesAt, static_cast<std::uint32_t>(state.slaves.size()), 2);
+    for (const auto& [address, bytes] : state.slaves) {
+      const std::size_t at = out.size();
+      out.resize(at + 5);
+      out[at] = address;
+      PutLe(out, at + 1, static_cast<std::uint32_t>(bytes.size()), 4);
+      out.insert(out.end(), bytes.begin(), bytes.end());
+    }
+    out.resize(out.size() + 4);
+  }
+  const std::size_t crc_at = out.size() - 4;
+  PutLe(out, crc_at, Crc32(out.data(), crc_at), 4);
   return out;
 }
+
+namespace {
+
+// The modelled slaves of a version 2 file, from kStateSlavesAt up to the CRC; throws
+// UsageError when they do not fill that space exactly.
+std::map<std::uint8_t, std::vector<std::uint8_t>> DecodeSlaves(const std::vector<std::uint8_t>& in,
+                                                               const std::string& file) {
+  const std::string damaged = Quoted(file) + " is damaged: bad modelled slave section";
+  const std::size_t end = in.size() - 4;
+  if (end < kStateSlavesAt + 2) throw UsageError(damaged);
+  const std::size_t count = GetLe(in, kStateSlavesAt, 2);
+  if (count == 0) throw UsageError(damaged);
+  std::map<std::uint8_t, std::vector<std::uint8_t>> slaves;
+  std::size_t at = kStateSlavesAt + 2;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (end - at < 5) throw UsageError(damaged);
+    const std::uint8_t address = in[at];
+    const std::size_t length = GetLe(in, at + 1, 4);
+    at += 5;
+    if (length > end - at || slaves.count(address) != 0) throw UsageError(damaged);
+    slaves[address].assign(in.begin() + static_cast<std::ptrdiff_t>(at),
+                           in.begin() + static_cast<std::ptrdiff_t>(at + length));
+    at += length;
+  }
+  if (at != end) throw UsageError(damaged);
+  return slaves;
+}
+
+}  // namespace
 
 emulator::BoardState DecodeBoardState(const std::vector<std::uint8_t>& in,
                                       const std::string& file) {
@@ -79,16 +122,23 @@ emulator::BoardState DecodeBoardState(const std::vector<std::uint8_t>& in,
                      " bytes, a state file holds " + std::to_string(kStateFileSize));
   }
   const std::uint32_t version = GetLe(in, kStateVersionAt, 2);
-  if (version != kStateVersion) {
+  if (version != kStateVersion && version != kStateVersionSlaves) {
     throw UsageError(Quoted(file) + " is a state file of version " + std::to_string(version) +
-                     "; this qvx reads version " + std::to_string(kStateVersion));
+                     "; this qvx reads versions 1 and 2");
   }
-  if (in.size() != kStateFileSize) {
+  const bool v2 = version == kStateVersionSlaves;
+  if (v2 && in.size() < kStateFileSize) {
+    throw UsageError(Quoted(file) + " is truncated: " + std::to_string(in.size()) + " bytes");
+  }
+  if (v2 && GetLe(in, in.size() - 4, 4) != Crc32(in.data(), in.size() - 4)) {
+    throw UsageError(Quoted(file) + " is damaged: its checksum does not match its content");
+  }
+  if (!v2 && in.size() != kStateFileSize) {
     throw UsageError(
         Quoted(file) + " is " + (in.size() < kStateFileSize ? "truncated" : "damaged") + ": " +
         std::to_string(in.size()) + " bytes, a state file holds " + std::to_string(kStateFileSize));
   }
-  if (GetLe(in, kStateCrcAt, 4) != Crc32(in.data(), kStateCrcAt)) {
+  if (!v2 && GetLe(in, kStateCrcAt, 4) != Crc32(in.data(), kStateCrcAt)) {
     throw UsageError(Quoted(file) + " is damaged: its checksum does not match its content");
   }
 
@@ -113,6 +163,7 @@ emulator::BoardState DecodeBoardState(const std::vector<std::uint8_t>& in,
   std::copy_n(in.begin() + kStateLinesAt, state.lines.size(), state.lines.begin());
   state.eeprom.assign(in.begin() + kStateEepromAt, in.begin() + kStateMemoryAt);
   state.serial_memory.assign(in.begin() + kStateMemoryAt, in.begin() + kStateCrcAt);
+  if (v2) state.slaves = DecodeSlaves(in, file);
   return state;
 }
 
@@ -123,13 +174,17 @@ std::optional<emulator::BoardState> LoadStateFile(const std::string& file) {
     if (errno == ENOENT) return std::nullopt;
     throw UsageError("cannot read state file " + Quoted(file) + ": " + std::strerror(errno));
   }
-  // One byte more than a state file holds is enough to tell that a file is too long.
-  std::vector<std::uint8_t> bytes(kStateFileSize + 1);
-  const std::size_t n = std::fread(bytes.data(), 1, bytes.size(), f.get());
+  // Read in pieces, and no further than one byte past the largest state file.
+  constexpr std::size_t kLargest = kStateFileSize + 2 + 128 * (5 + kStateMaxSlaveBytes);
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t piece[64 * 1024];
+  std::size_t n = 0;
+  while (bytes.size() <= kLargest && (n = std::fread(piece, 1, sizeof piece, f.get())) > 0) {
+    bytes.insert(bytes.end(), piece, piece + n);
+  }
   if (std::ferror(f.get())) {
     throw UsageError("cannot read state file " + Quoted(file) + ": " + std::strerror(errno));
   }
-  bytes.resize(n);
   return DecodeBoardState(bytes, file);
 }
 

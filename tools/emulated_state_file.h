@@ -14,6 +14,12 @@
 //   80          65536  EEPROM
 //   65616       32768  serial memory at 0x50
 //   98384       4      CRC-32 (the zlib/IEEE one) of bytes 0..98383
+//
+// Version 2 (a board with modelled slaves) is version 1 with the version field 2 and, between
+// the serial memory and the CRC-32 (which then covers everything before it):
+//   98384       2      number of modelled slaves, 1..128
+//   then for each slave, by ascending address: 1 address, 4 length L, L bytes of its state
+// A board without modelled slaves writes version 1.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +34,7 @@ namespace qvx {
 
 inline constexpr char kStateMagic[] = "QVXSTATE";  // the 8 characters, no terminator in files
 inline constexpr std::uint16_t kStateVersion = 1;
+inline constexpr std::uint16_t kStateVersionSlaves = 2;
 
 inline constexpr std::size_t kStateMagicAt = 0;
 inline constexpr std::size_t kStateMagicSize = 8;
@@ -42,6 +49,8 @@ inline constexpr std::size_t kStateEepromAt = kStateLinesAt + board::kLineRecord
 inline constexpr std::size_t kStateMemoryAt = kStateEepromAt + emulator::kEepromSize;
 inline constexpr std::size_t kStateCrcAt = kStateMemoryAt + emulator::kSerialMemorySize;
 inline constexpr std::size_t kStateFileSize = kStateCrcAt + 4;
+inline constexpr std::size_t kStateSlavesAt = kStateCrcAt;  // version 2
+inline constexpr std::size_t kStateMaxSlaveBytes = 1 << 20;
 
 std::uint32_t Crc32(const std::uint8_t* data, std::size_t n);
 

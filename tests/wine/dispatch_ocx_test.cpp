@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
+#include <vector>
 
 #include "board/protocol.h"
 #include "control/identity.h"
@@ -318,6 +320,36 @@ TEST_F(OcxTest, TheLongestTransferRoundTrips) {
     const std::size_t a = i % 32768;
     const std::size_t src = a + 32768 < 65533 ? a + 32768 : a;
     EXPECT_EQ(got[i], data[2 + src]) << i;
+  }
+}
+
+// Hours of script calls must not grow the emulated OCX: after a warm-up, a long run of each
+// call leaves exactly as many of the library's allocations live as before it.
+TEST_F(OcxTest, LongRunsOfCallsKeepLiveAllocationsFlat) {
+  std::vector<std::uint8_t> buffer(300);
+  struct Case {
+    const char* name;
+    std::function<CallResult()> call;
+  };
+  const Case cases[] = {
+      {"Get_I2Cm_Power", [&] { return Do(QVX_DISPID_GET_I2CM_POWER); }},
+      {"I2Cm_fReadLongBytesEx 300", [&] { return Do(kReadEx, U1(kMemory), I4(300)); }},
+      {"I2Cm_fReadLongBytes 300",
+       [&] {
+         return Do(kRead, U1(kMemory), ByteRef(buffer.data()), I4(300), Bool(true), Bool(true));
+       }},
+      {"GetSensorRawDataEx", [&] { return Do(kSensorEx, Bool(true), U1(1)); }},
+  };
+  constexpr int kWarmUp = 50;
+  constexpr int kRun = 3000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int i = 0; i < kWarmUp; ++i) ASSERT_EQ(c.call().hr, S_OK);
+    const UINT live = ocx_.LiveAllocations();
+    const UINT commands = ocx_.CommandCount(-1);
+    for (int i = 0; i < kRun; ++i) ASSERT_EQ(c.call().hr, S_OK);
+    EXPECT_GE(ocx_.CommandCount(-1) - commands, static_cast<UINT>(kRun)) << "reached the board";
+    EXPECT_EQ(ocx_.LiveAllocations(), live) << "after " << kRun << " calls";
   }
 }
 
