@@ -37,9 +37,14 @@ class Node {
   }
   bool Has(const std::string& key) const { return value_.contains(key); }
 
+  // An object of any keys (checked by the caller).
+  void ExpectMap() const {
+    if (!value_.is_object()) Fail("expected an object, got " + TypeName());
+  }
+
   // An object whose keys are all among `allowed`.
   void ExpectObject(std::initializer_list<const char*> allowed) const {
-    if (!value_.is_object()) Fail("expected an object, got " + TypeName());
+    ExpectMap();
     for (const auto& item : value_.items()) {
       bool known = false;
       for (const char* k : allowed) known = known || item.key() == k;
@@ -284,7 +289,7 @@ RegistersSpec Registers(const Node& node) {
 }
 
 SlaveModel Slave(const Node& node, const std::string& folder) {
-  if (!node.value().is_object()) node.ExpectObject({});
+  node.ExpectMap();
   if (!node.Has("address")) node.Fail("a slave needs an 'address'");
   if (!node.Has("kind")) node.Fail("a slave needs a 'kind'");
   SlaveModel s;
@@ -345,7 +350,7 @@ void Answers(const Node& node, BoardModel* model) {
   }
   if (!node.Has("commands")) return;
   const Node commands = node.Child("commands");
-  commands.ExpectObject({});  // keys checked one by one below
+  commands.ExpectMap();  // keys checked one by one below
   for (const auto& item : commands.value().items()) {
     const std::uint8_t code = CommandCode(commands, item.key());
     const Node fate = commands.Child(item.key());
@@ -408,7 +413,7 @@ BoardModel Board(const Node& node, std::size_t index, const std::string& folder)
     }
     if (sensors.Has("channels")) {
       const Node channels = sensors.Child("channels");
-      channels.ExpectObject({});
+      channels.ExpectMap();
       for (const auto& item : channels.value().items()) {
         const json key(item.key());
         const int channel = static_cast<int>(Node(key, "", node.file()).Unsigned(0, 255));
