@@ -210,10 +210,12 @@ TEST(AllocationFailures, CreateActivateDestroyCyclesKeepLiveAllocationsFlat) {
   constexpr int kCycles = 150;
   for (int i = 0; i < kWarmUp; ++i) cycle();
   const UINT live = ocx.LiveAllocations();
+  const UINT bytes = ocx.LiveBytes();
   const UINT commands = ocx.CommandCount(-1);
   for (int i = 0; i < kCycles; ++i) cycle();
   EXPECT_GT(ocx.CommandCount(-1), commands) << "the cycles reached the board";
   EXPECT_EQ(ocx.LiveAllocations(), live) << "after " << kCycles << " cycles";
+  EXPECT_EQ(ocx.LiveBytes(), bytes) << "after " << kCycles << " cycles";
 }
 
 }  // namespace

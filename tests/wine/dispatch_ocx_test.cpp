@@ -346,10 +346,12 @@ TEST_F(OcxTest, LongRunsOfCallsKeepLiveAllocationsFlat) {
     SCOPED_TRACE(c.name);
     for (int i = 0; i < kWarmUp; ++i) ASSERT_EQ(c.call().hr, S_OK);
     const UINT live = ocx_.LiveAllocations();
+    const UINT bytes = ocx_.LiveBytes();
     const UINT commands = ocx_.CommandCount(-1);
     for (int i = 0; i < kRun; ++i) ASSERT_EQ(c.call().hr, S_OK);
     EXPECT_GE(ocx_.CommandCount(-1) - commands, static_cast<UINT>(kRun)) << "reached the board";
     EXPECT_EQ(ocx_.LiveAllocations(), live) << "after " << kRun << " calls";
+    EXPECT_EQ(ocx_.LiveBytes(), bytes) << "after " << kRun << " calls";
   }
 }
 
