@@ -464,6 +464,12 @@ std::vector<BoardModel> ParseBoardModel(const std::string& text, const std::stri
     root = json::parse(text);
   } catch (const json::parse_error& e) {
     throw ModelError(SyntaxMessage(file, e));
+  } catch (const json::exception& e) {
+    // A number beyond what a double holds ("1e999") is refused as the text is read.
+    std::string what = e.what();
+    const std::size_t bracket = what.find("] ");
+    if (bracket != std::string::npos) what = what.substr(bracket + 2);
+    throw ModelError(file + ": " + what);
   }
   const Node top(root, "", file);
   top.ExpectObject({"boards"});

@@ -22,6 +22,10 @@ bool HidBackend::PeekPlacement(const std::string&, std::string*, std::string*) {
   return false;
 }
 
+std::string HidBackend::SetupFailure() const {
+  return std::string();
+}
+
 HidBackend& ActiveHidBackend() {
   HidBackend* backend = g_active.load();
   return backend != nullptr ? *backend : DefaultHidBackend();

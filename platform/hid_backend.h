@@ -44,6 +44,10 @@ class HidBackend {
   // Where an interface is: its serial number string and its USB port location (e.g. "1-2.3"),
   // found without opening it; false when the back end cannot tell (the default).
   virtual bool PeekPlacement(const std::string& path, std::string* serial, std::string* location);
+
+  // Why this back end could not be set up as asked (e.g. a bad emulated board model), in one
+  // line; empty when it was (the default).
+  virtual std::string SetupFailure() const;
 };
 
 // The back end that opening the board uses. A process starts with its build's default back end

@@ -252,7 +252,7 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
   }
 
   const int code = action ? RunCommand(*action, *backend, env) : ListDevices(*backend, *env.out);
-  if (!state_file.empty()) SaveStateFile(state_file, kept->SaveState());
+  if (!state_file.empty()) qvx::SaveStateFile(state_file, kept->SaveState());
   return code;
 }
 

@@ -67,6 +67,7 @@ struct EmulatedHidSystem::State {
   std::uint64_t next_handle = 1;
   std::size_t peak_open_handles = 0;  // since creation or the last reset of the peak
   bool record_taken = false;
+  std::string setup_failure;
   const bool simulated;
   mutable Clock::time_point simulated_now = Clock::now();  // moved on by const waits too
 
@@ -447,6 +448,16 @@ bool EmulatedHidSystem::PeekPlacement(const std::string& path, std::string* seri
     return true;
   }
   return false;
+}
+
+void EmulatedHidSystem::SetSetupFailure(const std::string& why) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->setup_failure = why;
+}
+
+std::string EmulatedHidSystem::SetupFailure() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->setup_failure;
 }
 
 }  // namespace platform

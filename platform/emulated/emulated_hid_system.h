@@ -118,6 +118,9 @@ class EmulatedHidSystem : public HidBackend {
   std::unique_ptr<HidDevice> Open(const std::string& path) override;
   std::unique_ptr<HidDevice> OpenExplained(const std::string& path, std::string* reason) override;
   bool PeekIds(const std::string& path, HidAttributes* ids) override;
+  // What SetupFailure() tells (the emulated builds: a model or state file that was refused).
+  void SetSetupFailure(const std::string& why);
+  std::string SetupFailure() const override;
   // The description's serial (units above 255 become '?') and location.
   bool PeekPlacement(const std::string& path, std::string* serial, std::string* location) override;
 

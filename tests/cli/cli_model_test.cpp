@@ -147,6 +147,7 @@ TEST_F(CliModel, ABadModelGivesOneMessageAndExitCodeTwo) {
       {"{\"boards\": [\n  {\"serial\": \"x\",}\n]}",
        ":2:18: syntax error while parsing object key"},
       {"", ":1:1: syntax error while parsing value"},
+      {R"({"boards": [{"slaves": [{"address": 1e999}]}]})", ": number overflow parsing '1e999'"},
       {R"({"board": []})", ": /: unknown key 'board' (expected one of: boards)"},
       {R"({})", ": /: a model needs 'boards'"},
       {R"({"boards": []})", ": /boards: expected 1..64 elements, got 0"},

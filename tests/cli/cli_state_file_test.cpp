@@ -106,7 +106,7 @@ TEST_F(CliStateFile, AnUnusableFileIsRefusedAndLeftAsItIs) {
       {"no checksum", Bytes(good.begin(), good.end() - 4), "is truncated: 98384 bytes"},
       {"a byte too many", changed([](Bytes& b) { b.push_back(0); }), "is damaged: 98389 bytes"},
       {"version 3", changed([](Bytes& b) { b[8] = 3; }),
-       "is a state file of version 3; this qvx reads versions 1 and 2"},
+       "is a state file of version 3; this emulator reads versions 1 and 2"},
       {"version 2 without its slaves", changed([](Bytes& b) { b[8] = 2, Reseal(b); }),
        "is damaged: bad modelled slave section"},
       {"EEPROM byte flipped", changed([](Bytes& b) { b[qvx::kStateEepromAt + 0x20] ^= 1; }),
