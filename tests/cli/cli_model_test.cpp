@@ -260,6 +260,15 @@ TEST_F(CliModel, AModelledMemoryKeepsItsContentAcrossRuns) {
       << r.err;
 }
 
+TEST_F(CliModel, TheVariableNamesTheModelAndTheOptionWins) {
+  m_environment_model = Documented("sensor-and-eeprom");
+  EXPECT_EQ(Run({"i2c", "read", "48", "2"}).out, "status 0x00\n0000: 19 00\n");
+  const std::string gated = Documented("power-gated");
+  EXPECT_EQ(WithModel(gated, {"i2c", "read", "48", "2"}).out, "status 0x01\n0000: FF FF\n");
+  m_environment_model = ::testing::TempDir() + "qvx_no_model.json";
+  EXPECT_EQ(Run({"lines"}).code, qvx::kExitUsage);
+}
+
 TEST_F(CliModel, HelpNamesTheModelAndBoardOptions) {
   const Result r = Run({"--help"});
   EXPECT_EQ(r.code, 0);
