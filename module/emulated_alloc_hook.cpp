@@ -16,7 +16,7 @@ namespace {
 volatile LONG g_allocations = 0;
 volatile LONG g_live = 0;
 volatile LONG g_live_bytes = 0;  // what the C runtime's heap gives for the live ones
-volatile LONG g_fail_at = 0;  // the allocation number that fails; 0: none
+volatile LONG g_fail_at = 0;     // the allocation number that fails; 0: none
 
 void* Allocate(std::size_t size) {
   const LONG number = InterlockedIncrement(&g_allocations);
