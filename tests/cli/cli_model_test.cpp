@@ -1,6 +1,9 @@
 // qvx with board models: the documented examples behave as docs/emulator.md says, a bad model
 // is refused with one message naming the file, the place and what was expected, --board picks
 // one of several boards, and a modelled memory keeps its content across runs in a state file.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -17,12 +20,16 @@ using qvx_test::StateRunner;
 
 class CliModel : public StateRunner {
  protected:
+  CliModel() : m_folder(qvx_test::UniqueTempPath("qvx_models_")) {
+    EXPECT_EQ(mkdir(m_folder.c_str(), 0700), 0) << m_folder;
+  }
   ~CliModel() override {
     for (const std::string& f : m_files) std::remove(f.c_str());
+    rmdir(m_folder.c_str());
   }
   // Writes `text` to a file of the test's own and returns its path.
   std::string ModelFile(const std::string& text, const std::string& name = "model.json") {
-    const std::string path = ::testing::TempDir() + "qvx_" + name;
+    const std::string path = m_folder + "/" + name;
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
@@ -38,6 +45,7 @@ class CliModel : public StateRunner {
     args.insert(args.begin(), {"--emulated-model", model});
     return Run(args);
   }
+  const std::string m_folder;  // of the test's own: its models and content files
   std::vector<std::string> m_files;
 };
 
@@ -136,8 +144,8 @@ TEST_F(CliModel, BoardSelectorsPickOneOfTheBenchBoards) {
 }
 
 TEST_F(CliModel, ABadModelGivesOneMessageAndExitCodeTwo) {
-  const std::string dir = ::testing::TempDir();
-  ModelFile(std::string(10, 'x'), "short.bin");
+  const std::string dir = m_folder + "/";
+  ModelFile(std::string(10, 'x'), "qvx_short.bin");
   auto slave = [](const std::string& s) { return R"({"boards": [{"slaves": [)" + s + "]}]}"; };
   struct Case {
     std::string model;
@@ -219,7 +227,7 @@ TEST_F(CliModel, ABadModelGivesOneMessageAndExitCodeTwo) {
 TEST_F(CliModel, AContentFileBesideTheModelIsRead) {
   std::string bytes(16, '\0');
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(0xA0 + i);
-  ModelFile(bytes, "content16.bin");
+  ModelFile(bytes, "qvx_content16.bin");
   const std::string model = ModelFile(
       R"({"boards": [{"slaves": [{"address": 80, "kind": "memory", "size": 16,
           "file": "qvx_content16.bin"}]}]})");
@@ -265,7 +273,7 @@ TEST_F(CliModel, TheVariableNamesTheModelAndTheOptionWins) {
   EXPECT_EQ(Run({"i2c", "read", "48", "2"}).out, "status 0x00\n0000: 19 00\n");
   const std::string gated = Documented("power-gated");
   EXPECT_EQ(WithModel(gated, {"i2c", "read", "48", "2"}).out, "status 0x01\n0000: FF FF\n");
-  m_environment_model = ::testing::TempDir() + "qvx_no_model.json";
+  m_environment_model = m_folder + "/qvx_no_model.json";
   EXPECT_EQ(Run({"lines"}).code, qvx::kExitUsage);
 }
 
