@@ -16,6 +16,29 @@ namespace {
 
 using nlohmann::json;
 
+// Text from the model as a message shows it: on one line, control characters escaped, long
+// texts cut.
+std::string Printable(const std::string& text) {
+  constexpr std::size_t kLongest = 200;
+  std::string out;
+  for (char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u == '\n') {
+      out += "\\n";
+    } else if (u == '\t') {
+      out += "\\t";
+    } else if (u < 0x20 || u == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+    if (out.size() > kLongest) return out + "...";
+  }
+  return out;
+}
+
 // One place in the model: its JSON value and its JSON pointer, for messages.
 class Node {
  public:
@@ -26,7 +49,7 @@ class Node {
   const std::string& file() const { return file_; }
 
   [[noreturn]] void Fail(const std::string& what) const {
-    throw ModelError(file_ + ": " + (pointer_.empty() ? "/" : pointer_) + ": " + what);
+    throw ModelError(file_ + ": " + Printable((pointer_.empty() ? "/" : pointer_) + ": " + what));
   }
 
   Node Child(const std::string& key) const {
@@ -444,15 +467,15 @@ std::string SyntaxMessage(const std::string& file, const json::parse_error& e) {
   std::string what = e.what();
   const std::string marker = "parse error at line ";
   const std::size_t at = what.find(marker);
-  if (at == std::string::npos) return file + ": syntax error: " + what;
+  if (at == std::string::npos) return file + ": syntax error: " + Printable(what);
   unsigned line = 0;
   unsigned column = 0;
   if (std::sscanf(what.c_str() + at + marker.size(), "%u, column %u", &line, &column) != 2) {
-    return file + ": syntax error: " + what;
+    return file + ": syntax error: " + Printable(what);
   }
   const std::size_t colon = what.find(": ", at);
   const std::string rest = colon == std::string::npos ? what : what.substr(colon + 2);
-  return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + rest;
+  return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + Printable(rest);
 }
 
 }  // namespace
@@ -469,7 +492,7 @@ std::vector<BoardModel> ParseBoardModel(const std::string& text, const std::stri
     std::string what = e.what();
     const std::size_t bracket = what.find("] ");
     if (bracket != std::string::npos) what = what.substr(bracket + 2);
-    throw ModelError(file + ": " + what);
+    throw ModelError(file + ": " + Printable(what));
   }
   const Node top(root, "", file);
   top.ExpectObject({"boards"});

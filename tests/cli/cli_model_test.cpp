@@ -160,6 +160,7 @@ TEST_F(CliModel, ABadModelGivesOneMessageAndExitCodeTwo) {
       {R"({})", ": /: a model needs 'boards'"},
       {R"({"boards": []})", ": /boards: expected 1..64 elements, got 0"},
       {R"({"boards": [{"colour": 1}]})", ": /boards/0: unknown key 'colour'"},
+      {R"({"boards": [{"a\nb\u0001": 1}]})", ": /boards/0: unknown key 'a\\nb\\x01'"},
       {slave(R"({"address": 80, "kind": "rom"})"),
        ": /boards/0/slaves/0/kind: expected one of: memory, registers, absent; got \"rom\""},
       {slave(R"({"address": "0x80", "kind": "absent"})"),

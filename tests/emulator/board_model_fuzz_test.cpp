@@ -83,23 +83,22 @@ TEST(BoardModelFuzz, MutatedModelsAreAcceptedOrRefusedWithAMessage) {
   unsigned long refused = 0;
   for (unsigned long run = 0; run < runs; ++run) {
     const std::string text = Mutate(examples[run % examples.size()], rng);
+    SCOPED_TRACE("QVX_FUZZ_SEED=" + std::to_string(seed) + ", run " + std::to_string(run));
     try {
       const std::vector<emulator::BoardModel> models =
           emulator::ParseBoardModel(text, "fuzz.json", "");
       for (const emulator::BoardModel& m : models) {
         const emulator::ModelledBoard built = emulator::BuildBoard(m);
-        ASSERT_TRUE(built.board->LoadState(built.board->SaveState()))
-            << "seed " << seed << ", run " << run << ":\n"
-            << text;
+        ASSERT_TRUE(built.board->LoadState(built.board->SaveState())) << text;
       }
       ++accepted;
     } catch (const emulator::ModelError& e) {
       const std::string what = e.what();
-      ASSERT_EQ(what.rfind("fuzz.json", 0), 0u) << what;
-      ASSERT_EQ(what.find('\n'), std::string::npos) << "one line: " << what;
+      ASSERT_EQ(what.rfind("fuzz.json", 0), 0u) << what << "\n" << text;
+      ASSERT_EQ(what.find('\n'), std::string::npos) << "one line: " << what << "\n" << text;
       ++refused;
     } catch (const std::exception& e) {
-      FAIL() << "seed " << seed << ", run " << run << ": " << e.what() << "\n" << text;
+      FAIL() << e.what() << "\n" << text;
     }
   }
   std::printf("board model fuzz: seed %lu, %lu runs, %lu accepted, %lu refused\n", seed, runs,
