@@ -41,6 +41,8 @@ platform::EmulatedDeviceDescription HidDescriptionOf(const BoardData& data) {
   d.product_id = data.product_id;
   d.manufacturer = data.manufacturer;
   d.product = data.product;
+  d.serial = data.serial;
+  d.location = data.location;
   return d;
 }
 

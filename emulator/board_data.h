@@ -36,6 +36,9 @@ struct BoardData {
   std::uint16_t product_id;
   std::u16string manufacturer;
   std::u16string product;
+  // The USB serial number string and the port the board is plugged into (empty: none).
+  std::u16string serial;
+  std::string location;
   std::vector<std::uint8_t> eeprom = std::vector<std::uint8_t>(kEepromSize, kErasedByte);
   // The line-state record after power-up and after command 0xFD (its key and INT bytes are
   // replaced by the current input levels).

@@ -130,16 +130,18 @@ void BoardEmulator::OnOutputReport(const std::uint8_t (&bytes)[kReportSize],
   Answers produced;
   (this->*Find(code)->handler)(pending_, &produced);
   pending_.follow.clear();
-  Emit(produced, answers);
+  Emit(code, produced, answers);
 }
 
-void BoardEmulator::Emit(const Answers& produced, std::vector<platform::InputReport>* out) {
+void BoardEmulator::Emit(std::uint8_t code, const Answers& produced,
+                         std::vector<platform::InputReport>* out) {
   const unsigned delay = mode_ == AnswerMode::kLate ? late_delay_ms_ : 0;
+  const auto by_code = command_fates_.find(code);
   for (std::size_t index = 0; index < produced.size(); ++index) {
     const Report& r = produced[index];
     const platform::InputReport report{r, delay, command_number_};
-    if (fates_) {
-      const AnswerFate fate = fates_(command_number_, index);
+    if (fates_ || by_code != command_fates_.end()) {
+      const AnswerFate fate = fates_ ? fates_(command_number_, index) : by_code->second;
       if (fate.drop) continue;
       const platform::InputReport planned{r, fate.delay_ms, command_number_};
       out->push_back(planned);
@@ -337,6 +339,7 @@ void BoardEmulator::AttachI2cSlave(std::uint8_t address, std::shared_ptr<I2cSlav
 void BoardEmulator::DetachI2cSlave(std::uint8_t address) {
   std::lock_guard<std::mutex> lock(mutex_);
   bus_.Detach(address);
+  model_slaves_.erase(address);
 }
 
 BoardState BoardEmulator::SaveState() const {
@@ -350,6 +353,7 @@ BoardState BoardEmulator::SaveState() const {
   state.int_high = int_high_;
   state.speed_code = speed_code_;
   state.channel = channel_;
+  for (const auto& [address, slave] : model_slaves_) state.slaves[address] = slave->SaveState();
   return state;
 }
 
@@ -361,6 +365,21 @@ bool BoardEmulator::LoadState(const BoardState& state) {
     return false;
   }
   std::lock_guard<std::mutex> lock(mutex_);
+  // Modelled slaves: all or none (a state without them leaves them as they are).
+  if (!state.slaves.empty()) {
+    if (state.slaves.size() != model_slaves_.size()) return false;
+    std::map<std::uint8_t, std::vector<std::uint8_t>> before;
+    for (const auto& [address, slave] : model_slaves_) {
+      const auto it = state.slaves.find(address);
+      if (it == state.slaves.end()) return false;
+      before[address] = slave->SaveState();
+    }
+    for (const auto& [address, slave] : model_slaves_) {
+      if (slave->LoadState(state.slaves.at(address))) continue;
+      for (const auto& [a, bytes] : before) model_slaves_.at(a)->LoadState(bytes);
+      return false;
+    }
+  }
   eeprom_ = state.eeprom;
   memory_->Poke(0, state.serial_memory);
   memory_->SetPointer(state.serial_pointer);
@@ -398,6 +417,30 @@ void BoardEmulator::DuplicateNextAnswer() {
 void BoardEmulator::SetAnswerFates(FateChooser chooser) {
   std::lock_guard<std::mutex> lock(mutex_);
   fates_ = std::move(chooser);
+}
+
+void BoardEmulator::SetCommandFate(std::uint8_t code, AnswerFate fate) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  command_fates_[code] = fate;
+}
+
+void BoardEmulator::ClearCommandFates() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  command_fates_.clear();
+}
+
+void BoardEmulator::AttachModelSlave(std::uint8_t address, std::shared_ptr<ModelSlave> slave) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (slave) {
+    model_slaves_[address] = slave;
+  } else {
+    model_slaves_.erase(address);
+  }
+  bus_.Attach(address, std::move(slave));
+}
+
+bool BoardEmulator::PowerLineOnLocked() const {
+  return lines_[kLinePower] != 0;
 }
 
 std::uint64_t BoardEmulator::LastCommandNumber() const {

@@ -7,12 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "emulator/board_data.h"
 #include "emulator/i2c_bus.h"
+#include "emulator/model_slaves.h"
 #include "emulator/serial_memory.h"
 #include "platform/emulated/simulated_device.h"
 
@@ -47,6 +49,8 @@ struct BoardState {
   bool int_high = false;
   std::uint8_t speed_code = 0;
   int channel = kNoChannel;  // kNoChannel or 0..255
+  // The state of each slave attached with AttachModelSlave, by address (empty: none kept).
+  std::map<std::uint8_t, std::vector<std::uint8_t>> slaves;
 };
 
 class BoardEmulator : public platform::SimulatedDevice {
@@ -95,6 +99,16 @@ class BoardEmulator : public platform::SimulatedDevice {
   // the board's lock held.
   using FateChooser = std::function<AnswerFate(std::uint64_t command, std::size_t index)>;
   void SetAnswerFates(FateChooser chooser);
+  // The fate of every answer report to commands with `code`, while no chooser is set; it wins
+  // over the answer mode for that code. ClearCommandFates() forgets every one.
+  void SetCommandFate(std::uint8_t code, AnswerFate fate);
+  void ClearCommandFates();
+
+  // A slave whose content is board state: SaveState and LoadState carry it (by address).
+  void AttachModelSlave(std::uint8_t address, std::shared_ptr<ModelSlave> slave);
+  // The power line (record byte 9) as it stands; for slaves, which are called with the board's
+  // lock held.
+  bool PowerLineOnLocked() const;
 
   // Commands are numbered from 1 in the order carried out; every answer report carries the
   // number of its command as its tag. 0 before the first command.
@@ -135,7 +149,8 @@ class BoardEmulator : public platform::SimulatedDevice {
 
   void ResetVolatileState();  // lock held
   void ApplyInputs();         // lock held: keys and INT into the record
-  void Emit(const Answers& answers, std::vector<platform::InputReport>* out);  // lock held
+  void Emit(std::uint8_t code, const Answers& answers,
+            std::vector<platform::InputReport>* out);  // lock held
 
   mutable std::mutex mutex_;
   BoardData data_;
@@ -157,6 +172,8 @@ class BoardEmulator : public platform::SimulatedDevice {
   unsigned late_delay_ms_;
   bool duplicate_next_ = false;
   FateChooser fates_;
+  std::map<std::uint8_t, AnswerFate> command_fates_;
+  std::map<std::uint8_t, std::shared_ptr<ModelSlave>> model_slaves_;
   std::uint64_t command_number_ = 0;
 
   std::array<std::size_t, 256> command_counts_{};

@@ -3,6 +3,8 @@
 // allocations and failing the one a test names. Tests walk a scenario over every allocation it
 // makes and check that each failure ends as an error code, never as an escaped exception, and
 // that nothing stays allocated afterwards. The product library carries none of this.
+#include <malloc.h>
+
 #include <cstdlib>
 #include <new>
 
@@ -13,7 +15,8 @@ namespace {
 // Constant-initialised: allocations made before any constructor runs are counted too.
 volatile LONG g_allocations = 0;
 volatile LONG g_live = 0;
-volatile LONG g_fail_at = 0;  // the allocation number that fails; 0: none
+volatile LONG g_live_bytes = 0;  // what the C runtime's heap gives for the live ones
+volatile LONG g_fail_at = 0;     // the allocation number that fails; 0: none
 
 void* Allocate(std::size_t size) {
   const LONG number = InterlockedIncrement(&g_allocations);
@@ -21,12 +24,14 @@ void* Allocate(std::size_t size) {
   void* p = std::malloc(size ? size : 1);
   if (!p) throw std::bad_alloc();
   InterlockedIncrement(&g_live);
+  InterlockedExchangeAdd(&g_live_bytes, static_cast<LONG>(_msize(p)));
   return p;
 }
 
 void Free(void* p) noexcept {
   if (!p) return;
   InterlockedDecrement(&g_live);
+  InterlockedExchangeAdd(&g_live_bytes, -static_cast<LONG>(_msize(p)));
   std::free(p);
 }
 
@@ -78,5 +83,9 @@ UINT WINAPI QvxEmuAllocationCount() {
 
 UINT WINAPI QvxEmuLiveAllocations() {
   return static_cast<UINT>(g_live);
+}
+
+UINT WINAPI QvxEmuLiveBytes() {
+  return static_cast<UINT>(g_live_bytes);
 }
 }

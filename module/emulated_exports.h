@@ -46,4 +46,6 @@ BYTE WINAPI QvxEmuSpeedCode();
 void WINAPI QvxEmuFailAllocation(UINT nth);
 UINT WINAPI QvxEmuAllocationCount();
 UINT WINAPI QvxEmuLiveAllocations();
+// The bytes those still allocated hold (as the C runtime's heap sizes them).
+UINT WINAPI QvxEmuLiveBytes();
 }

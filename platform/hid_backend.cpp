@@ -18,6 +18,14 @@ bool HidBackend::PeekIds(const std::string&, HidAttributes*) {
   return false;
 }
 
+bool HidBackend::PeekPlacement(const std::string&, std::string*, std::string*) {
+  return false;
+}
+
+std::string HidBackend::SetupFailure() const {
+  return std::string();
+}
+
 HidBackend& ActiveHidBackend() {
   HidBackend* backend = g_active.load();
   return backend != nullptr ? *backend : DefaultHidBackend();

@@ -40,6 +40,14 @@ class HidBackend {
   // The vendor and product ID of an interface, found without opening it (so also for a device
   // that cannot be opened); false when they cannot be told (the default).
   virtual bool PeekIds(const std::string& path, HidAttributes* ids);
+
+  // Where an interface is: its serial number string and its USB port location (e.g. "1-2.3"),
+  // found without opening it; false when the back end cannot tell (the default).
+  virtual bool PeekPlacement(const std::string& path, std::string* serial, std::string* location);
+
+  // Why this back end could not be set up as asked (e.g. a bad emulated board model), in one
+  // line; empty when it was (the default).
+  virtual std::string SetupFailure() const;
 };
 
 // The back end that opening the board uses. A process starts with its build's default back end

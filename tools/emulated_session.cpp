@@ -4,8 +4,30 @@
 
 namespace qvx {
 
-EmulatedSession::EmulatedSession() : board_(std::make_shared<emulator::BoardEmulator>()) {
-  system_.AddDevice(emulator::HidDescriptionOf(emulator::BoardData()), board_);
+EmulatedSession::EmulatedSession() {
+  AddDefaultBoard();
+}
+
+void EmulatedSession::AddDefaultBoard() {
+  const emulator::BoardData data;
+  boards_.emplace_back(data.path, std::make_shared<emulator::BoardEmulator>(data));
+  system_.AddDevice(emulator::HidDescriptionOf(data), boards_.back().second);
+}
+
+EmulatedSession::EmulatedSession(const std::vector<emulator::BoardModel>& models) {
+  for (const emulator::BoardModel& model : models) {
+    emulator::ModelledBoard built = emulator::BuildBoard(model);
+    boards_.emplace_back(built.description.path, built.board);
+    system_.AddDevice(built.description, built.board);
+  }
+  if (boards_.empty()) AddDefaultBoard();
+}
+
+emulator::BoardEmulator& EmulatedSession::BoardAt(const std::string& path) {
+  for (const auto& [board_path, board] : boards_) {
+    if (board_path == path) return *board;
+  }
+  return Board();
 }
 
 }  // namespace qvx

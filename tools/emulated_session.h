@@ -1,24 +1,32 @@
 // The emulated board that `qvx --emulated` runs against when no other is given: a fresh board
 // in an in-process HID system, living for one run of the tool (a state file carries what it
-// keeps over to the next run).
+// keeps over to the next run). With a board model, the boards the model describes.
 #pragma once
 
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "emulator/board_emulator.h"
+#include "emulator/board_model.h"
 #include "platform/emulated/emulated_hid_system.h"
 
 namespace qvx {
 
 class EmulatedSession {
  public:
-  EmulatedSession();
+  EmulatedSession();  // today's default board
+  explicit EmulatedSession(const std::vector<emulator::BoardModel>& models);
   platform::HidBackend& Backend() { return system_; }
-  emulator::BoardEmulator& Board() { return *board_; }
+  emulator::BoardEmulator& Board() { return *boards_.front().second; }  // the first
+  // The board at `path`; the first one when no board has that path.
+  emulator::BoardEmulator& BoardAt(const std::string& path);
 
  private:
+  void AddDefaultBoard();
   platform::EmulatedHidSystem system_;
-  std::shared_ptr<emulator::BoardEmulator> board_;
+  std::vector<std::pair<std::string, std::shared_ptr<emulator::BoardEmulator>>> boards_;
 };
 
 }  // namespace qvx

@@ -1,164 +1,40 @@
 #include "tools/emulated_state_file.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
-
 #include "tools/qvx_actions.h"
 
 namespace qvx {
 
 namespace {
 
-constexpr std::uint8_t kInputKey1 = 1u << 0;  // keys 1..3: this bit shifted by key - 1
-constexpr std::uint8_t kInputInt = 1u << 3;
-constexpr std::uint8_t kInputBits = 0x0F;
-constexpr std::uint32_t kCrcPolynomial = 0xEDB88320u;  // reflected IEEE 802.3
-
-void PutLe(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+[[noreturn]] void Rethrow(const emulator::StateFileError& e) {
+  if (e.usage()) throw UsageError(e.what());
+  throw Failure(e.what());
 }
-
-std::uint32_t GetLe(const std::vector<std::uint8_t>& in, std::size_t at, std::size_t n) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < n; ++i) value |= static_cast<std::uint32_t>(in[at + i]) << (8 * i);
-  return value;
-}
-
-std::string Quoted(const std::string& file) {
-  return "'" + file + "'";
-}
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
-std::uint32_t Crc32(const std::uint8_t* data, std::size_t n) {
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < n; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (kCrcPolynomial & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
-
-std::vector<std::uint8_t> EncodeBoardState(const emulator::BoardState& state) {
-  std::vector<std::uint8_t> out(kStateFileSize, 0);
-  std::memcpy(out.data() + kStateMagicAt, kStateMagic, kStateMagicSize);
-  PutLe(out, kStateVersionAt, kStateVersion, 2);
-  out[kStateSpeedAt] = state.speed_code;
-  std::uint8_t inputs = state.int_high ? kInputInt : 0;
-  for (std::size_t k = 0; k < state.keys.size(); ++k) {
-    if (state.keys[k]) inputs |= static_cast<std::uint8_t>(kInputKey1 << k);
-  }
-  out[kStateInputsAt] = inputs;
-  const bool selected = state.channel != emulator::kNoChannel;
-  out[kStateChannelSelectedAt] = selected ? 1 : 0;
-  out[kStateChannelAt] = selected ? static_cast<std::uint8_t>(state.channel) : 0;
-  PutLe(out, kStatePointerAt, static_cast<std::uint32_t>(state.serial_pointer), 2);
-  std::copy(state.lines.begin(), state.lines.end(), out.begin() + kStateLinesAt);
-  std::copy(state.eeprom.begin(), state.eeprom.end(), out.begin() + kStateEepromAt);
-  std::copy(state.serial_memory.begin(), state.serial_memory.end(), out.begin() + kStateMemoryAt);
-  PutLe(out, kStateCrcAt, Crc32(out.data(), kStateCrcAt), 4);
-  return out;
-}
-
-emulator::BoardState DecodeBoardState(const std::vector<std::uint8_t>& in,
+emulator::BoardState DecodeBoardState(const std::vector<std::uint8_t>& bytes,
                                       const std::string& file) {
-  if (in.size() < kStateMagicSize ||
-      std::memcmp(in.data() + kStateMagicAt, kStateMagic, kStateMagicSize) != 0) {
-    throw UsageError(Quoted(file) + " is not an emulated-board state file (bad header)");
+  try {
+    return emulator::DecodeBoardState(bytes, file);
+  } catch (const emulator::StateFileError& e) {
+    Rethrow(e);
   }
-  if (in.size() < kStateVersionAt + 2) {
-    throw UsageError(Quoted(file) + " is truncated: " + std::to_string(in.size()) +
-                     " bytes, a state file holds " + std::to_string(kStateFileSize));
-  }
-  const std::uint32_t version = GetLe(in, kStateVersionAt, 2);
-  if (version != kStateVersion) {
-    throw UsageError(Quoted(file) + " is a state file of version " + std::to_string(version) +
-                     "; this qvx reads version " + std::to_string(kStateVersion));
-  }
-  if (in.size() != kStateFileSize) {
-    throw UsageError(
-        Quoted(file) + " is " + (in.size() < kStateFileSize ? "truncated" : "damaged") + ": " +
-        std::to_string(in.size()) + " bytes, a state file holds " + std::to_string(kStateFileSize));
-  }
-  if (GetLe(in, kStateCrcAt, 4) != Crc32(in.data(), kStateCrcAt)) {
-    throw UsageError(Quoted(file) + " is damaged: its checksum does not match its content");
-  }
-
-  // A matching checksum over out-of-range fields means a file written by something else.
-  const std::uint8_t inputs = in[kStateInputsAt];
-  const std::uint8_t selected = in[kStateChannelSelectedAt];
-  const std::uint32_t pointer = GetLe(in, kStatePointerAt, 2);
-  const char* bad = (inputs & ~kInputBits) != 0                          ? "inputs"
-                    : selected > 1 || (!selected && in[kStateChannelAt]) ? "expander channel"
-                    : pointer >= emulator::kSerialMemorySize             ? "serial memory pointer"
-                                                                         : nullptr;
-  if (bad != nullptr) {
-    throw UsageError(Quoted(file) + " is damaged: bad " + bad + " field");
-  }
-
-  emulator::BoardState state;
-  state.speed_code = in[kStateSpeedAt];
-  for (std::size_t k = 0; k < state.keys.size(); ++k) state.keys[k] = (inputs >> k) & kInputKey1;
-  state.int_high = (inputs & kInputInt) != 0;
-  state.channel = selected ? in[kStateChannelAt] : emulator::kNoChannel;
-  state.serial_pointer = pointer;
-  std::copy_n(in.begin() + kStateLinesAt, state.lines.size(), state.lines.begin());
-  state.eeprom.assign(in.begin() + kStateEepromAt, in.begin() + kStateMemoryAt);
-  state.serial_memory.assign(in.begin() + kStateMemoryAt, in.begin() + kStateCrcAt);
-  return state;
 }
 
 std::optional<emulator::BoardState> LoadStateFile(const std::string& file) {
-  errno = 0;
-  File f(std::fopen(file.c_str(), "rb"));
-  if (!f) {
-    if (errno == ENOENT) return std::nullopt;
-    throw UsageError("cannot read state file " + Quoted(file) + ": " + std::strerror(errno));
+  try {
+    return emulator::LoadStateFile(file);
+  } catch (const emulator::StateFileError& e) {
+    Rethrow(e);
   }
-  // One byte more than a state file holds is enough to tell that a file is too long.
-  std::vector<std::uint8_t> bytes(kStateFileSize + 1);
-  const std::size_t n = std::fread(bytes.data(), 1, bytes.size(), f.get());
-  if (std::ferror(f.get())) {
-    throw UsageError("cannot read state file " + Quoted(file) + ": " + std::strerror(errno));
-  }
-  bytes.resize(n);
-  return DecodeBoardState(bytes, file);
 }
 
 void SaveStateFile(const std::string& file, const emulator::BoardState& state) {
-  const std::vector<std::uint8_t> bytes = EncodeBoardState(state);
-  const std::string temporary = file + ".tmp";
-  errno = 0;
-  File f(std::fopen(temporary.c_str(), "wb"));
-  if (!f) {
-    throw Failure("cannot write state file " + Quoted(temporary) + ": " + std::strerror(errno));
-  }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
-  const bool closed = std::fclose(f.release()) == 0;
-  if (!written || !closed) {
-    const int error = errno;
-    std::remove(temporary.c_str());
-    throw Failure("cannot write state file " + Quoted(temporary) + ": " + std::strerror(error));
-  }
-  bool renamed = std::rename(temporary.c_str(), file.c_str()) == 0;
-#ifdef _WIN32
-  // The C runtime's rename does not replace an existing file there.
-  if (!renamed && std::remove(file.c_str()) == 0) {
-    renamed = std::rename(temporary.c_str(), file.c_str()) == 0;
-  }
-#endif
-  if (!renamed) {
-    const int error = errno;
-    std::remove(temporary.c_str());
-    throw Failure("cannot replace state file " + Quoted(file) + ": " + std::strerror(error));
+  try {
+    emulator::SaveStateFile(file, state);
+  } catch (const emulator::StateFileError& e) {
+    Rethrow(e);
   }
 }
 

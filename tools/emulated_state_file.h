@@ -1,60 +1,37 @@
-// The emulated board's state as a file, so that separate runs of `qvx --emulated-state FILE`
-// drive one board the way separate runs drive a real board that stays powered.
-//
-// Layout, version 1 (integers little-endian; docs/emulator.md shows the same table):
-//   offset      size   field
-//   0           8      magic "QVXSTATE"
-//   8           2      version (1)
-//   10          1      I2C speed code
-//   11          1      inputs: bit 0..2 keys 1..3 pressed, bit 3 INT high; other bits 0
-//   12          1      expander channel selected: 0 no, 1 yes
-//   13          1      selected channel (0 when none)
-//   14          2      address pointer of the serial memory at 0x50 (0..0x7FFF)
-//   16          64     line-state record
-//   80          65536  EEPROM
-//   65616       32768  serial memory at 0x50
-//   98384       4      CRC-32 (the zlib/IEEE one) of bytes 0..98383
+// The emulated board's state file as qvx uses it: the format and codec of
+// emulator/board_state_file.h, with its errors as qvx's usage errors (a file that cannot be
+// read or holds no valid state) and failures (a file that cannot be written).
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "emulator/board_emulator.h"
+#include "emulator/board_state_file.h"
 
 namespace qvx {
 
-inline constexpr char kStateMagic[] = "QVXSTATE";  // the 8 characters, no terminator in files
-inline constexpr std::uint16_t kStateVersion = 1;
+using emulator::Crc32;
+using emulator::EncodeBoardState;
+using emulator::kStateChannelAt;
+using emulator::kStateChannelSelectedAt;
+using emulator::kStateCrcAt;
+using emulator::kStateEepromAt;
+using emulator::kStateFileSize;
+using emulator::kStateInputsAt;
+using emulator::kStateLinesAt;
+using emulator::kStateMagic;
+using emulator::kStateMemoryAt;
+using emulator::kStatePointerAt;
+using emulator::kStateSpeedAt;
+using emulator::kStateVersion;
+using emulator::kStateVersionAt;
 
-inline constexpr std::size_t kStateMagicAt = 0;
-inline constexpr std::size_t kStateMagicSize = 8;
-inline constexpr std::size_t kStateVersionAt = 8;
-inline constexpr std::size_t kStateSpeedAt = 10;
-inline constexpr std::size_t kStateInputsAt = 11;
-inline constexpr std::size_t kStateChannelSelectedAt = 12;
-inline constexpr std::size_t kStateChannelAt = 13;
-inline constexpr std::size_t kStatePointerAt = 14;
-inline constexpr std::size_t kStateLinesAt = 16;
-inline constexpr std::size_t kStateEepromAt = kStateLinesAt + board::kLineRecordSize;
-inline constexpr std::size_t kStateMemoryAt = kStateEepromAt + emulator::kEepromSize;
-inline constexpr std::size_t kStateCrcAt = kStateMemoryAt + emulator::kSerialMemorySize;
-inline constexpr std::size_t kStateFileSize = kStateCrcAt + 4;
-
-std::uint32_t Crc32(const std::uint8_t* data, std::size_t n);
-
-std::vector<std::uint8_t> EncodeBoardState(const emulator::BoardState& state);
-// Throws UsageError naming `file` and what is wrong with `bytes`.
+// Throw UsageError (a file that cannot be read or holds no valid state) or Failure (a file that
+// cannot be written) with the codec's message.
 emulator::BoardState DecodeBoardState(const std::vector<std::uint8_t>& bytes,
                                       const std::string& file);
-
-// Nothing when `file` does not exist (a board fresh from the factory); throws UsageError when it
-// cannot be read or holds no valid state.
 std::optional<emulator::BoardState> LoadStateFile(const std::string& file);
-// Writes `file`.tmp, then renames it to `file`: `file` is either the old state or the new one,
-// never a part. Throws Failure when either step fails (`file` is then unchanged).
 void SaveStateFile(const std::string& file, const emulator::BoardState& state);
 
 }  // namespace qvx

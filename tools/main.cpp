@@ -22,5 +22,8 @@ int main(int argc, char** argv) {
   if (const char* state = std::getenv(qvx::kEmulatedStateVariable)) {
     env.emulated_state_variable = state;
   }
+  if (const char* model = std::getenv(qvx::kEmulatedModelVariable)) {
+    env.emulated_model_variable = model;
+  }
   return qvx::RunQvx(args, env);
 }

@@ -8,6 +8,8 @@
 
 #include "board/board_identity.h"
 #include "board/trace_open.h"
+#include "emulator/board_model.h"
+#include "link/board_selector.h"
 #include "tools/emulated_session.h"
 #include "tools/emulated_state_file.h"
 #include "tools/qvx_actions.h"
@@ -21,6 +23,8 @@ struct Arguments {
   bool emulated = false;
   std::string state_file;
   std::string trace;
+  std::string model_file;
+  std::string board;
   std::string speed;
   I2cArgs i2c;
   std::string address, count, file, line, state, channel;
@@ -30,6 +34,8 @@ struct Arguments {
 struct Commands {
   CLI::Option* state_file;
   CLI::Option* trace;
+  CLI::Option* model_file;
+  CLI::Option* board;
   CLI::App* list;
   CLI::App* speed;
   CLI::App* i2c_read;
@@ -65,6 +71,16 @@ Commands Describe(CLI::App& app, Arguments& a) {
                            "Trace every report and command to FILE, a new file: .pcapng (for "
                            "Wireshark) or .txt/.log (text); '-': text on stderr");
   c.trace->option_text("FILE");
+  c.model_file = app.add_option(
+      "--emulated-model", a.model_file,
+      std::string("Run against the emulated boards the JSON board model FILE describes (see "
+                  "docs/emulator.md). Implies --emulated. Default: $") +
+          kEmulatedModelVariable);
+  c.model_file->option_text("FILE");
+  c.board = app.add_option("--board", a.board,
+                           "Which board among several: first, index:N (from 0), serial:TEXT, "
+                           "location:TEXT or path:TEXT (exact)");
+  c.board->option_text("SELECTOR");
   c.list = app.add_subcommand("list", "List every HID device; '*' marks the board");
   c.speed = app.add_subcommand("speed", "Set the I2C clock");
   c.speed->add_option("KHZ", a.speed, "50, 400 or 1000")->required();
@@ -241,20 +257,42 @@ int RunCommand(const Action& action, platform::HidBackend& backend, const Enviro
   }
 }
 
+// The board model to run against; empty: none.
+std::string ModelFile(const Commands& c, const Arguments& a, const Environment& env) {
+  if (c.model_file->count() == 0) return env.emulated_model_variable;
+  if (a.model_file.empty()) throw UsageError("bad --emulated-model: empty file name");
+  return a.model_file;
+}
+
 int Run(const Commands& c, const Arguments& a, const Environment& env) {
-  // Every argument, the state file included, is checked before a device is opened.
+  // Every argument, the state file and the model included, is checked before a device is opened.
   std::optional<Action> action;
   if (!c.list->parsed()) action = Choose(c, a);
   const std::string state_file = StateFile(c, a, env);
+  const std::string model_file = ModelFile(c, a, env);
+  std::optional<BoardSelector> selector;
+  if (c.board->count() > 0) {
+    BoardSelector parsed;
+    std::string error;
+    if (!ParseBoardSelector(a.board, &parsed, &error)) throw UsageError(error);
+    selector = parsed;
+  }
+  std::vector<emulator::BoardModel> models;
+  if (!model_file.empty()) {
+    try {
+      models = emulator::LoadBoardModelFile(model_file);
+    } catch (const emulator::ModelError& e) {
+      throw UsageError(e.what());
+    }
+  }
+  const std::optional<emulator::BoardState> saved =
+      state_file.empty() ? std::nullopt : LoadStateFile(state_file);
 
   std::unique_ptr<EmulatedSession> session;
   platform::HidBackend* backend = nullptr;
-  if (!state_file.empty()) {
-    const std::optional<emulator::BoardState> saved = LoadStateFile(state_file);
-    session = std::make_unique<EmulatedSession>();
-    if (saved && !session->Board().LoadState(*saved)) {
-      throw UsageError("'" + state_file + "' holds a board state this emulator cannot take");
-    }
+  if (!state_file.empty() || !model_file.empty()) {
+    session = model_file.empty() ? std::make_unique<EmulatedSession>()
+                                 : std::make_unique<EmulatedSession>(models);
     backend = &session->Backend();
   } else {
     backend = a.emulated ? env.emulated : env.hardware;
@@ -264,11 +302,33 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
     }
   }
   if (backend == nullptr) backend = &platform::DefaultHidBackend();
-  const std::unique_ptr<board::TraceRecorder> trace = OpenTrace(c, a, env);
 
+  std::unique_ptr<SelectedBoardBackend> selected;
+  std::string selected_path;
+  if (selector) {
+    const std::vector<BoardCandidate> boards = ListBoardCandidates(*backend);
+    const int index = MatchBoard(boards, *selector);
+    if (index < 0) {
+      *env.err << "qvx: no board matches " << SelectorText(*selector) << " (" << boards.size()
+               << (boards.size() == 1 ? " board" : " boards") << " found)\n";
+      return kExitFailed;
+    }
+    selected_path = boards[static_cast<std::size_t>(index)].path;
+    selected = std::make_unique<SelectedBoardBackend>(*backend, selected_path);
+    backend = selected.get();
+  }
+
+  // With several modelled boards the state file keeps the chosen board's state.
+  emulator::BoardEmulator* kept = session ? &session->BoardAt(selected_path) : nullptr;
+  if (saved && !kept->LoadState(*saved)) {
+    throw UsageError("'" + state_file + "' holds a board state this emulator cannot take");
+  }
+
+  // Made last, once everything else has been accepted: a refused run leaves no trace file.
+  const std::unique_ptr<board::TraceRecorder> trace = OpenTrace(c, a, env);
   const int code =
       action ? RunCommand(*action, *backend, env, trace.get()) : ListDevices(*backend, *env.out);
-  if (!state_file.empty()) SaveStateFile(state_file, session->Board().SaveState());
+  if (!state_file.empty()) qvx::SaveStateFile(state_file, kept->SaveState());
   return code;
 }
 

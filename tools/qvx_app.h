@@ -30,9 +30,12 @@ struct Environment {
   platform::HidBackend* emulated = nullptr;
   // The value of QVX_EMULATED_STATE (main() reads it; empty: unset). --emulated-state wins.
   std::string emulated_state_variable;
+  // The value of QVX_EMULATED_MODEL (empty: unset). --emulated-model wins.
+  std::string emulated_model_variable;
 };
 
 inline constexpr char kEmulatedStateVariable[] = "QVX_EMULATED_STATE";
+inline constexpr char kEmulatedModelVariable[] = "QVX_EMULATED_MODEL";
 
 // `args` without the program name.
 int RunQvx(const std::vector<std::string>& args, const Environment& env);

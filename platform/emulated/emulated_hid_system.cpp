@@ -66,6 +66,8 @@ struct EmulatedHidSystem::State {
   DeviceId next_id = 1;
   std::uint64_t next_handle = 1;
   std::size_t peak_open_handles = 0;  // since creation or the last reset of the peak
+  bool record_taken = false;
+  std::string setup_failure;
   const bool simulated;
   mutable Clock::time_point simulated_now = Clock::now();  // moved on by const waits too
 
@@ -197,7 +199,7 @@ class EmulatedHandle : public HidDevice {
       const Clock::time_point now = state_->Now();
       if (queue_->FrontReady(now)) {
         const Pending& front = queue_->reports.front();
-        Device* device = report != nullptr ? state_->Find(id_) : nullptr;
+        Device* device = report != nullptr && state_->record_taken ? state_->Find(id_) : nullptr;
         if (report != nullptr) std::memcpy(*report, front.bytes.data(), kReportSize);
         if (device != nullptr) {
           const auto late =
@@ -351,6 +353,14 @@ bool EmulatedHidSystem::WaitUntilDelivered(DeviceId id, unsigned timeout_ms) con
   }
 }
 
+void EmulatedHidSystem::RecordTakenReports(bool on) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->record_taken = on;
+  if (!on) {
+    for (Device& d : state_->devices) std::vector<TakenReport>().swap(d.taken);
+  }
+}
+
 std::vector<TakenReport> EmulatedHidSystem::TakenReports(DeviceId id) const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   const Device* device = state_->Find(id);
@@ -423,6 +433,33 @@ bool EmulatedHidSystem::PeekIds(const std::string& path, HidAttributes* ids) {
     return true;
   }
   return false;
+}
+
+bool EmulatedHidSystem::PeekPlacement(const std::string& path, std::string* serial,
+                                      std::string* location) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  for (const Device& d : state_->devices) {
+    if (!d.plugged || d.description.path != path) continue;
+    if (serial != nullptr) {
+      serial->clear();
+      for (char16_t unit : d.description.serial) {
+        serial->push_back(unit < 256 ? static_cast<char>(unit) : '?');
+      }
+    }
+    if (location != nullptr) *location = d.description.location;
+    return true;
+  }
+  return false;
+}
+
+void EmulatedHidSystem::SetSetupFailure(const std::string& why) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->setup_failure = why;
+}
+
+std::string EmulatedHidSystem::SetupFailure() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->setup_failure;
 }
 
 }  // namespace platform

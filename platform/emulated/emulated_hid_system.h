@@ -37,6 +37,9 @@ struct EmulatedDeviceDescription {
   std::uint16_t version = 0x0100;
   std::u16string manufacturer;
   std::u16string product;
+  // The serial number string and the USB port location (e.g. "1-2.3"), empty when none.
+  std::u16string serial;
+  std::string location;
   // Failure switches: each makes the corresponding query of discovery fail for this device.
   bool detail_fails = false;  // the enumeration reports the interface as unreadable
   bool open_fails = false;
@@ -95,7 +98,10 @@ class EmulatedHidSystem : public HidBackend {
   // Waits until ScheduledInputCount(id) is 0 or `timeout_ms` has passed; true when it is 0.
   bool WaitUntilDelivered(DeviceId id, unsigned timeout_ms) const;
 
-  // Every input report read from a handle of `id`, in the order read.
+  // Every input report read from a handle of `id` while recording was on, in the order read.
+  // Recording is off from creation: a system that runs for hours (the emulated builds) keeps
+  // no record of what it delivered. Switching it off forgets what was recorded.
+  void RecordTakenReports(bool on);
   std::vector<TakenReport> TakenReports(DeviceId id) const;
   // The number the next handle opened will get.
   std::uint64_t NextHandleNumber() const;
@@ -112,6 +118,11 @@ class EmulatedHidSystem : public HidBackend {
   std::unique_ptr<HidDevice> Open(const std::string& path) override;
   std::unique_ptr<HidDevice> OpenExplained(const std::string& path, std::string* reason) override;
   bool PeekIds(const std::string& path, HidAttributes* ids) override;
+  // What SetupFailure() tells (the emulated builds: a model or state file that was refused).
+  void SetSetupFailure(const std::string& why);
+  std::string SetupFailure() const override;
+  // The description's serial (units above 255 become '?') and location.
+  bool PeekPlacement(const std::string& path, std::string* serial, std::string* location) override;
 
   struct State;  // shared with the handles, which may outlive the system
 

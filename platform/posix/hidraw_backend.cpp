@@ -81,6 +81,18 @@ bool HidrawBackend::PeekIds(const std::string& path, HidAttributes* ids) {
   return true;
 }
 
+bool HidrawBackend::PeekPlacement(const std::string& path, std::string* serial,
+                                  std::string* location) {
+  SysfsIdentity identity;
+  if (path.empty() || !ReadSysfsIdentity(sysfs_root_, ClassEntry(path), &identity) ||
+      identity.location.empty()) {
+    return false;
+  }
+  if (serial != nullptr) *serial = identity.serial;
+  if (location != nullptr) *location = identity.location;
+  return true;
+}
+
 std::string HidrawBackend::ClassEntry(const std::string& path) const {
   const std::size_t slash = path.find_last_of('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);

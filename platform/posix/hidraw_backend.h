@@ -32,6 +32,9 @@ class HidrawBackend final : public HidBackend {
   std::unique_ptr<HidDevice> OpenExplained(const std::string& path, std::string* reason) override;
   // The IDs sysfs gives for the node, which need no access to the node itself.
   bool PeekIds(const std::string& path, HidAttributes* ids) override;
+  // The USB device's serial number string and its sysfs name (bus and port path, "1-2.3");
+  // false for a node that is not on USB.
+  bool PeekPlacement(const std::string& path, std::string* serial, std::string* location) override;
 
  private:
   std::string ClassEntry(const std::string& path) const;

@@ -57,6 +57,8 @@ bool ReadUsbAncestor(const std::string& root, std::string dir, SysfsIdentity* id
     if (!ReadHex16(dir + "/bcdDevice", &identity->version)) identity->version = 0;
     identity->has_manufacturer = ReadAttribute(dir + "/manufacturer", &identity->manufacturer);
     identity->has_product = ReadAttribute(dir + "/product", &identity->product);
+    identity->has_serial = ReadAttribute(dir + "/serial", &identity->serial);
+    identity->location = dir.substr(dir.find_last_of('/') + 1);
     return true;
   }
   return false;

@@ -15,6 +15,9 @@ struct SysfsIdentity {
   bool has_product = false;
   std::string manufacturer;  // UTF-8, without the trailing newline sysfs adds
   std::string product;
+  bool has_serial = false;
+  std::string serial;    // the USB device's serial number string
+  std::string location;  // the USB device's sysfs name: bus and port path, e.g. "1-2.3"
 };
 
 // `class_entry` is <sysfs>/class/hidraw/hidrawN. Walks up from its `device` link to the nearest

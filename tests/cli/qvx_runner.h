@@ -41,6 +41,7 @@ class QvxRunner : public ::testing::Test {
     env.hardware = &m_hardware;
     env.emulated = &m_emulated;
     env.emulated_state_variable = m_environment_state;
+    env.emulated_model_variable = m_environment_model;
     Result result;
     result.code = qvx::RunQvx(args, env);
     result.out = out.str();
@@ -58,6 +59,7 @@ class QvxRunner : public ::testing::Test {
   platform::EmulatedHidSystem m_emulated;
   std::shared_ptr<emulator::BoardEmulator> m_board;
   std::string m_environment_state;  // what QVX_EMULATED_STATE would hold
+  std::string m_environment_model;  // what QVX_EMULATED_MODEL would hold
 };
 
 }  // namespace qvx_test

@@ -1,6 +1,8 @@
 // Runs qvx with --emulated-state on a state file of the test's own, removed afterwards.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -27,13 +29,17 @@ inline bool FileExists(const std::string& path) {
   return std::ifstream(path).good();
 }
 
+// A path in the temporary folder that no other test, and no other test run on the machine, uses
+// at the same time: the test's name and the process number.
+inline std::string UniqueTempPath(const std::string& prefix) {
+  return ::testing::TempDir() + prefix +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+         std::to_string(static_cast<long>(getpid()));
+}
+
 class StateRunner : public QvxRunner {
  protected:
-  StateRunner()
-      : m_state(::testing::TempDir() + "qvx_state_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name()) {
-    Clean();
-  }
+  StateRunner() : m_state(UniqueTempPath("qvx_state_")) { Clean(); }
   ~StateRunner() override { Clean(); }
 
   // One run of the session, as a separate invocation of the tool would be.

@@ -21,6 +21,7 @@ class EmulatedBoardTest : public ::testing::Test {
 
   void SetUp() override {
     id_ = system_.AddDevice(emulator::HidDescriptionOf(emulator::BoardData()), board_);
+    system_.RecordTakenReports(true);
     platform::SetActiveHidBackend(&system_);
     ASSERT_EQ(channel_.OpenBoard(), 0) << "the emulated board was not found";
   }

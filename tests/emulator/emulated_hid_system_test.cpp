@@ -271,4 +271,31 @@ TEST(EmulatedHidSystem, UnplugWakesABlockedRead) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
+// Taken reports are recorded only while recording is on: a system left running keeps nothing
+// of what it delivered, and switching recording off forgets the record.
+TEST(EmulatedHidSystem, RecordsTakenReportsOnlyWhileSwitchedOn) {
+  EmulatedHidSystem system;
+  const auto id = system.AddDevice(Describe("d"), std::make_shared<EchoDevice>());
+  auto h = system.Open("d");
+  Report r;
+  Report in;
+  const auto send_and_read = [&](std::uint8_t b1) {
+    Fill(r, b1);
+    ASSERT_TRUE(h->WriteReport(r));
+    ASSERT_EQ(h->ReadReport(in, 0), ReadResult::kOk);
+  };
+  struct Step {
+    bool recording;
+    std::size_t reads;
+    std::size_t listed_after;
+  };
+  const Step steps[] = {{false, 3, 0}, {true, 2, 2}, {true, 1, 3}, {false, 2, 0}, {true, 1, 1}};
+  for (const Step& step : steps) {
+    system.RecordTakenReports(step.recording);
+    for (std::size_t i = 0; i < step.reads; ++i) send_and_read(static_cast<std::uint8_t>(i));
+    EXPECT_EQ(system.TakenReports(id).size(), step.listed_after)
+        << "recording " << step.recording << ", " << step.reads << " reads";
+  }
+}
+
 }  // namespace

@@ -89,6 +89,11 @@ void FakeSysfs::AddUsbNode(const UsbNode& node, bool fifo) {
   AddNode(node.number, hidDevice, fifo);
 }
 
+void FakeSysfs::SetSerial(unsigned number, const std::string& serial) {
+  WriteFile(SysRoot() + "/devices/pci0000:00/usb1/1-" + std::to_string(number) + "/serial",
+            serial + "\n");
+}
+
 void FakeSysfs::AddOtherBusNode(unsigned number, const std::string& hid_id) {
   const std::string hidDevice =
       SysRoot() + "/devices/virtual/misc/uhid/0005:046D:B016." + std::to_string(number);

@@ -2,7 +2,8 @@
 //   sys/devices/<usb device>/<interface>/<hid device>/hidraw/hidrawN
 //   sys/class/hidraw/hidrawN -> ../../devices/.../hidraw/hidrawN
 //   sys/devices/.../hidraw/hidrawN/device -> ../.. (the HID device)
-// The USB device holds idVendor, idProduct, bcdDevice, manufacturer and product; the HID device
+// The USB device (sysfs name 1-N) holds idVendor, idProduct, bcdDevice, manufacturer, product
+// and serial; the HID device
 // holds uevent with HID_ID.
 #pragma once
 
@@ -34,6 +35,8 @@ class FakeSysfs {
   // A node under a USB device; files left empty in `node` are not created. The dev node is a
   // regular file unless `fifo` is set.
   void AddUsbNode(const UsbNode& node, bool fifo = false);
+  // Gives the USB device of node N (added before) a serial number string.
+  void SetSerial(unsigned number, const std::string& serial);
   // A node of a HID device on another bus (Bluetooth, I2C): IDs only in its uevent. An empty
   // `hid_id` leaves uevent without the HID_ID line.
   void AddOtherBusNode(unsigned number, const std::string& hid_id);

@@ -7,6 +7,7 @@
 
 #include "board/board_identity.h"
 #include "fake_sysfs.h"
+#include "link/board_selector.h"
 #include "link/discovery.h"
 #include "platform/posix/hidraw_backend.h"
 
@@ -153,6 +154,51 @@ TEST(HidrawDiscovery, OnlyAStringlessCandidateGivesStringFailure) {
             kFindStringFailed);
   EXPECT_EQ(found, nullptr);
   EXPECT_EQ(OpenBoardDevice(backend), nullptr);
+}
+
+// Serial and location come from the USB device; board selectors match them exactly.
+TEST(HidrawPlacement, SerialAndLocationComeFromTheUsbDeviceAndSelectABoard) {
+  FakeSysfs tree;
+  tree.AddUsbNode(kForeign);
+  tree.AddUsbNode(kNoStrings);  // a board without a serial number
+  tree.AddUsbNode(kBoard);
+  tree.SetSerial(kBoard.number, "QVX-0042");
+  tree.AddOtherBusNode(4, "0005:000004B4:0000E006");  // the board's IDs, not on USB
+  platform::posix::HidrawBackend backend(tree.SysRoot(), tree.DevRoot());
+
+  struct Case {
+    unsigned node;
+    bool ok;
+    const char* serial;
+    const char* location;
+  };
+  const Case cases[] = {{1, true, "", "1-1"}, {3, true, "QVX-0042", "1-3"}, {4, false, "", ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.node);
+    std::string serial = "untouched";
+    std::string location = "untouched";
+    ASSERT_EQ(backend.PeekPlacement(tree.DevPath(c.node), &serial, &location), c.ok);
+    if (!c.ok) continue;
+    EXPECT_EQ(serial, c.serial);
+    EXPECT_EQ(location, c.location);
+  }
+
+  const std::vector<BoardCandidate> boards = ListBoardCandidates(backend);
+  ASSERT_EQ(boards.size(), 3u) << "the two USB boards and the one on another bus";
+  struct Selection {
+    const char* selector;
+    int index;
+  };
+  const Selection selections[] = {
+      {"first", 0},           {"index:1", 1},      {"index:3", -1},     {"serial:QVX-0042", 1},
+      {"serial:QVX-004", -1}, {"location:1-1", 0}, {"location:1-3", 1}, {"location:1-4", -1}};
+  for (const Selection& s : selections) {
+    SCOPED_TRACE(s.selector);
+    BoardSelector selector;
+    std::string error;
+    ASSERT_TRUE(ParseBoardSelector(s.selector, &selector, &error)) << error;
+    EXPECT_EQ(MatchBoard(boards, selector), s.index);
+  }
 }
 
 }  // namespace

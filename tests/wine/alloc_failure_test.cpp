@@ -217,5 +217,30 @@ TEST(AllocationFailures, EveryFailedAllocationEndsAsAnErrorAndLeavesNothingBehin
         {"property frame", PropertyFrame}});
 }
 
+// Creating, activating, opening and destroying the control again and again leaves nothing of
+// the library's own behind once the first cycles have made what stays for the process.
+TEST(AllocationFailures, CreateActivateDestroyCyclesKeepLiveAllocationsFlat) {
+  EmulatedOcx& ocx = EmulatedOcx::Get();
+  ASSERT_NE(ocx.LiveAllocations, nullptr);
+  const auto cycle = [] {
+    ole::ComPtr<IDispatch> ctl;
+    ASSERT_EQ(Create(&ctl), S_OK);
+    EXPECT_EQ(Activated(ctl.Get()), S_OK);
+    EXPECT_EQ(Call(ctl.Get(), QVX_DISPID_GET_I2CM_POWER).hr, S_OK);
+    ctl.Reset();
+    PumpMessages();
+  };
+  constexpr int kWarmUp = 5;
+  constexpr int kCycles = 150;
+  for (int i = 0; i < kWarmUp; ++i) cycle();
+  const UINT live = ocx.LiveAllocations();
+  const UINT bytes = ocx.LiveBytes();
+  const UINT commands = ocx.CommandCount(-1);
+  for (int i = 0; i < kCycles; ++i) cycle();
+  EXPECT_GT(ocx.CommandCount(-1), commands) << "the cycles reached the board";
+  EXPECT_EQ(ocx.LiveAllocations(), live) << "after " << kCycles << " cycles";
+  EXPECT_EQ(ocx.LiveBytes(), bytes) << "after " << kCycles << " cycles";
+}
+
 }  // namespace
 }  // namespace container_test

@@ -4,8 +4,10 @@
 
 #include <array>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <tuple>
+#include <vector>
 
 #include "board/protocol.h"
 #include "control/identity.h"
@@ -451,6 +453,38 @@ TEST_F(OcxTest, TraceHoldsTheTransfersUntilTraceStop) {
   EXPECT_EQ(bus, (std::vector<testing_support::Bytes>{{0xA0, 0x00, 0x10, 0xA5, 0x5A}}));
   EXPECT_FALSE(TraceStarts(ctl_.Get(), path)) << "the file exists now";
   DeleteFileW(path.c_str());
+}
+
+// Hours of script calls must not grow the emulated OCX: after a warm-up, a long run of each
+// call leaves exactly as many of the library's allocations live as before it.
+TEST_F(OcxTest, LongRunsOfCallsKeepLiveAllocationsFlat) {
+  std::vector<std::uint8_t> buffer(300);
+  struct Case {
+    const char* name;
+    std::function<CallResult()> call;
+  };
+  const Case cases[] = {
+      {"Get_I2Cm_Power", [&] { return Do(QVX_DISPID_GET_I2CM_POWER); }},
+      {"I2Cm_fReadLongBytesEx 300", [&] { return Do(kReadEx, U1(kMemory), I4(300)); }},
+      {"I2Cm_fReadLongBytes 300",
+       [&] {
+         return Do(kRead, U1(kMemory), ByteRef(buffer.data()), I4(300), Bool(true), Bool(true));
+       }},
+      {"GetSensorRawDataEx", [&] { return Do(kSensorEx, Bool(true), U1(1)); }},
+  };
+  constexpr int kWarmUp = 50;
+  constexpr int kRun = 3000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int i = 0; i < kWarmUp; ++i) ASSERT_EQ(c.call().hr, S_OK);
+    const UINT live = ocx_.LiveAllocations();
+    const UINT bytes = ocx_.LiveBytes();
+    const UINT commands = ocx_.CommandCount(-1);
+    for (int i = 0; i < kRun; ++i) ASSERT_EQ(c.call().hr, S_OK);
+    EXPECT_GE(ocx_.CommandCount(-1) - commands, static_cast<UINT>(kRun)) << "reached the board";
+    EXPECT_EQ(ocx_.LiveAllocations(), live) << "after " << kRun << " calls";
+    EXPECT_EQ(ocx_.LiveBytes(), bytes) << "after " << kRun << " calls";
+  }
 }
 
 }  // namespace

@@ -388,11 +388,15 @@ TEST(RandomCaller, EveryCallEndsAsDocumented) {
     ASSERT_EQ(V_BOOL(started_trace.value.Get()), VARIANT_TRUE) << "the trace did not start";
   }
   SIZE_T half_way = 0;
+  UINT library_half_way = 0;  // the library's own live bytes
   unsigned long succeeded = 0;
   unsigned long typed = 0;
   const auto started = std::chrono::steady_clock::now();
   for (unsigned long n = 0; n < calls; ++n) {
-    if (n == calls / 2) half_way = PrivateBytes();
+    if (n == calls / 2) {
+      half_way = PrivateBytes();
+      library_half_way = ocx.LiveBytes();
+    }
     // Half the calls are well typed for a declared method, as a script's would be, so that
     // they reach the board; the other half are anything at all.
     const bool well_typed = gen.Coin();
@@ -454,9 +458,9 @@ TEST(RandomCaller, EveryCallEndsAsDocumented) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf(
       "%lu calls (%lu well typed, %lu succeeded) in %.1f s; private bytes %zu KiB at half way, "
-      "%zu KiB at the end\n",
+      "%zu KiB at the end; the library's own live bytes %u at half way, %u at the end\n",
       calls, typed, succeeded, seconds, static_cast<std::size_t>(half_way / 1024),
-      static_cast<std::size_t>(at_end / 1024));
+      static_cast<std::size_t>(at_end / 1024), library_half_way, ocx.LiveBytes());
   // Most well-typed calls succeed: otherwise the board's paths went untried.
   EXPECT_GT(succeeded * 2, typed) << "too few calls reached the board";
   // Heaps settle in steps; a leak of one block per call would show as megabytes.

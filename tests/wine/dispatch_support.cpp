@@ -172,6 +172,7 @@ EmulatedOcx::EmulatedOcx() {
   Resolve(module_, "QvxEmuFailAllocation", &FailAllocation);
   Resolve(module_, "QvxEmuAllocationCount", &AllocationCount);
   Resolve(module_, "QvxEmuLiveAllocations", &LiveAllocations);
+  Resolve(module_, "QvxEmuLiveBytes", &LiveBytes);
 }
 
 EmulatedOcx& EmulatedOcx::Get() {

@@ -98,6 +98,7 @@ class EmulatedOcx {
   void(WINAPI* FailAllocation)(UINT nth);
   UINT(WINAPI* AllocationCount)();
   UINT(WINAPI* LiveAllocations)();
+  UINT(WINAPI* LiveBytes)();
 
   std::vector<std::uint8_t> Eeprom(UINT address, UINT count);
   std::vector<std::uint8_t> Lines();
