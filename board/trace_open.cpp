@@ -89,13 +89,7 @@ std::unique_ptr<TraceRecorder> OpenTraceFile(const std::string& path, const std:
 
 std::string TraceFileNameIn(const std::string& folder, std::chrono::system_clock::time_point when,
                             unsigned long pid, unsigned n) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(when);
-  std::tm utc{};
-#if defined(_WIN32)
-  gmtime_s(&utc, &t);
-#else
-  gmtime_r(&t, &utc);
-#endif
+  const std::tm utc = UtcTime(when);
   char name[80];
   const std::size_t stamp = std::strftime(name, sizeof name, "qvx-%Y%m%d-%H%M%S", &utc);
   std::snprintf(name + stamp, sizeof name - stamp, "-%lu-%u.pcapng", pid, n);

@@ -36,14 +36,19 @@ std::string TraceHexRun(const std::vector<std::uint8_t>& bytes) {
   return text + "]";
 }
 
-std::string TraceDate(const TraceOrigin& origin) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(origin.wall);
+std::tm UtcTime(std::chrono::system_clock::time_point when) {
+  const std::time_t t = std::chrono::system_clock::to_time_t(when);
   std::tm utc{};
 #if defined(_WIN32)
   gmtime_s(&utc, &t);
 #else
   gmtime_r(&t, &utc);
 #endif
+  return utc;
+}
+
+std::string TraceDate(const TraceOrigin& origin) {
+  const std::tm utc = UtcTime(origin.wall);
   char text[40];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
   return text;

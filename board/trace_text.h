@@ -2,8 +2,10 @@
 // "Tracing", for every field).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,9 @@ namespace board {
 
 // How many bytes of a run a line shows before it says "... N more".
 inline constexpr std::size_t kTraceTextBytes = 16;
+
+// `when` broken down in UTC, for the dates and the file names of traces.
+std::tm UtcTime(std::chrono::system_clock::time_point when);
 
 // `bytes` as hex pairs in brackets, long runs cut: "[01 02 ... 14 more]".
 std::string TraceHexRun(const std::vector<std::uint8_t>& bytes);
