@@ -337,6 +337,10 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
 int RunQvx(const std::vector<std::string>& args, const Environment& env) {
   CLI::App app("Drives the Qelvantorix USB adapter board: I2C master, EEPROM, lines, sensor.",
                "qvx");
+  app.footer(
+      "Exit codes: 0 done; 1 no board, a board that cannot be opened, or a file or verify "
+      "failure; 2 bad input (nothing was sent); 3 the board did not answer; 4 an I2C transfer "
+      "ended with a status byte other than 0 (the slave did not acknowledge).");
   Arguments arguments;
   const Commands commands = Describe(app, arguments);
 

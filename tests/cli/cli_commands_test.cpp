@@ -284,6 +284,8 @@ TEST_F(CliCommands, HelpGoesToStandardOutput) {
   EXPECT_EQ(r.code, 0);
   EXPECT_NE(r.out.find("Usage: qvx"), std::string::npos);
   EXPECT_NE(r.out.find("eeprom"), std::string::npos);
+  EXPECT_NE(r.out.find("4 an I2C transfer ended with a status byte other than 0"),
+            std::string::npos);
   EXPECT_EQ(r.err, "");
 }
 
