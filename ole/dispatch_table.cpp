@@ -139,9 +139,9 @@ HRESULT DispatchTable::Invoke(void* object, DISPID dispid, REFIID riid, WORD fla
       continue;
     }
     HRESULT hr = DISP_E_TYPEMISMATCH;
-    // The conversion to a string follows references to the end, and a reference that points
-    // nowhere would be read: it is a type mismatch instead.
-    if (!(want & VT_BYREF) && !(want == VT_BSTR && EndsNowhere(arg))) {
+    // A conversion follows references to the end, and a reference that points nowhere would be
+    // read (Wine's VariantCopyInd dies on one): it is a type mismatch instead.
+    if (!(want & VT_BYREF) && !EndsNowhere(arg)) {
       hr = VariantChangeType(call.converted_[i].Put(), arg, 0, want);
     }
     if (FAILED(hr)) {

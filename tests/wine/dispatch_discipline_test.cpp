@@ -84,31 +84,53 @@ TEST_F(DisciplineTest, ArgumentErrorsReportTheirPositionCountedFromTheRight) {
   }
 }
 
-TEST_F(DisciplineTest, ATraceNameThatIsNoStringIsRefusedWithItsPosition) {
+// A reference that ends in a null pointer is never read: whatever the parameter's type, the
+// call is a type mismatch at that argument (a conversion would read through it, and Wine's
+// dies there).
+TEST_F(DisciplineTest, ANullReferenceIsRefusedWithItsPositionWhateverTheParameterType) {
   ole::Variant nowhere;  // a byte reference to nothing
   V_VT(nowhere.Get()) = VT_UI1 | VT_BYREF;
   V_UI1REF(nowhere.Get()) = nullptr;
+  const auto null_ref = [] { return ByteRef(nullptr); };
+  const auto ref_to_null = [&] { return VariantRef(nowhere.Get()); };
+  const auto null_long = [] {  // a long reference to nothing
+    ole::Variant v;
+    V_VT(v.Get()) = VT_I4 | VT_BYREF;
+    V_I4REF(v.Get()) = nullptr;
+    return v;
+  };
   struct Case {
     const char* what;
-    std::function<ole::Variant()> value;
-    HRESULT hr;
+    DISPID dispid;
+    std::vector<std::function<ole::Variant()>> args;
+    UINT arg_err;  // counted from the right
   };
+  const std::function<ole::Variant()> addr = [] { return U1(0x50); };
   const Case cases[] = {
-      {"a null reference", [] { return ByteRef(nullptr); }, DISP_E_TYPEMISMATCH},
-      {"a reference to a null reference", [&] { return VariantRef(nowhere.Get()); },
-       DISP_E_TYPEMISMATCH},
-      {"a number that names no trace file", [] { return I4(12); }, S_OK},
+      {"a string (trace name)", QVX_DISPID_TRACESTART, {null_ref}, 0},
+      {"a string, through a VARIANT reference", QVX_DISPID_TRACESTART, {ref_to_null}, 0},
+      {"an unsigned short (speed)", QVX_DISPID_I2CM_SPEED, {null_long}, 0},
+      {"a byte (slave address)", kReadEx, {ref_to_null, [] { return I4(1); }}, 1},
+      {"an unsigned long (count)", kReadEx, {addr, null_long}, 0},
+      {"a boolean (line)", kSetPower, {null_ref}, 0},
+      {"a boolean (START flag)",
+       QVX_DISPID_I2CM_FREADBYTESEX,
+       {addr, [] { return I4(1); }, ref_to_null, [] { return Bool(true); }},
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    CallResult r = Do(QVX_DISPID_TRACESTART, Args({c.value}));
-    EXPECT_EQ(r.hr, c.hr);
-    if (c.hr == S_OK) {
-      EXPECT_EQ(V_BOOL(r.value.Get()), VARIANT_FALSE);
-    } else {
-      EXPECT_EQ(r.arg_err, 0u);
-    }
+    std::vector<ole::Variant> args;
+    for (const auto& make : c.args) args.push_back(make());
+    const UINT sent = Sent();
+    CallResult r = Do(c.dispid, std::move(args));
+    EXPECT_EQ(r.hr, DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(r.arg_err, c.arg_err);
+    EXPECT_EQ(Sent(), sent) << "nothing reaches the board";
   }
+  CallResult named = Do(QVX_DISPID_TRACESTART, Args({[] { return I4(12); }}));
+  EXPECT_EQ(named.hr, S_OK) << "a number converts to a name, which is refused";
+  EXPECT_EQ(V_BOOL(named.value.Get()), VARIANT_FALSE);
 }
 
 TEST_F(DisciplineTest, CallErrorsOfTheDispatchLayer) {
