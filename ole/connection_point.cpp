@@ -12,8 +12,6 @@ namespace {
 
 // A snapshot enumerator: copies its items when created, so that connections made or broken
 // while a container walks the list do not disturb the walk.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 template <class Enum, class Item, const IID* Iid>
 class SnapshotEnum : public ComObject<SnapshotEnum<Enum, Item, Iid>, Enum> {
  public:
@@ -70,7 +68,6 @@ class SnapshotEnum : public ComObject<SnapshotEnum<Enum, Item, Iid>, Enum> {
   std::vector<Item> items_;
   ULONG pos_;
 };
-#pragma GCC diagnostic pop
 
 }  // namespace
 

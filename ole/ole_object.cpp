@@ -25,8 +25,6 @@ HRESULT TaskString(const std::wstring& text, LPOLESTR* out) {
 }
 
 // The enumerator of a control's custom verbs, over a copy of their names.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 class VerbEnumerator : public ComObject<VerbEnumerator, IEnumOLEVERB> {
  public:
   explicit VerbEnumerator(std::vector<std::wstring> names, ULONG next = 0)
@@ -76,7 +74,6 @@ class VerbEnumerator : public ComObject<VerbEnumerator, IEnumOLEVERB> {
   std::vector<std::wstring> names_;
   ULONG next_;
 };
-#pragma GCC diagnostic pop
 
 }  // namespace
 
