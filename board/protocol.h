@@ -16,6 +16,8 @@ using Report = std::uint8_t[platform::kReportSize];
 
 inline constexpr std::size_t kReportSize = platform::kReportSize;
 inline constexpr std::size_t kPayloadSize = kReportSize - 1;  // 64 bytes after the report ID
+// Where the payload starts in every report, host data and answers alike: after the report ID.
+inline constexpr std::size_t kPayloadOffset = 1;
 
 // Command codes (announce report byte 3).
 inline constexpr std::uint8_t CMD_I2C_READ = 0x1A;
@@ -57,7 +59,9 @@ inline constexpr std::uint8_t kEepromMaxPage = 64;
 
 // Answer reports.
 inline constexpr std::size_t kAnswerStatus = 1;  // status byte of a transfer, speed answer
-inline constexpr std::size_t kAnswerData = 1;    // first data byte
+// The speed answer's status byte holds the speed code now in force in bits 3..2.
+inline constexpr unsigned kSpeedAnswerShift = 2;
+inline constexpr std::uint8_t kSpeedAnswerMask = 3;
 
 // Line-state record: 64 bytes, record byte i in report byte i + 1.
 inline constexpr std::size_t kLineRecordSize = 64;

@@ -40,7 +40,8 @@ void AppendPayload(std::vector<std::uint8_t>& to, const std::vector<const Traced
                    std::size_t index, std::size_t n) {
   if (index >= list.size()) return;
   const auto& bytes = list[index]->bytes;
-  to.insert(to.end(), bytes.begin() + 1, bytes.begin() + 1 + std::min(n, kPayloadSize));
+  to.insert(to.end(), bytes.begin() + kPayloadOffset,
+            bytes.begin() + kPayloadOffset + std::min(n, kPayloadSize));
 }
 
 bool Received(const std::vector<const TracedReport*>& in, std::size_t index) {

@@ -85,7 +85,7 @@ int CUSBHardWare::SetI2CSpeed(std::uint16_t nSpeed) {
   report[kSpeedParamCode] = SpeedCodeFor(nSpeed);
   SendReport(report);
   ReceiveReport();
-  return (m_Answer[kAnswerStatus] >> 2) & 3;
+  return (m_Answer[kAnswerStatus] >> kSpeedAnswerShift) & kSpeedAnswerMask;
 }
 
 int CUSBHardWare::ReadI2CLongBytes(std::uint8_t bSlaveAddr, std::uint8_t* pbXferData,
@@ -99,7 +99,7 @@ int CUSBHardWare::ReadI2CLongBytes(std::uint8_t bSlaveAddr, std::uint8_t* pbXfer
     ReceiveReport();
     const std::uint32_t offset = k * kPayloadSize;
     const std::uint32_t n = std::min<std::uint32_t>(kPayloadSize, bBytesCnts - offset);
-    if (n != 0) std::memcpy(pbXferData + offset, m_Answer + kAnswerData, n);
+    if (n != 0) std::memcpy(pbXferData + offset, m_Answer + kPayloadOffset, n);
   }
   ReceiveReport();  // status report
   return m_Answer[kAnswerStatus];
@@ -117,7 +117,7 @@ int CUSBHardWare::WriteI2CLongBytes(std::uint8_t bSlaveAddr, const std::uint8_t*
     Clear(report);
     const std::uint32_t offset = k * kPayloadSize;
     const std::uint32_t n = std::min<std::uint32_t>(kPayloadSize, bBytesCnts - offset);
-    if (n != 0) std::memcpy(report + 1, pbXferData + offset, n);
+    if (n != 0) std::memcpy(report + kPayloadOffset, pbXferData + offset, n);
     SendReport(report);
   }
   ReceiveReport();  // status report
@@ -147,7 +147,7 @@ void CUSBHardWare::WriteEEPROMPage(std::int32_t nAddr, const std::uint8_t* pbDat
   SendEepromParameters(nAddr, cnt);
   Report report;
   Clear(report);
-  if (cnt != 0) std::memcpy(report + 1, pbData, cnt);
+  if (cnt != 0) std::memcpy(report + kPayloadOffset, pbData, cnt);
   SendReport(report);
   // The board is busy programming the page; nothing may reach it meanwhile, so the pause is
   // taken with the exchange lock still held.
@@ -160,14 +160,14 @@ void CUSBHardWare::ReadEEPROMPage(std::int32_t nAddr, std::uint8_t* pbData, std:
   SendAnnounce(CMD_EEPROM_READ);
   SendEepromParameters(nAddr, cnt);
   ReceiveReport();
-  if (cnt != 0) std::memcpy(pbData, m_Answer + kAnswerData, cnt);
+  if (cnt != 0) std::memcpy(pbData, m_Answer + kPayloadOffset, cnt);
 }
 
 void CUSBHardWare::ReadLineState(std::uint8_t (&record)[kLineRecordSize]) {
   Exchange lock(*this);
   SendAnnounce(CMD_GET_LINES);
   ReceiveReport();
-  std::memcpy(record, m_Answer + 1, kLineRecordSize);
+  std::memcpy(record, m_Answer + kPayloadOffset, kLineRecordSize);
 }
 
 void CUSBHardWare::WriteLineState(const std::uint8_t (&record)[kLineRecordSize]) {
@@ -175,7 +175,7 @@ void CUSBHardWare::WriteLineState(const std::uint8_t (&record)[kLineRecordSize])
   SendAnnounce(CMD_SET_LINES);
   Report report;
   Clear(report);
-  std::memcpy(report + 1, record, kLineRecordSize);
+  std::memcpy(report + kPayloadOffset, record, kLineRecordSize);
   SendReport(report);
   ReceiveReport();  // acknowledgement; its content is not used
 }
@@ -194,5 +194,5 @@ void CUSBHardWare::ReadSensorBlock(std::uint8_t (&raw)[kSensorBlockSize]) {
   Exchange lock(*this);
   SendAnnounce(CMD_SENSOR_DATA, kSensorRequestArg);
   ReceiveReport();
-  std::memcpy(raw, m_Answer + 1, kSensorBlockSize);
+  std::memcpy(raw, m_Answer + kPayloadOffset, kSensorBlockSize);
 }

@@ -10,10 +10,15 @@
 #include "control/identity.h"
 #include "control/script_arrays.h"
 #include "ole/dispatch_table.h"
-#include "ole/module_state.h"
 #include "platform/critical_section.h"
 
 using platform::CsLock;
+
+// Module state: the methods below are reached only through the dispatch table, and
+// COleControl::Invoke runs the table inside the module's activation context
+// (ole::ModuleStateScope), so they open no scope of their own. Only an entry that does not come
+// through Invoke (an export, a type-information call, a window message) opens one where it
+// enters, if it needs one.
 
 HRESULT CreateQelVantorixActiveXCtrl(REFIID riid, void** ppv) {
   return ole::CreateAndQuery(new (std::nothrow) CQelVantorixActiveXCtrl, riid, ppv);
@@ -32,7 +37,6 @@ void CQelVantorixActiveXCtrl::AboutBox() {
 }
 
 VARIANT_BOOL CQelVantorixActiveXCtrl::OpenUSBHidDevice() {
-  ole::ModuleStateScope state;
   RegisterBoardNotification();
   int failed;
   {
@@ -80,7 +84,6 @@ void CQelVantorixActiveXCtrl::FireEVENT_PLUG(BOOL connected) {
 }
 
 void CQelVantorixActiveXCtrl::I2Cm_Speed(std::uint16_t nSpeed) {
-  ole::ModuleStateScope state;
   CsLock board_state(m_UsbChannel.m_csBoardState);
   CsLock exchange(m_UsbChannel.m_csExchange);
   m_UsbChannel.SetI2CSpeed(nSpeed);
@@ -91,7 +94,6 @@ std::uint8_t CQelVantorixActiveXCtrl::I2Cm_fReadLongBytes(std::uint8_t bSlaveAdd
                                                           std::uint8_t* pbXferData,
                                                           std::uint16_t bBytesCnts, int fGenStart,
                                                           int fGenStop) {
-  ole::ModuleStateScope state;
   const int status = m_UsbChannel.ReadI2CLongBytes(bSlaveAddr, pbXferData, bBytesCnts,
                                                    fGenStart != 0, fGenStop != 0);
   ConcludeTransfer(L"I2Cm_fReadLongBytes", m_UsbChannel.LastCommandAnswered(), bSlaveAddr, status);
@@ -102,7 +104,6 @@ std::uint8_t CQelVantorixActiveXCtrl::I2Cm_fWriteLongBytes(std::uint8_t bSlaveAd
                                                            const std::uint8_t* pbXferData,
                                                            std::uint16_t bBytesCnts, int fGenStart,
                                                            int fGenStop) {
-  ole::ModuleStateScope state;
   const int status = m_UsbChannel.WriteI2CLongBytes(bSlaveAddr, pbXferData, bBytesCnts,
                                                     fGenStart != 0, fGenStop != 0);
   ConcludeTransfer(L"I2Cm_fWriteLongBytes", m_UsbChannel.LastCommandAnswered(), bSlaveAddr, status);
@@ -110,7 +111,6 @@ std::uint8_t CQelVantorixActiveXCtrl::I2Cm_fWriteLongBytes(std::uint8_t bSlaveAd
 }
 
 void CQelVantorixActiveXCtrl::HardwareReset() {
-  ole::ModuleStateScope state;
   CsLock board_state(m_UsbChannel.m_csBoardState);
   m_UsbChannel.SendHardwareReset();
   Conclude(L"HardwareReset", m_UsbChannel.LastCommandAnswered());
@@ -118,52 +118,43 @@ void CQelVantorixActiveXCtrl::HardwareReset() {
 
 void CQelVantorixActiveXCtrl::EEPROM_WriteByte(std::int32_t nAddr, const std::uint8_t* pbData,
                                                std::uint8_t cnt) {
-  ole::ModuleStateScope state;
   m_UsbChannel.WriteEEPROMPage(nAddr, pbData, cnt);
   Conclude(L"EEPROM_WriteByte", m_UsbChannel.LastCommandAnswered());
 }
 
 void CQelVantorixActiveXCtrl::EEPROM_ReadByte(std::int32_t nAddr, std::uint8_t* pbData,
                                               std::uint8_t cnt) {
-  ole::ModuleStateScope state;
   m_UsbChannel.ReadEEPROMPage(nAddr, pbData, cnt);
   Conclude(L"EEPROM_ReadByte", m_UsbChannel.LastCommandAnswered());
 }
 
 // The line setters take the board-state and exchange locks themselves.
 void CQelVantorixActiveXCtrl::Set_I2Cm_Power(int nStatus) {
-  ole::ModuleStateScope state;
   m_UsbChannel.SetPower(nStatus ? 1 : 0);
   Conclude(L"Set_I2Cm_Power", m_UsbChannel.LastCommandAnswered());
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_Reset(int nStatus) {
-  ole::ModuleStateScope state;
   m_UsbChannel.SetReset(nStatus ? 1 : 0);
   Conclude(L"Set_I2Cm_Reset", m_UsbChannel.LastCommandAnswered());
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_Buzzer(int nStatus) {
-  ole::ModuleStateScope state;
   m_UsbChannel.SetBuzzer(nStatus ? 1 : 0);
   Conclude(L"Set_I2Cm_Buzzer", m_UsbChannel.LastCommandAnswered());
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_LED_Pass(int nStatus) {
-  ole::ModuleStateScope state;
   m_UsbChannel.SetLedPass(nStatus ? 1 : 0);
   Conclude(L"Set_I2Cm_LED_Pass", m_UsbChannel.LastCommandAnswered());
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_LED_Fail(int nStatus) {
-  ole::ModuleStateScope state;
   m_UsbChannel.SetLedFail(nStatus ? 1 : 0);
   Conclude(L"Set_I2Cm_LED_Fail", m_UsbChannel.LastCommandAnswered());
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_LED_Error(int nStatus) {
-  ole::ModuleStateScope state;
   m_UsbChannel.SetLedError(nStatus ? 1 : 0);
   Conclude(L"Set_I2Cm_LED_Error", m_UsbChannel.LastCommandAnswered());
 }
 
 short CQelVantorixActiveXCtrl::ReadLine(const wchar_t* method, std::size_t recordByte) {
-  ole::ModuleStateScope state;
   std::uint8_t record[board::kLineRecordSize] = {};
   {
     CsLock board_state(m_UsbChannel.m_csBoardState);
@@ -206,7 +197,6 @@ short CQelVantorixActiveXCtrl::Get_Key3() {
 }
 
 void CQelVantorixActiveXCtrl::SetExpandChannel(std::uint8_t nAddress, std::uint8_t nChannel) {
-  ole::ModuleStateScope state;
   CsLock board_state(m_UsbChannel.m_csBoardState);
   m_UsbChannel.SelectExpandChannel(nAddress, nChannel);
   Conclude(L"SetExpandChannel", m_UsbChannel.LastCommandAnswered());
@@ -214,7 +204,6 @@ void CQelVantorixActiveXCtrl::SetExpandChannel(std::uint8_t nAddress, std::uint8
 
 void CQelVantorixActiveXCtrl::GetSensorRawData(int fEnableExternBoard, std::uint8_t nChannel,
                                                std::uint8_t* bRawdataBuffer) {
-  ole::ModuleStateScope state;
   std::uint16_t values[board::kSensorValueCount] = {};
   // No board-state lock here: the selection and the sensor request are separate exchanges.
   bool answered = true;
@@ -245,7 +234,6 @@ void CQelVantorixActiveXCtrl::ReadSensorValues(const wchar_t* method, int fEnabl
 
 ole::Variant CQelVantorixActiveXCtrl::GetSensorRawDataEx(int fEnableExternBoard,
                                                          std::uint8_t nChannel) {
-  ole::ModuleStateScope state;
   std::uint16_t values[board::kSensorValueCount] = {};
   ReadSensorValues(L"GetSensorRawDataEx", fEnableExternBoard, nChannel, values);
   // The buffer holds value k low byte first; element k reads the pair high byte first, so the
@@ -268,7 +256,6 @@ ole::Variant CQelVantorixActiveXCtrl::GetSensorValuesEx(int fEnableExternBoard,
 }
 
 ole::Variant CQelVantorixActiveXCtrl::EEPROM_ReadByteEx(std::uint32_t nAddr, std::uint32_t cnt) {
-  ole::ModuleStateScope state;
   if (!control::ArraySizeIsPossible(cnt)) throw std::bad_alloc();
   std::vector<std::uint8_t> buffer(cnt ? cnt : 1, 0);
   // One page command moves cnt modulo 256 bytes (at most 64); the rest of the array stays 0.
@@ -302,20 +289,17 @@ int CQelVantorixActiveXCtrl::WriteBytes(const wchar_t* method, std::uint8_t bSla
 
 ole::Variant CQelVantorixActiveXCtrl::I2Cm_fReadLongBytesEx(std::uint8_t bSlaveAddr,
                                                             std::uint32_t bBytesCnts) {
-  ole::ModuleStateScope state;
   return ReadBytes(L"I2Cm_fReadLongBytesEx", bSlaveAddr, bBytesCnts, true, true);
 }
 
 VARIANT_BOOL CQelVantorixActiveXCtrl::I2Cm_fWriteLongBytesEx(std::uint8_t bSlaveAddr,
                                                              const VARIANT* bXferData) {
-  ole::ModuleStateScope state;
   // True whatever the status: the status is what Get_LastStatus tells.
   WriteBytes(L"I2Cm_fWriteLongBytesEx", bSlaveAddr, bXferData, true, true);
   return VARIANT_TRUE;
 }
 
 void CQelVantorixActiveXCtrl::EEPROM_WriteByteEx(std::int32_t nAddr, const VARIANT* bData) {
-  ole::ModuleStateScope state;
   const control::ByteArrayArgument bytes(bData, 1, L"EEPROM_WriteByteEx");
   std::vector<std::uint8_t> buffer(bytes.Count() ? bytes.Count() : 1, 0);
   bytes.CopyTo(buffer.data());

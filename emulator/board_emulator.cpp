@@ -29,9 +29,6 @@ std::size_t EepromCount(const std::array<std::uint8_t, kReportSize>& parameters)
   return std::min<std::size_t>(parameters[kEepromParamCount], kEepromMaxPage);
 }
 
-constexpr std::size_t kSpeedAnswerShift = 2;
-constexpr std::uint8_t kSpeedAnswerMask = 3;
-
 }  // namespace
 
 const BoardEmulator::CommandSpec* BoardEmulator::Find(std::uint8_t code) {
@@ -168,7 +165,8 @@ void BoardEmulator::I2cRead(const Command& c, Answers* out) {
     Report r{};
     const std::size_t offset = k * kPayloadSize;
     const std::size_t len = std::min(kPayloadSize, n - offset);
-    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(offset), len, r.begin() + kAnswerData);
+    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(offset), len,
+                r.begin() + kPayloadOffset);
     out->push_back(r);
   }
   Report s{};
@@ -182,7 +180,7 @@ void BoardEmulator::I2cWrite(const Command& c, Answers* out) {
   std::vector<std::uint8_t> data(n);
   for (std::size_t offset = 0, k = 1; offset < n; offset += kPayloadSize, ++k) {
     const std::size_t len = std::min(kPayloadSize, n - offset);
-    std::copy_n(c.follow.at(k).begin() + kAnswerData, len,
+    std::copy_n(c.follow.at(k).begin() + kPayloadOffset, len,
                 data.begin() + static_cast<std::ptrdiff_t>(offset));
   }
   Report s{};
@@ -204,7 +202,7 @@ void BoardEmulator::EepromWrite(const Command& c, Answers*) {
   const Report& d = c.follow.at(1);
   const std::size_t address = EepromAddress(p);
   const std::size_t n = EepromCount(p);
-  for (std::size_t i = 0; i < n; ++i) eeprom_[(address + i) % kEepromSize] = d[kAnswerData + i];
+  for (std::size_t i = 0; i < n; ++i) eeprom_[(address + i) % kEepromSize] = d[kPayloadOffset + i];
 }
 
 void BoardEmulator::EepromRead(const Command& c, Answers* out) {
@@ -212,20 +210,20 @@ void BoardEmulator::EepromRead(const Command& c, Answers* out) {
   const std::size_t address = EepromAddress(p);
   const std::size_t n = EepromCount(p);
   Report r{};
-  for (std::size_t i = 0; i < n; ++i) r[kAnswerData + i] = eeprom_[(address + i) % kEepromSize];
+  for (std::size_t i = 0; i < n; ++i) r[kPayloadOffset + i] = eeprom_[(address + i) % kEepromSize];
   out->push_back(r);
 }
 
 void BoardEmulator::GetLines(const Command&, Answers* out) {
   Report r{};
-  std::copy(lines_.begin(), lines_.end(), r.begin() + 1);
+  std::copy(lines_.begin(), lines_.end(), r.begin() + kPayloadOffset);
   out->push_back(r);
 }
 
 void BoardEmulator::SetLines(const Command& c, Answers* out) {
   const Report& d = c.follow.at(0);
   for (std::size_t i = 0; i < kLineRecordSize; ++i) {
-    if (!IsInputLine(i)) lines_[i] = d[1 + i];
+    if (!IsInputLine(i)) lines_[i] = d[kPayloadOffset + i];
   }
   GetLines(c, out);  // the answer echoes the record as it now stands
 }
@@ -234,7 +232,7 @@ void BoardEmulator::SensorData(const Command&, Answers* out) {
   const SensorBlock& block =
       channel_ == kNoChannel ? own_block_ : channel_blocks_[static_cast<std::size_t>(channel_)];
   Report r{};
-  std::copy(block.begin(), block.end(), r.begin() + 1);
+  std::copy(block.begin(), block.end(), r.begin() + kPayloadOffset);
   out->push_back(r);
 }
 

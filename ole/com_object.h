@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 
 namespace ole {
 
@@ -40,13 +41,15 @@ struct InterfaceTable {
   std::size_t count;
 };
 
-// The offset of base `Base` within `Derived`, without an object.
+// The offset of base `Base` within `Derived`: where the `Base` of a `Derived` supposed to sit at
+// a fixed non-null address would be, less that address. Nothing is read there; the address only
+// has to be non-null (a null pointer converts to null) and aligned for any class.
 template <class Derived, class Base>
 std::ptrdiff_t BaseOffset() {
-  // Any suitably aligned non-null address works: only the difference is used.
-  alignas(Derived) static char probe[sizeof(Derived)];
-  Derived* derived = reinterpret_cast<Derived*>(probe);
-  return reinterpret_cast<char*>(static_cast<Base*>(derived)) - probe;
+  constexpr std::uintptr_t kAddress = 0x10000;
+  Derived* const derived = reinterpret_cast<Derived*>(kAddress);
+  return static_cast<std::ptrdiff_t>(reinterpret_cast<std::uintptr_t>(static_cast<Base*>(derived)) -
+                                     kAddress);
 }
 
 #define OLE_INTERFACE_ENTRY(Derived, Iid, Base)             \
@@ -78,8 +81,6 @@ class RefCount {
 // IUnknown for objects created with new and deleted on the last Release. The count starts at 0:
 // the creator QueryInterfaces the new object (see CreateAndQuery). A class whose objects outlive
 // their references (a factory the module holds) declares its own static FinalRelease.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 template <class Derived, class... Bases>
 class ComObject : public Bases... {
  public:
@@ -105,7 +106,6 @@ class ComObject : public Bases... {
  private:
   RefCount refs_{0};
 };
-#pragma GCC diagnostic pop
 
 // Hands a freshly constructed object out through `riid`; deletes it when the query fails.
 template <class T>

@@ -2,6 +2,7 @@
 
 #include "ole/com_object.h"
 #include "ole/guard.h"
+#include "ole/snapshot_enum.h"
 
 #include <olectl.h>
 
@@ -10,67 +11,33 @@
 namespace ole {
 namespace {
 
-// A snapshot enumerator: copies its items when created, so that connections made or broken
-// while a container walks the list do not disturb the walk.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-template <class Enum, class Item, const IID* Iid>
-class SnapshotEnum : public ComObject<SnapshotEnum<Enum, Item, Iid>, Enum> {
- public:
-  SnapshotEnum(IUnknown* keep_alive, std::vector<Item> items, ULONG pos = 0)
-      : keep_alive_(keep_alive), items_(std::move(items)), pos_(pos) {
-    for (Item& item : items_) AddRefItem(item);
-  }
-  ~SnapshotEnum() override {
-    for (Item& item : items_) ReleaseItem(item);
-  }
-
-  static InterfaceTable Interfaces() {
-    static const InterfaceEntry kTable[] = {{Iid, BaseOffset<SnapshotEnum, Enum>(), nullptr}};
-    return {kTable, ARRAYSIZE(kTable)};
-  }
-
-  STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
-    if (!out || (count > 1 && !fetched)) return E_POINTER;
-    ULONG n = 0;
-    while (n < count && pos_ < items_.size()) {
-      out[n] = items_[pos_++];
-      AddRefItem(out[n]);
-      ++n;
-    }
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Skip(ULONG count) override {
-    const ULONG left = static_cast<ULONG>(items_.size()) - pos_;
-    pos_ += count < left ? count : left;
-    return count <= left ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Reset() override {
-    pos_ = 0;
+struct ConnectionTraits {
+  using Enum = IEnumConnections;
+  using Item = CONNECTDATA;
+  using Stored = CONNECTDATA;
+  static const IID& Iid() { return IID_IEnumConnections; }
+  static void Hold(CONNECTDATA& d) { d.pUnk->AddRef(); }
+  static void Drop(CONNECTDATA& d) { d.pUnk->Release(); }
+  static HRESULT Copy(const CONNECTDATA& d, ULONG, CONNECTDATA& out) {
+    out = d;
+    out.pUnk->AddRef();
     return S_OK;
   }
-  STDMETHODIMP Clone(Enum** ppenum) override {
-    if (!ppenum) return E_POINTER;
-    *ppenum = nullptr;
-    // The copy of the items is made before the object exists: it can fail on its own.
-    return Guarded([&] {
-      return CreateAndQuery(new SnapshotEnum(keep_alive_.Get(), items_, pos_), *Iid,
-                            reinterpret_cast<void**>(ppenum));
-    });
-  }
-
- private:
-  static void AddRefItem(CONNECTDATA& d) { d.pUnk->AddRef(); }
-  static void ReleaseItem(CONNECTDATA& d) { d.pUnk->Release(); }
-  static void AddRefItem(IConnectionPoint*& p) { p->AddRef(); }
-  static void ReleaseItem(IConnectionPoint*& p) { p->Release(); }
-
-  ComPtr<IUnknown> keep_alive_;
-  std::vector<Item> items_;
-  ULONG pos_;
 };
-#pragma GCC diagnostic pop
+
+struct ConnectionPointTraits {
+  using Enum = IEnumConnectionPoints;
+  using Item = IConnectionPoint*;
+  using Stored = IConnectionPoint*;
+  static const IID& Iid() { return IID_IEnumConnectionPoints; }
+  static void Hold(IConnectionPoint*& p) { p->AddRef(); }
+  static void Drop(IConnectionPoint*& p) { p->Release(); }
+  static HRESULT Copy(IConnectionPoint* p, ULONG, IConnectionPoint*& out) {
+    out = p;
+    out->AddRef();
+    return S_OK;
+  }
+};
 
 }  // namespace
 
@@ -143,22 +110,14 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** ppenum) {
   return Guarded([&] {
     std::vector<CONNECTDATA> items;
     for (const Sink& s : sinks_) items.push_back(CONNECTDATA{s.unknown.Get(), s.cookie});
-    using Enum = SnapshotEnum<IEnumConnections, CONNECTDATA, &IID_IEnumConnections>;
-    return CreateAndQuery(new Enum(owner_, std::move(items)), IID_IEnumConnections,
-                          reinterpret_cast<void**>(ppenum));
+    return SnapshotEnum<ConnectionTraits>::Create(owner_, std::move(items), ppenum);
   });
 }
 
 HRESULT CreateConnectionPointEnumerator(IUnknown* owner,
                                         const std::vector<IConnectionPoint*>& points,
                                         IEnumConnectionPoints** ppenum) {
-  if (!ppenum) return E_POINTER;
-  *ppenum = nullptr;
-  return Guarded([&] {
-    using Enum = SnapshotEnum<IEnumConnectionPoints, IConnectionPoint*, &IID_IEnumConnectionPoints>;
-    return CreateAndQuery(new Enum(owner, points), IID_IEnumConnectionPoints,
-                          reinterpret_cast<void**>(ppenum));
-  });
+  return SnapshotEnum<ConnectionPointTraits>::Create(owner, points, ppenum);
 }
 
 }  // namespace ole

@@ -13,9 +13,6 @@
 
 namespace ole {
 
-// COM interfaces have no virtual destructor; classes implementing them declare their own.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 class ConnectionPoint : public IConnectionPoint {
  public:
   // `owner` supplies the reference count (the point lives inside it) and is the container
@@ -57,7 +54,6 @@ class ConnectionPoint : public IConnectionPoint {
   std::vector<Sink> sinks_;
   DWORD next_cookie_ = 1;
 };
-#pragma GCC diagnostic pop
 
 // IEnumConnectionPoints over a fixed list of points of one container.
 HRESULT CreateConnectionPointEnumerator(IUnknown* owner,

@@ -29,13 +29,12 @@ bool CallCameThroughChannel() {
   return true;
 }
 
-// Whether `p` starts a block of the task allocator smaller than `bytes`. The marshaller's
-// stub unmarshals a by-reference byte into such a block of one byte, whatever the caller had.
+// Whether `p` starts a block of the task allocator smaller than `bytes` (see ByteBuffer).
 bool TaskBlockSmallerThan(void* p, std::size_t bytes) {
-  IMalloc* malloc = nullptr;
-  if (FAILED(CoGetMalloc(1, &malloc)) || !malloc) return false;
-  const bool smaller = malloc->DidAlloc(p) == 1 && malloc->GetSize(p) < bytes;
-  malloc->Release();
+  IMalloc* task_allocator = nullptr;
+  if (FAILED(CoGetMalloc(1, &task_allocator)) || !task_allocator) return false;
+  const bool smaller = task_allocator->DidAlloc(p) == 1 && task_allocator->GetSize(p) < bytes;
+  task_allocator->Release();
   return smaller;
 }
 
@@ -51,6 +50,21 @@ bool EndsNowhere(const VARIANT* v) {
 
 }  // namespace
 
+// A by-reference byte (VT_UI1|VT_BYREF) is how a caller hands the methods that read or write
+// several bytes its buffer: the first byte's address, with the rest following it. That holds for
+// a caller in this apartment only. The standard marshaller knows nothing of the rest: it carries
+// one byte, and the stub on this side unmarshals it into a block of one byte, whatever the
+// caller had; writing or reading past it would overrun the stub's memory, not the caller's.
+// Nothing in the call says how large the caller's buffer is, so a buffer of more than one byte
+// is refused (type mismatch on that argument) when either sign of marshalling is seen:
+//  - the call came through COM's channel (a call context exists: another apartment or process);
+//  - the pointer starts a task-allocator block smaller than the buffer (a stub's block, for
+//    callers whose channel sets no call context).
+// A caller in this apartment passing its own memory is not a task block, or one large enough.
+// Wine 8 sets no call context for a call from another apartment, so there the second check is
+// the one that refuses: without it the method writes past the stub's block, Wine's heap finds
+// the block's header overwritten when the stub frees it, and the cross-apartment test fails or
+// hangs on the damaged heap.
 std::uint8_t* DispCall::ByteBuffer(std::size_t i, std::size_t bytes) const {
   std::uint8_t* buffer = ByteRef(i);
   if (bytes > 1 && (CallCameThroughChannel() || TaskBlockSmallerThan(buffer, bytes))) {

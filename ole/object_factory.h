@@ -12,9 +12,6 @@
 
 namespace ole {
 
-// COM interfaces have no virtual destructor: objects are deleted through their own class only.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 class COleObjectFactory : public ComObject<COleObjectFactory, IClassFactory> {
  public:
   // Creates one object of the factory's class and queries it for `riid`.
@@ -70,7 +67,6 @@ class COleObjectFactory : public ComObject<COleObjectFactory, IClassFactory> {
   LONG server_locks_ = 0;  // LockServer(TRUE) calls not yet matched by an unlock
   COleObjectFactory* next_ = nullptr;
 };
-#pragma GCC diagnostic pop
 
 // Holds the factory list lock for one scope.
 class FactoryListLock {

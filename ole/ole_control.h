@@ -27,8 +27,6 @@ struct ControlDescription {
   const DispatchTable* dispatch;
 };
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 class COleControl : public ComObject<COleControl, IDispatch, IConnectionPointContainer,
                                      IProvideClassInfo2, CVisualControl> {
  public:
@@ -76,7 +74,6 @@ class COleControl : public ComObject<COleControl, IDispatch, IConnectionPointCon
   ModuleObjectLock module_lock_;
   ConnectionPoint events_;
 };
-#pragma GCC diagnostic pop
 
 // Dispatch table handler for `F(T&, DispCall&)`, T derived from COleControl: the table hands
 // handlers the COleControl they were invoked on.

@@ -10,6 +10,7 @@
 
 #include "ole/dialog.h"
 #include "ole/guard.h"
+#include "ole/snapshot_enum.h"
 
 namespace ole {
 namespace {
@@ -24,59 +25,21 @@ HRESULT TaskString(const std::wstring& text, LPOLESTR* out) {
   return S_OK;
 }
 
-// The enumerator of a control's custom verbs, over a copy of their names.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class VerbEnumerator : public ComObject<VerbEnumerator, IEnumOLEVERB> {
- public:
-  explicit VerbEnumerator(std::vector<std::wstring> names, ULONG next = 0)
-      : names_(std::move(names)), next_(next) {}
-
-  static InterfaceTable Interfaces() {
-    static const InterfaceEntry kTable[] = {
-        OLE_INTERFACE_ENTRY(VerbEnumerator, IEnumOLEVERB, IEnumOLEVERB)};
-    return {kTable, ARRAYSIZE(kTable)};
+// The enumerator of a control's custom verbs hands out copies of their names.
+struct VerbTraits {
+  using Enum = IEnumOLEVERB;
+  using Item = OLEVERB;
+  using Stored = std::wstring;
+  static const IID& Iid() { return IID_IEnumOLEVERB; }
+  static void Hold(std::wstring&) {}
+  static void Drop(std::wstring&) {}
+  static HRESULT Copy(const std::wstring& name, ULONG index, OLEVERB& verb) {
+    verb.lVerb = static_cast<LONG>(index);
+    verb.fuFlags = 0;
+    verb.grfAttribs = OLEVERBATTRIB_ONCONTAINERMENU;
+    return TaskString(name, &verb.lpszVerbName);
   }
-
-  STDMETHODIMP Next(ULONG count, OLEVERB* verbs, ULONG* fetched) override {
-    if (!verbs || (count > 1 && !fetched)) return E_POINTER;
-    ULONG done = 0;
-    while (done < count && next_ < names_.size()) {
-      OLEVERB& verb = verbs[done];
-      verb.lVerb = static_cast<LONG>(next_);
-      verb.fuFlags = 0;
-      verb.grfAttribs = OLEVERBATTRIB_ONCONTAINERMENU;
-      if (FAILED(TaskString(names_[next_], &verb.lpszVerbName))) break;
-      ++done;
-      ++next_;
-    }
-    if (fetched) *fetched = done;
-    return done == count ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Skip(ULONG count) override {
-    const ULONG left = static_cast<ULONG>(names_.size()) - next_;
-    next_ += count < left ? count : left;
-    return count <= left ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Reset() override {
-    next_ = 0;
-    return S_OK;
-  }
-  STDMETHODIMP Clone(IEnumOLEVERB** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    // The copy of the names is made before the object exists: it can fail on its own.
-    return Guarded([&] {
-      return CreateAndQuery(new VerbEnumerator(names_, next_), IID_IEnumOLEVERB,
-                            reinterpret_cast<void**>(out));
-    });
-  }
-
- private:
-  std::vector<std::wstring> names_;
-  ULONG next_;
 };
-#pragma GCC diagnostic pop
 
 }  // namespace
 
@@ -217,8 +180,7 @@ STDMETHODIMP CVisualControl::EnumVerbs(IEnumOLEVERB** verbs) {
       std::wstring name = LoadModuleString(map.entries[i].id);
       names.push_back(name.empty() ? std::wstring(L"<unknown verb>") : name);
     }
-    return CreateAndQuery(new VerbEnumerator(std::move(names)), IID_IEnumOLEVERB,
-                          reinterpret_cast<void**>(verbs));
+    return SnapshotEnum<VerbTraits>::Create(nullptr, std::move(names), verbs);
   });
 }
 

@@ -52,9 +52,6 @@ inline constexpr DWORD kNoFlickerActivate = 0x8;
 inline constexpr LONG kDefaultExtentX = 2646;
 inline constexpr LONG kDefaultExtentY = 1323;
 
-// COM interfaces have no virtual destructor; this class declares its own.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 class CVisualControl : public IOleObject,
                        public IOleInPlaceObject,
                        public IOleInPlaceActiveObject,
@@ -230,6 +227,5 @@ class CVisualControl : public IOleObject,
   bool modified_ = false;
   LONG freeze_events_ = 0;
 };
-#pragma GCC diagnostic pop
 
 }  // namespace ole

@@ -38,8 +38,6 @@ class DataExchange {
 // The closing step of a page's exchange: saving sets what the fields queued on the objects.
 void DDP_PostProcessing(DataExchange* dx);
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 // The page is deleted with its last reference.
 class COlePropertyPage : public ComObject<COlePropertyPage, IPropertyPage> {
  public:
@@ -82,6 +80,5 @@ class COlePropertyPage : public ComObject<COlePropertyPage, IPropertyPage> {
   ComPtr<IPropertyPageSite> site_;
   std::vector<ComPtr<IUnknown>> objects_;
 };
-#pragma GCC diagnostic pop
 
 }  // namespace ole

@@ -32,23 +32,10 @@ REGSAM OtherView() {
 #endif
 }
 
-LONG DeleteTree(HKEY parent, const wchar_t* sub_key) {
-  RegKey key;
-  LONG result = RegOpenKeyExW(parent, sub_key, 0, KEY_READ | KEY_WRITE | DELETE, key.Put());
-  if (result != ERROR_SUCCESS) return result;
-  wchar_t child[256];
-  for (;;) {
-    DWORD length = ARRAYSIZE(child);
-    // Always the first child: the one before it has just been deleted.
-    result = RegEnumKeyExW(key.Get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr);
-    if (result != ERROR_SUCCESS) break;
-    result = DeleteTree(key.Get(), child);
-    if (result != ERROR_SUCCESS) break;
-  }
-  // Closed before the key itself goes.
-  key.Reset();
-  if (result != ERROR_NO_MORE_ITEMS) return result;
-  return RegDeleteKeyW(parent, sub_key);
+// Creates (or opens) `sub_key` of `parent` for writing values.
+LONG CreateKey(HKEY parent, const wchar_t* sub_key, RegKey& key) {
+  return RegCreateKeyExW(parent, sub_key, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Put(),
+                         nullptr);
 }
 
 // The module's short path, or its long path when the short form cannot be had.
@@ -127,9 +114,17 @@ bool WriteRegistryTemplate(HKEY key, const RegistryTemplateRow* rows, size_t row
   wchar_t value[kTextSize];
   for (size_t i = 0; i < row_count; ++i) {
     const size_t length = ExpandTemplate(rows[i].value, symbols, symbol_count, value, kTextSize);
-    const wchar_t* sub_key = rows[i].sub_key[0] == L'\0' ? nullptr : rows[i].sub_key;
-    const LONG result = RegSetValueW(key, sub_key, REG_SZ, value,
-                                     static_cast<DWORD>((length + 1) * sizeof(wchar_t)));
+    RegKey row_key;
+    HKEY target = key;
+    LONG result = ERROR_SUCCESS;
+    if (rows[i].sub_key[0] != L'\0') {
+      result = CreateKey(key, rows[i].sub_key, row_key);
+      target = row_key.Get();
+    }
+    if (result == ERROR_SUCCESS) {
+      result = RegSetValueExW(target, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                              static_cast<DWORD>((length + 1) * sizeof(wchar_t)));
+    }
     if (result != ERROR_SUCCESS) {
       // A user without rights to the classes root gets no error from registration: the
       // entries written by an administrator stay in force.
@@ -158,8 +153,8 @@ bool RegisterControlClass(const ControlClassInfo& info, HKEY root) {
   ClassKeyPath(clsid_text, class_path);
   RegKey class_key;
   RegKey prog_id_key;
-  if (RegCreateKeyW(root, class_path, class_key.Put()) != ERROR_SUCCESS) return false;
-  if (RegCreateKeyW(root, info.prog_id, prog_id_key.Put()) != ERROR_SUCCESS) return false;
+  if (CreateKey(root, class_path, class_key) != ERROR_SUCCESS) return false;
+  if (CreateKey(root, info.prog_id, prog_id_key) != ERROR_SUCCESS) return false;
   const wchar_t* prog_id_symbols[] = {type_name, clsid_text};
   const wchar_t* class_symbols[] = {type_name, info.prog_id, path,   bitmap,
                                     misc,      libid_text,   version};
@@ -194,14 +189,21 @@ bool RegisterPropertyPageClass(HMODULE module, REFCLSID clsid, UINT type_name_id
   wchar_t class_path[64];
   ClassKeyPath(clsid_text, class_path);
   RegKey class_key;
-  if (RegCreateKeyW(root, class_path, class_key.Put()) != ERROR_SUCCESS) return false;
+  if (CreateKey(root, class_path, class_key) != ERROR_SUCCESS) return false;
   const wchar_t* symbols[] = {type_name, path};
   return WriteRegistryTemplate(class_key.Get(), kPropertyPageTemplate,
                                ARRAYSIZE(kPropertyPageTemplate), symbols, ARRAYSIZE(symbols));
 }
 
 bool DeleteKeyTree(HKEY parent, const wchar_t* sub_key) {
-  return DeletionSucceeded(DeleteTree(parent, sub_key));
+  // Opened for deletion first: a key this process may not delete is refused before anything
+  // below it goes, and the refusal is reported.
+  RegKey key;
+  LONG result = RegOpenKeyExW(parent, sub_key, 0, KEY_READ | KEY_WRITE | DELETE, key.Put());
+  if (result == ERROR_SUCCESS) result = RegDeleteTreeW(key.Get(), nullptr);
+  key.Reset();
+  if (result == ERROR_SUCCESS) result = RegDeleteKeyW(parent, sub_key);
+  return DeletionSucceeded(result);
 }
 
 bool UnregisterClass(REFCLSID clsid, const wchar_t* prog_id, HKEY root) {
@@ -273,30 +275,62 @@ bool SubKeyAt(HKEY key, DWORD index, wchar_t (&name)[64]) {
          ERROR_SUCCESS;
 }
 
-// Removes this build's registration from every locale of one version: a locale where another
-// platform's registration remains loses only this build's platform sub-key, any other locale
-// goes whole. Sets `kept` when a locale stays.
+// What unregistration does to one sub-key of TypeLib\{libid}\<version>: this build takes away
+// only what it registered, because the key is shared by the 32- and 64-bit registry views.
+enum class LocaleAction {
+  kKeep,               // not a locale (HELPDIR, FLAGS): left alone
+  kRemoveOwnPlatform,  // another platform is registered there too: only ours goes
+  kRemoveWhole,        // only ours is there: the locale goes
+};
+struct LocaleRule {
+  bool is_locale;
+  bool holds_other_platform;
+  LocaleAction action;
+};
+constexpr LocaleRule kLocaleRules[] = {
+    {false, false, LocaleAction::kKeep},
+    {false, true, LocaleAction::kKeep},
+    {true, true, LocaleAction::kRemoveOwnPlatform},
+    {true, false, LocaleAction::kRemoveWhole},
+};
+
+LocaleAction ActionFor(bool is_locale, bool holds_other_platform) {
+  for (const LocaleRule& rule : kLocaleRules) {
+    if (rule.is_locale == is_locale && rule.holds_other_platform == holds_other_platform) {
+      return rule.action;
+    }
+  }
+  return LocaleAction::kKeep;
+}
+
+// Applies kLocaleRules to every sub-key of one version. Sets `kept` when a locale stays (one that
+// loses only our platform, or one that could not be deleted).
 bool DeleteOwnLocales(HKEY version_key, bool& kept) {
   bool ok = true;
-  wchar_t locale[64];
-  // Locales that stay shift the enumeration index; deleted ones do not.
-  for (DWORD index = 0; SubKeyAt(version_key, index, locale);) {
-    if (!IsLocale(locale)) {
-      ++index;
-      continue;
-    }
+  wchar_t name[64];
+  // Keys that stay shift the enumeration index; deleted ones do not.
+  for (DWORD index = 0; SubKeyAt(version_key, index, name);) {
+    const bool is_locale = IsLocale(name);
     RegKey locale_key;
-    bool shared = RegOpenKeyExW(version_key, locale, 0, KEY_READ | KEY_WRITE, locale_key.Put()) ==
-                      ERROR_SUCCESS &&
-                  HoldsOtherPlatform(locale_key.Get());
-    if (shared) {
-      ok = DeleteKeyTree(locale_key.Get(), kOwnPlatform) && ok;
-    } else if (!DeleteKeyTree(version_key, locale)) {
-      ok = false;
-      shared = true;
+    const bool holds_other_platform = is_locale &&
+                                      RegOpenKeyExW(version_key, name, 0, KEY_READ | KEY_WRITE,
+                                                    locale_key.Put()) == ERROR_SUCCESS &&
+                                      HoldsOtherPlatform(locale_key.Get());
+    bool stays = true;
+    switch (ActionFor(is_locale, holds_other_platform)) {
+      case LocaleAction::kKeep:
+        ++index;
+        continue;
+      case LocaleAction::kRemoveOwnPlatform:
+        ok = DeleteKeyTree(locale_key.Get(), kOwnPlatform) && ok;
+        break;
+      case LocaleAction::kRemoveWhole:
+        locale_key.Reset();
+        stays = !DeleteKeyTree(version_key, name);
+        ok = ok && !stays;
+        break;
     }
-    locale_key.Reset();
-    if (shared) {
+    if (stays) {
       kept = true;
       ++index;
     }

@@ -13,6 +13,9 @@ namespace platform {
 // Report ID byte plus 64 payload bytes; the board uses report ID 0 only.
 inline constexpr std::size_t kReportSize = 65;
 
+// How long every back end's report write may wait for the device to take it.
+inline constexpr unsigned kWriteTimeoutMs = 1000;
+
 enum class ReadResult {
   kOk,        // a whole input report was stored
   kFailed,    // the read failed at once (no device, device gone, I/O error)

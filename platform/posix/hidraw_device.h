@@ -10,9 +10,6 @@
 
 namespace platform::posix {
 
-// How long a report write may wait for the node to take it.
-inline constexpr unsigned kWriteTimeoutMs = 1000;
-
 class HidrawDevice final : public HidDevice {
  public:
   // Takes ownership of `fd`. `class_entry` is the node's <sysfs>/class/hidraw/hidrawN

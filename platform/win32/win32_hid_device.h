@@ -9,9 +9,6 @@
 
 namespace platform::win32 {
 
-// How long a report write may take before it is cancelled.
-inline constexpr DWORD kWriteTimeoutMs = 1000;
-
 class Win32HidDevice final : public HidDevice {
  public:
   // Takes ownership of `handle` (opened with FILE_FLAG_OVERLAPPED) and creates the event the

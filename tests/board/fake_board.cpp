@@ -164,7 +164,7 @@ void FakeBoard::CheckReport(const std::uint8_t* r) {
       OnEepromParams(r);
       break;
     case Next::kEepromData:
-      ExpectZeroFrom(r, kAnswerData + eeprom_count_, "EEPROM data");
+      ExpectZeroFrom(r, kPayloadOffset + eeprom_count_, "EEPROM data");
       next_ = Next::kAnnounce;
       break;
     case Next::kLineData: {
@@ -236,7 +236,7 @@ void FakeBoard::OnI2cParams(const std::uint8_t* r) {
 
 void FakeBoard::OnI2cData(const std::uint8_t* r) {
   const auto n = std::min<std::uint32_t>(kPayloadSize, count_ - offset_);
-  ExpectZeroFrom(r, kAnswerData + n, "I2C data");
+  ExpectZeroFrom(r, kPayloadOffset + n, "I2C data");
   offset_ += n;
   if (--data_reports_left_ == 0) next_ = Next::kAnnounce;
 }

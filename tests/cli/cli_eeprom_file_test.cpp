@@ -101,7 +101,7 @@ class FlakyReadBoard : public platform::SimulatedDevice {
     const unsigned address =
         (report[board::kEepromParamAddrHigh] << 8) | report[board::kEepromParamAddrLow];
     if (parameters && address == m_badPage && answers->size() == before + 1) {
-      answers->back().bytes[board::kAnswerData + 5] ^= 0x01;
+      answers->back().bytes[board::kPayloadOffset + 5] ^= 0x01;
     }
   }
 

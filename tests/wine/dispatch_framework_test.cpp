@@ -267,6 +267,78 @@ TEST_F(FrameworkTest, EventsReachEverySinkInOrderPastAFailingOne) {
   EXPECT_EQ(third.refs, 1u);
 }
 
+// The enumerator walks the connections as they stood when it was made: a sink that leaves
+// meanwhile is still listed (and held) until the enumerator goes; a clone starts where its
+// original stands.
+TEST_F(FrameworkTest, TheConnectionListIsASnapshotThatSkipsResetsAndClones) {
+  ole::ComPtr<IConnectionPointContainer> cpc;
+  ASSERT_EQ(cpc.QueryFrom(disp_.Get(), IID_IConnectionPointContainer), S_OK);
+  ole::ComPtr<IConnectionPoint> cp;
+  ASSERT_EQ(cpc->FindConnectionPoint(kTestEvents, cp.Put()), S_OK);
+  std::vector<int> log;
+  Sink a(&log, 1, S_OK), b(&log, 2, S_OK), c(&log, 3, S_OK);
+  DWORD cookies[3] = {};
+  ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(&a), &cookies[0]), S_OK);
+  ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(&b), &cookies[1]), S_OK);
+  ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(&c), &cookies[2]), S_OK);
+
+  ole::ComPtr<IEnumConnections> walk;
+  ASSERT_EQ(cp->EnumConnections(walk.Put()), S_OK);
+  ASSERT_EQ(cp->Unadvise(cookies[1]), S_OK);
+  EXPECT_EQ(b.refs, 2u);  // the snapshot's reference
+
+  ole::ComPtr<IEnumConnections> clone;
+  struct Step {
+    const char* what;
+    bool on_clone;
+    ULONG skip;  // Skip(skip) first, when not 0
+    HRESULT skip_hr;
+    bool reset;        // then Reset()
+    HRESULT next_hr;   // then Next(1)
+    int cookie_index;  // the connection it hands out, -1 for none
+  };
+  ASSERT_EQ(walk->Skip(1), S_OK);
+  ASSERT_EQ(walk->Clone(clone.Put()), S_OK);
+  const Step steps[] = {
+      {"the clone starts at the original's place", true, 0, S_OK, false, S_OK, 1},
+      {"the original did not move with it", false, 0, S_OK, false, S_OK, 1},
+      {"the last one", false, 0, S_OK, false, S_OK, 2},
+      {"past the end", false, 0, S_OK, false, S_FALSE, -1},
+      {"skipping past the end stops there", true, 5, S_FALSE, false, S_FALSE, -1},
+      {"reset starts again", true, 0, S_OK, true, S_OK, 0},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    IEnumConnections* e = step.on_clone ? clone.Get() : walk.Get();
+    if (step.skip != 0) {
+      EXPECT_EQ(e->Skip(step.skip), step.skip_hr);
+    }
+    if (step.reset) {
+      EXPECT_EQ(e->Reset(), S_OK);
+    }
+    CONNECTDATA data{};
+    ULONG fetched = 7;
+    EXPECT_EQ(e->Next(1, &data, &fetched), step.next_hr);
+    if (step.cookie_index < 0) {
+      EXPECT_EQ(fetched, 0u);
+    } else {
+      ASSERT_EQ(fetched, 1u);
+      EXPECT_EQ(data.dwCookie, cookies[step.cookie_index]);
+      data.pUnk->Release();
+    }
+  }
+  CONNECTDATA two[2] = {};
+  EXPECT_EQ(walk->Next(2, two, nullptr), E_POINTER);
+
+  walk.Reset();
+  clone.Reset();
+  EXPECT_EQ(b.refs, 1u);
+  ASSERT_EQ(cp->Unadvise(cookies[0]), S_OK);
+  ASSERT_EQ(cp->Unadvise(cookies[2]), S_OK);
+  EXPECT_EQ(a.refs, 1u);
+  EXPECT_EQ(c.refs, 1u);
+}
+
 TEST_F(FrameworkTest, ASinkWithoutTheEventInterfaceCannotConnect) {
   ole::ComPtr<IConnectionPointContainer> cpc;
   ASSERT_EQ(cpc.QueryFrom(disp_.Get(), IID_IConnectionPointContainer), S_OK);
