@@ -129,29 +129,29 @@ void CQelVantorixActiveXCtrl::EEPROM_ReadByte(std::int32_t nAddr, std::uint8_t* 
 }
 
 // The line setters take the board-state and exchange locks themselves.
+void CQelVantorixActiveXCtrl::SwitchLine(const wchar_t* method, void (CUSBChannel::*set)(int),
+                                         int nStatus) {
+  (m_UsbChannel.*set)(nStatus ? 1 : 0);
+  Conclude(method, m_UsbChannel.LastCommandAnswered());
+}
+
 void CQelVantorixActiveXCtrl::Set_I2Cm_Power(int nStatus) {
-  m_UsbChannel.SetPower(nStatus ? 1 : 0);
-  Conclude(L"Set_I2Cm_Power", m_UsbChannel.LastCommandAnswered());
+  SwitchLine(L"Set_I2Cm_Power", &CUSBChannel::SetPower, nStatus);
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_Reset(int nStatus) {
-  m_UsbChannel.SetReset(nStatus ? 1 : 0);
-  Conclude(L"Set_I2Cm_Reset", m_UsbChannel.LastCommandAnswered());
+  SwitchLine(L"Set_I2Cm_Reset", &CUSBChannel::SetReset, nStatus);
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_Buzzer(int nStatus) {
-  m_UsbChannel.SetBuzzer(nStatus ? 1 : 0);
-  Conclude(L"Set_I2Cm_Buzzer", m_UsbChannel.LastCommandAnswered());
+  SwitchLine(L"Set_I2Cm_Buzzer", &CUSBChannel::SetBuzzer, nStatus);
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_LED_Pass(int nStatus) {
-  m_UsbChannel.SetLedPass(nStatus ? 1 : 0);
-  Conclude(L"Set_I2Cm_LED_Pass", m_UsbChannel.LastCommandAnswered());
+  SwitchLine(L"Set_I2Cm_LED_Pass", &CUSBChannel::SetLedPass, nStatus);
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_LED_Fail(int nStatus) {
-  m_UsbChannel.SetLedFail(nStatus ? 1 : 0);
-  Conclude(L"Set_I2Cm_LED_Fail", m_UsbChannel.LastCommandAnswered());
+  SwitchLine(L"Set_I2Cm_LED_Fail", &CUSBChannel::SetLedFail, nStatus);
 }
 void CQelVantorixActiveXCtrl::Set_I2Cm_LED_Error(int nStatus) {
-  m_UsbChannel.SetLedError(nStatus ? 1 : 0);
-  Conclude(L"Set_I2Cm_LED_Error", m_UsbChannel.LastCommandAnswered());
+  SwitchLine(L"Set_I2Cm_LED_Error", &CUSBChannel::SetLedError, nStatus);
 }
 
 short CQelVantorixActiveXCtrl::ReadLine(const wchar_t* method, std::size_t recordByte) {

@@ -114,6 +114,7 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   friend struct CtrlDispatchMap;
 
   short ReadLine(const wchar_t* method, std::size_t recordByte);
+  void SwitchLine(const wchar_t* method, void (CUSBChannel::*set)(int), int nStatus);
   // The command sequences that several methods share.
   ole::Variant ReadBytes(const wchar_t* method, std::uint8_t bSlaveAddr, std::uint32_t count,
                          bool fGenStart, bool fGenStop);
