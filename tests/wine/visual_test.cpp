@@ -207,6 +207,16 @@ TEST_F(Visual, DrawnAtAnOffsetOnlyTheBoundsChange) {
   }
 }
 
+// Every block copy's destination rectangle, from EnumEnhMetaFile.
+int CALLBACK CollectBlockCopies(HDC, HANDLETABLE*, const ENHMETARECORD* record, int, LPARAM data) {
+  if (record->iType == EMR_BITBLT) {
+    const auto* blt = reinterpret_cast<const EMRBITBLT*>(record);
+    reinterpret_cast<std::vector<RECTL>*>(data)->push_back(
+        {blt->xDest, blt->yDest, blt->xDest + blt->cxDest, blt->yDest + blt->cyDest});
+  }
+  return 1;
+}
+
 // A target that cannot be read back, a metafile: the picture holds one block copy, of the
 // bounds alone, so playing it anywhere leaves the rest of the page as it is.
 TEST_F(Visual, IntoAMetafileOnlyTheBoundsAreCopied) {
@@ -216,17 +226,7 @@ TEST_F(Visual, IntoAMetafileOnlyTheBoundsAreCopied) {
   HENHMETAFILE picture = CloseEnhMetaFile(metafile);
   ASSERT_NE(picture, nullptr);
   std::vector<RECTL> copies;
-  EnumEnhMetaFile(
-      nullptr, picture,
-      [](HDC, HANDLETABLE*, const ENHMETARECORD* record, int, LPARAM data) -> int {
-        if (record->iType == EMR_BITBLT) {
-          const auto* blt = reinterpret_cast<const EMRBITBLT*>(record);
-          reinterpret_cast<std::vector<RECTL>*>(data)->push_back(
-              {blt->xDest, blt->yDest, blt->xDest + blt->cxDest, blt->yDest + blt->cyDest});
-        }
-        return 1;
-      },
-      &copies, nullptr);
+  EnumEnhMetaFile(nullptr, picture, CollectBlockCopies, &copies, nullptr);
   DeleteEnhMetaFile(picture);
   ASSERT_EQ(copies.size(), 1u);
   EXPECT_EQ(copies[0].left, 40);
