@@ -46,6 +46,12 @@ void DrawStatusLamp(HWND window, HDC target, const RECT& bounds, BYTE connected,
   ole::GdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(reference.get(), rc.right, rc.bottom));
   ole::MemoryDC memory(CreateCompatibleDC(reference.get()));
   SelectObject(memory.Get(), bitmap.Get());
+  // The block copy below covers more than the bounds when they do not start at the origin: the
+  // target's own pixels go into the bitmap first so that only the bounds change. A target that
+  // cannot be read back (a metafile, some printers) gets the bounds alone instead.
+  const bool whole_block = GetObjectType(target) != OBJ_ENHMETADC &&
+                           GetObjectType(target) != OBJ_METADC &&
+                           BitBlt(memory.Get(), 0, 0, rc.right, rc.bottom, target, 0, 0, SRCCOPY);
 
   {
     ole::GdiObject<HBRUSH> brush(
@@ -70,7 +76,12 @@ void DrawStatusLamp(HWND window, HDC target, const RECT& bounds, BYTE connected,
   }
   SetBkMode(memory.Get(), OPAQUE);
 
-  BitBlt(target, 0, 0, rc.right, rc.bottom, memory.Get(), 0, 0, SRCCOPY);
+  if (whole_block) {
+    BitBlt(target, 0, 0, rc.right, rc.bottom, memory.Get(), 0, 0, SRCCOPY);
+  } else {
+    BitBlt(target, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, memory.Get(), rc.left,
+           rc.top, SRCCOPY);
+  }
 }
 
 }  // namespace control

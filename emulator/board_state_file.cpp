@@ -6,6 +6,9 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <string>
+
+#include "platform/output_file.h"
 
 namespace emulator {
 
@@ -211,18 +214,10 @@ void SaveStateFile(const std::string& file, const BoardState& state) {
     throw StateFileError(
         "cannot write state file " + Quoted(temporary) + ": " + std::strerror(error), false);
   }
-  bool renamed = std::rename(temporary.c_str(), file.c_str()) == 0;
-#ifdef _WIN32
-  // The C runtime's rename does not replace an existing file there.
-  if (!renamed && std::remove(file.c_str()) == 0) {
-    renamed = std::rename(temporary.c_str(), file.c_str()) == 0;
-  }
-#endif
-  if (!renamed) {
-    const int error = errno;
+  std::string failure;
+  if (!platform::MoveOver(temporary, file, &failure)) {
     std::remove(temporary.c_str());
-    throw StateFileError("cannot replace state file " + Quoted(file) + ": " + std::strerror(error),
-                         false);
+    throw StateFileError("cannot replace state file " + Quoted(file) + ": " + failure, false);
   }
 }
 

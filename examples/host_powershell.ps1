@@ -1,4 +1,6 @@
-# PowerShell: powershell -File host_powershell.ps1
+# PowerShell: powershell -ExecutionPolicy Bypass -File host_powershell.ps1
+# (client Windows runs no script file under its default policy, Restricted; -ExecutionPolicy
+# Bypass applies to this one process and changes no setting).
 # 64-bit PowerShell (the default) needs the 64-bit control; the 32-bit control needs
 # C:\Windows\SysWOW64\WindowsPowerShell\v1.0\powershell.exe.
 $ctl = New-Object -ComObject QELVANTORIXAC.QelVantorixAcCtrl.1

@@ -2,8 +2,8 @@
 // 64-bit cscript (System32) uses the 64-bit control, 32-bit cscript (SysWOW64) the 32-bit one.
 var ctl = new ActiveXObject('QELVANTORIXAC.QelVantorixAcCtrl.1');
 
-// true means NO board was opened. A script host gives the control no window, so this call also
-// shows the "RegisterDeviceNotification   failed" box: no EVENT_PLUG reaches a windowless control.
+// true means NO board was opened. A script host gives the control no window: it registers for
+// plug notifications through a hidden window of its own, so no message box appears.
 if (ctl.OpenUSBHidDevice()) WScript.Echo('no board: the calls below return at once');
 
 // JScript cannot pass a byte by reference: use the Ex methods, which take and return arrays.

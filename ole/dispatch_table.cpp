@@ -124,10 +124,18 @@ HRESULT DispatchTable::Invoke(void* object, DISPID dispid, REFIID riid, WORD fla
   if (!params) params = &none;
   if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
   const std::size_t supplied = params->cArgs;
-  if (supplied > member->param_count) return DISP_E_BADPARAMCOUNT;
+  // Too many: the first argument past the last parameter, as its place in DISPPARAMS.
+  if (supplied > member->param_count) {
+    if (arg_err) *arg_err = static_cast<UINT>(supplied - 1 - member->param_count);
+    return DISP_E_BADPARAMCOUNT;
+  }
   if (supplied && !params->rgvarg) return E_INVALIDARG;
+  // Too few: the first parameter missing, as its place in a call that gave them all.
   for (std::size_t i = supplied; i < member->param_count; ++i) {
-    if (member->params[i].type != VT_VARIANT) return DISP_E_PARAMNOTOPTIONAL;
+    if (member->params[i].type != VT_VARIANT) {
+      if (arg_err) *arg_err = static_cast<UINT>(member->param_count - 1 - i);
+      return DISP_E_PARAMNOTOPTIONAL;
+    }
   }
 
   DispCall call;

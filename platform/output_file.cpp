@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace platform {
@@ -48,6 +49,12 @@ std::unique_ptr<OutputFile> CreateNewFile(const std::string& path, std::string* 
 bool IsFolder(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MoveOver(const std::string& from, const std::string& to, std::string* why) {
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  if (why) *why = std::strerror(errno);
+  return false;
 }
 
 }  // namespace platform

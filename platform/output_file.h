@@ -26,6 +26,12 @@ class OutputFile {
 // nullptr and stores in `why` what the system said.
 std::unique_ptr<OutputFile> CreateNewFile(const std::string& path, std::string* why);
 
+// Puts the file `from` in the place of `to` in one step, replacing `to` when it exists: `to` then
+// names either its old file or the new one, never neither. The names are taken as the C
+// runtime's fopen takes them (on Windows, in the ANSI code page). On failure `to` is unchanged,
+// `from` is left where it was, and `why` holds what the system said.
+bool MoveOver(const std::string& from, const std::string& to, std::string* why);
+
 // True when `path` names an existing folder.
 bool IsFolder(const std::string& path);
 

@@ -68,4 +68,22 @@ bool IsFolder(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// The C runtime's rename refuses to replace an existing file here; removing it first would lose
+// both files when the rename then fails. MoveFileExW replaces it in one step or not at all.
+bool MoveOver(const std::string& from, const std::string& to, std::string* why) {
+  const auto wide = [](const std::string& name) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
+    std::wstring text(n > 0 ? static_cast<std::size_t>(n) : 1u, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, &text[0], n);
+    text.resize(text.size() - 1);
+    return text;
+  };
+  if (MoveFileExW(wide(from).c_str(), wide(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  if (why) *why = SystemMessage(GetLastError());
+  return false;
+}
+
 }  // namespace platform

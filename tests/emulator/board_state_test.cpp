@@ -2,12 +2,15 @@
 // crosses over, an inconsistent state is refused whole.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "board/protocol.h"
 #include "emulated_board_fixture.h"
 #include "emulator/board_emulator.h"
+#include "emulator/board_state_file.h"
 #include "tests/support/same_board_state.h"
 
 namespace {
@@ -113,6 +116,50 @@ TEST_F(BoardStateTest, AnInconsistentStateIsRefusedAndChangesNothing) {
     EXPECT_FALSE(board_->LoadState(spoilt));
     ExpectSameState(board_->SaveState(), before);
   }
+}
+
+// --- the state file on disk -----------------------------------------------------------------
+
+// A state file name of the test's own in the temporary folder, removed with its temporary.
+// (What happens when another program holds the file open is a Windows matter: tests/wine.)
+class StateFileOnDisk : public testing_support::EmulatedBoardTest {
+ protected:
+  void SetUp() override {
+    EmulatedBoardTest::SetUp();
+    file_ = (std::filesystem::temp_directory_path() /
+             ("qvx_state_test_" + std::to_string(std::random_device()())))
+                .string();
+    Clean();
+  }
+  void TearDown() override {
+    Clean();
+    EmulatedBoardTest::TearDown();
+  }
+  void Clean() {
+    std::error_code ignored;
+    std::filesystem::remove(file_, ignored);
+    std::filesystem::remove(file_ + ".tmp", ignored);
+  }
+  // Two states that differ: as the board starts, and with its power on.
+  BoardState Old() { return board_->SaveState(); }
+  BoardState Newer() {
+    channel_.SetPower(1);
+    return board_->SaveState();
+  }
+
+  std::string file_;
+};
+
+TEST_F(StateFileOnDisk, ASaveReplacesTheOldFileAndLeavesNoTemporary) {
+  const BoardState old = Old();
+  emulator::SaveStateFile(file_, old);
+  const BoardState newer = Newer();
+  ASSERT_NE(old.lines[board::kLinePower], newer.lines[board::kLinePower]);
+  emulator::SaveStateFile(file_, newer);
+  const std::optional<BoardState> loaded = emulator::LoadStateFile(file_);
+  ASSERT_TRUE(loaded.has_value());
+  ExpectSameState(*loaded, newer);
+  EXPECT_FALSE(std::filesystem::exists(file_ + ".tmp"));
 }
 
 }  // namespace

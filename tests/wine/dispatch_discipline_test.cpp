@@ -140,11 +140,37 @@ TEST_F(DisciplineTest, CallErrorsOfTheDispatchLayer) {
             DISP_E_MEMBERNOTFOUND);
   EXPECT_EQ(Do(kSetPower, Args({[] { return Bool(true); }}), DISPATCH_PROPERTYPUTREF).hr,
             DISP_E_MEMBERNOTFOUND);
-  EXPECT_EQ(Do(kSpeed, Args({[] { return I4(1); }, [] { return I4(2); }})).hr,
-            DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(Do(kGetPower, Args({[] { return I4(1); }})).hr, DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(Do(kSpeed, {}).hr, DISP_E_PARAMNOTOPTIONAL);
-  EXPECT_EQ(Do(kReadEx, Args({[] { return U1(0x50); }})).hr, DISP_E_PARAMNOTOPTIONAL);
+  // Too many arguments name the first one past the last parameter, too few the first parameter
+  // missing, both counted from the right (of the whole parameter list when some are missing).
+  const auto number = [] { return I4(1); };
+  const auto slave = [] { return U1(0x50); };
+  struct CountCase {
+    const char* what;
+    DISPID dispid;
+    std::vector<std::function<ole::Variant()>> args;
+    HRESULT hr;
+    UINT arg_err;
+  };
+  const CountCase count_cases[] = {
+      {"one too many", kSpeed, {number, number}, DISP_E_BADPARAMCOUNT, 0},
+      {"two too many", kSpeed, {number, number, number}, DISP_E_BADPARAMCOUNT, 1},
+      {"one to a method of none", kGetPower, {number}, DISP_E_BADPARAMCOUNT, 0},
+      {"three to a method of none", kGetPower, {number, number, number}, DISP_E_BADPARAMCOUNT, 2},
+      {"none of one", kSpeed, {}, DISP_E_PARAMNOTOPTIONAL, 0},
+      {"one of two", kReadEx, {slave}, DISP_E_PARAMNOTOPTIONAL, 0},
+      {"none of five", kRead, {}, DISP_E_PARAMNOTOPTIONAL, 4},
+      {"three of five", kRead, {slave, number, number}, DISP_E_PARAMNOTOPTIONAL, 1},
+  };
+  for (const CountCase& c : count_cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<ole::Variant> args;
+    for (auto& m : c.args) args.push_back(m());
+    const UINT sent = Sent();
+    CallResult r = Do(c.dispid, std::move(args));
+    EXPECT_EQ(r.hr, c.hr);
+    EXPECT_EQ(r.arg_err, c.arg_err);
+    EXPECT_EQ(Sent(), sent) << "nothing reaches the board";
+  }
 
   ole::Variant arg = I4(400);
   DISPID named = 0;

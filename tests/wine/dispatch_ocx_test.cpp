@@ -487,5 +487,20 @@ TEST_F(OcxTest, LongRunsOfCallsKeepLiveAllocationsFlat) {
   }
 }
 
+// A test program run away from its build tree (the self-test on a user's PC) loads the OCX that
+// QVX_TEST_OCX names, not the one the build left behind.
+TEST(EmulatedOcxLocation, TheOcxTheEnvironmentNamesIsTheOneLoaded) {
+  char given[MAX_PATH] = {};
+  if (GetEnvironmentVariableA("QVX_TEST_OCX", given, sizeof given) == 0) {
+    GTEST_SKIP() << "QVX_TEST_OCX is not set";
+  }
+  char full[MAX_PATH] = {};
+  ASSERT_GT(GetFullPathNameA(given, MAX_PATH, full, nullptr), 0u);
+  char loaded[MAX_PATH] = {};
+  ASSERT_GT(GetModuleFileNameA(EmulatedOcx::Get().module(), loaded, sizeof loaded), 0u);
+  EXPECT_EQ(lstrcmpiA(full, loaded), 0) << "loaded " << loaded << " instead of " << full;
+  EXPECT_TRUE(EmulatedOcx::Get().CreateControl());
+}
+
 }  // namespace
 }  // namespace dispatch_test

@@ -147,8 +147,15 @@ void Resolve(HMODULE module, const char* name, F* out) {
 
 }  // namespace
 
+std::string EmulatedOcxPath() {
+  char given[MAX_PATH] = {};
+  const DWORD n = GetEnvironmentVariableA("QVX_TEST_OCX", given, sizeof given);
+  if (n > 0 && n < sizeof given) return given;
+  return std::string("Z:") + QVX_EMULATED_OCX;
+}
+
 EmulatedOcx::EmulatedOcx() {
-  std::string path = std::string("Z:") + QVX_EMULATED_OCX;
+  const std::string path = EmulatedOcxPath();
   module_ = LoadLibraryA(path.c_str());
   if (!module_) {
     ADD_FAILURE() << "cannot load " << path;

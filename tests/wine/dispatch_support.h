@@ -71,6 +71,10 @@ std::vector<Element> Elements(const VARIANT* array);
 std::vector<std::uint8_t> Bytes(const VARIANT* array);
 
 // The emulated OCX of this build, loaded once for the process.
+// The emulated OCX the tests load: the one QVX_TEST_OCX names (a Windows path, for test
+// programs run away from their build tree), else the build's own.
+std::string EmulatedOcxPath();
+
 class EmulatedOcx {
  public:
   static EmulatedOcx& Get();

@@ -46,16 +46,41 @@ class Canvas {
     DeleteDC(dc_);
   }
   HDC dc() const { return dc_; }
+  // A container's own content: 4-pixel checks of two colours that are not lamp colours.
+  static COLORREF PatternAt(int x, int y) {
+    return ((x / 4 + y / 4) & 1) ? RGB(0x12, 0x34, 0x56) : RGB(0xAB, 0xCD, 0xEF);
+  }
+  void FillPattern() {
+    for (int y = 0; y < height_; ++y) {
+      for (int x = 0; x < width_; ++x) {
+        const COLORREF c = PatternAt(x, y);
+        bits_[y * width_ + x] = (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+      }
+    }
+  }
+  // Pixels outside `inside` that no longer show the pattern.
+  int PatternChangedOutside(const RECT& inside) const {
+    int changed = 0;
+    for (int y = 0; y < height_; ++y) {
+      for (int x = 0; x < width_; ++x) {
+        const POINT p = {x, y};
+        if (!PtInRect(&inside, p) && At(x, y) != PatternAt(x, y)) ++changed;
+      }
+    }
+    return changed;
+  }
   COLORREF At(int x, int y) const {
     GdiFlush();
     const DWORD p = bits_[y * width_ + x];
     return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
   }
   // Pixels that are neither `fill` colour: the ink of the text.
-  std::vector<bool> InkMask(COLORREF fill) const {
-    std::vector<bool> mask(static_cast<std::size_t>(width_ * height_));
-    for (int y = 0; y < height_; ++y) {
-      for (int x = 0; x < width_; ++x) mask[y * width_ + x] = At(x, y) != fill;
+  std::vector<bool> InkMask(COLORREF fill) const { return InkMask(fill, {0, 0, width_, height_}); }
+  // The same within `region`, row by row from its top-left corner.
+  std::vector<bool> InkMask(COLORREF fill, const RECT& region) const {
+    std::vector<bool> mask;
+    for (int y = region.top; y < region.bottom; ++y) {
+      for (int x = region.left; x < region.right; ++x) mask.push_back(At(x, y) != fill);
     }
     return mask;
   }
@@ -148,13 +173,66 @@ TEST_F(Visual, ConnectedTheLampIsGreen) {
   EXPECT_EQ(drawn.InkMask(kGreen), expected.InkMask(kGreen));
 }
 
-TEST_F(Visual, TheCopyCoversTheOriginToTheBoundsCornerAndOnlyTheBoundsAreFilled) {
-  Canvas drawn(60, 40);
-  ASSERT_EQ(DrawInto(control_.Get(), drawn.dc(), {20, 10, 60, 40}), S_OK);
-  EXPECT_EQ(drawn.At(20, 10), kGrey);
-  EXPECT_EQ(drawn.At(59, 39), kGrey);
-  EXPECT_NE(drawn.At(5, 5), RGB(0x12, 0x34, 0x56)) << "the block copy starts at the origin";
-  EXPECT_NE(drawn.At(5, 5), kGrey) << "outside the bounds nothing is filled";
+// A container drawing the lamp at an offset (print preview, a windowless container) over its own
+// content: the lamp fills the bounds and every pixel outside them keeps the container's pattern.
+TEST_F(Visual, DrawnAtAnOffsetOnlyTheBoundsChange) {
+  struct Case {
+    RECTL bounds;
+    bool connected;
+  };
+  const Case cases[] = {
+      {{40, 30, 142, 62}, false},
+      {{0, 0, 102, 32}, false},
+      {{40, 30, 142, 62}, true},  // from here on in the ATL host, connected
+      {{5, 47, 107, 79}, true},
+  };
+  Canvas grey(102, 32);
+  ExpectedLamp(&grey, kGrey);
+  Canvas green(102, 32);
+  ExpectedLamp(&green, kGreen);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "at (" << c.bounds.left << ", " << c.bounds.top
+                                    << ") connected " << c.connected);
+    if (c.connected && !host_) Connect();
+    Canvas drawn(160, 90);
+    drawn.FillPattern();
+    ASSERT_EQ(DrawInto(control_.Get(), drawn.dc(), c.bounds), S_OK);
+    const RECT inside = {c.bounds.left, c.bounds.top, c.bounds.right, c.bounds.bottom};
+    EXPECT_EQ(drawn.PatternChangedOutside(inside), 0) << "the container's pixels were painted over";
+    const COLORREF fill = c.connected ? kGreen : kGrey;
+    EXPECT_EQ(drawn.At(inside.left, inside.top), fill);
+    EXPECT_EQ(drawn.At(inside.right - 1, inside.bottom - 1), fill);
+    EXPECT_EQ(drawn.InkMask(fill, inside), (c.connected ? green : grey).InkMask(fill))
+        << "the text's font or position differs";
+  }
+}
+
+// Every block copy's destination rectangle, from EnumEnhMetaFile.
+int CALLBACK CollectBlockCopies(HDC, HANDLETABLE*, const ENHMETARECORD* record, int, LPARAM data) {
+  if (record->iType == EMR_BITBLT) {
+    const auto* blt = reinterpret_cast<const EMRBITBLT*>(record);
+    reinterpret_cast<std::vector<RECTL>*>(data)->push_back(
+        {blt->xDest, blt->yDest, blt->xDest + blt->cxDest, blt->yDest + blt->cyDest});
+  }
+  return 1;
+}
+
+// A target that cannot be read back, a metafile: the picture holds one block copy, of the
+// bounds alone, so playing it anywhere leaves the rest of the page as it is.
+TEST_F(Visual, IntoAMetafileOnlyTheBoundsAreCopied) {
+  HDC metafile = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(metafile, nullptr);
+  ASSERT_EQ(DrawInto(control_.Get(), metafile, {40, 30, 142, 62}), S_OK);
+  HENHMETAFILE picture = CloseEnhMetaFile(metafile);
+  ASSERT_NE(picture, nullptr);
+  std::vector<RECTL> copies;
+  EnumEnhMetaFile(nullptr, picture, CollectBlockCopies, &copies, nullptr);
+  DeleteEnhMetaFile(picture);
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(copies[0].left, 40);
+  EXPECT_EQ(copies[0].top, 30);
+  EXPECT_EQ(copies[0].right, 142);
+  EXPECT_EQ(copies[0].bottom, 62);
 }
 
 TEST_F(Visual, OtherAspectsAndMissingBoundsAreRefused) {
