@@ -9,10 +9,6 @@
 namespace control {
 namespace {
 
-// GUID_DEVINTERFACE_HID: every HID interface, whichever device it belongs to.
-constexpr GUID kHidInterfaceClass = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-
 struct Registrations {
   std::mutex mutex;  // controls on several threads register and withdraw
   std::vector<std::pair<HDEVNOTIFY, HWND>> held;

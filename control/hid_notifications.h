@@ -9,6 +9,10 @@
 
 namespace control {
 
+// GUID_DEVINTERFACE_HID: every HID interface, whichever device it belongs to.
+inline constexpr GUID kHidInterfaceClass = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
 // RegisterDeviceNotificationW for every HID interface, to `window`; nullptr when the system
 // refuses (or a test has asked for refusals).
 HDEVNOTIFY RegisterForHidInterfaces(HWND window);

@@ -30,8 +30,7 @@ alignas(DEV_BROADCAST_DEVICEINTERFACE_W) unsigned char g_broadcast
 const DEV_BROADCAST_DEVICEINTERFACE_W* BoardBroadcast() {
   DEV_BROADCAST_DEVICEINTERFACE_W header = {};
   header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  header.dbcc_classguid = {
-      0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+  header.dbcc_classguid = control::kHidInterfaceClass;
   const std::string path = emulator::HidDescriptionOf(emulator::BoardData()).path;
   const std::size_t chars = std::min<std::size_t>(path.size(), MAX_PATH - 1);
   const std::size_t name_offset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
