@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -57,6 +58,12 @@ class HidDevice {
   // its reads must use the same base.
   using TimePoint = std::chrono::steady_clock::time_point;
   virtual TimePoint Now() const { return std::chrono::steady_clock::now(); }
+
+  // The name under which every process that opens this same device takes turns with the others
+  // (a real device: its device path or node; a board served to several processes: the server's
+  // name and the board's path). Empty when no other process can reach the device (a board
+  // emulated inside this process): the process's own turns are then enough.
+  virtual std::string CrossProcessKey() const { return std::string(); }
 
   // Device queries made during discovery (HidD_GetAttributes, HidD_GetManufacturerString,
   // HidD_GetProductString). The strings are zero-terminated UTF-16 written into `buffer` of
