@@ -315,6 +315,17 @@ TEST(EepromPause, NoOtherReportReachesTheBoardBeforeThePauseIsOver) {
                                .lines());
 }
 
+// The turn's objects are named by the 64-bit FNV-1a hash of the key, the same in every build.
+TEST(ProcessTurnName, IsTheKeysFnv1aHash) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "cbf29ce484222325"},
+      {"a", "af63dc4c8601ec8c"},
+      {"foobar", "85944171f73967e8"},
+  };
+  for (const auto& [key, hash] : cases) EXPECT_EQ(platform::TurnKeyHash(key), hash) << key;
+  EXPECT_NE(platform::TurnObjectName("x").find(platform::TurnKeyHash("x")), std::string::npos);
+}
+
 #if defined(__linux__)
 
 // A recording device that other processes reach under `key`.
