@@ -1,7 +1,6 @@
 #include "tools/board_server.h"
 
 #include <cstdio>
-#include <random>
 #include <utility>
 
 #include "tools/numbered_boards.h"
@@ -40,6 +39,36 @@ std::vector<std::uint8_t> DoneBody(bool ok, const std::string& message) {
 
 }  // namespace
 
+PlannedBoard::PlannedBoard(std::shared_ptr<emulator::BoardEmulator> board)
+    : board_(std::move(board)) {}
+
+void PlannedBoard::Plan(const platform::served::Misbehaviour& how) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  mixed_ = how.plan == platform::served::AnswerPlan::kMixed;
+  how_ = how;
+  random_.seed(how.seed);
+}
+
+void PlannedBoard::OnOutputReport(const std::uint8_t (&report)[platform::kReportSize],
+                                  std::vector<platform::InputReport>* answers) {
+  std::vector<platform::InputReport> own;
+  board_->OnOutputReport(report, &own);
+  std::lock_guard<std::mutex> lock(mutex_);
+  // The answers of one report are those of the command it completed: one roll for them all.
+  if (mixed_ && !own.empty()) {
+    if (random_() % 100 < how_.late_percent && how_.delay_ms > 0) {
+      const unsigned late = 1 + static_cast<unsigned>(random_() % how_.delay_ms);
+      for (platform::InputReport& answer : own) answer.delay_ms += late;
+    }
+    if (random_() % 100 < how_.duplicate_percent) own.push_back(own.back());
+  }
+  answers->insert(answers->end(), own.begin(), own.end());
+}
+
+void PlannedBoard::OnPlugged() {
+  board_->OnPlugged();
+}
+
 std::unique_ptr<BoardServer> BoardServer::Start(unsigned boards, const std::string& name,
                                                 std::ostream& log, std::string* why) {
   std::unique_ptr<platform::StreamListener> listener =
@@ -50,8 +79,9 @@ std::unique_ptr<BoardServer> BoardServer::Start(unsigned boards, const std::stri
     const emulator::BoardData data = NumberedBoardData(i);
     auto served = std::make_unique<Served>();
     served->board = std::make_shared<emulator::BoardEmulator>(data);
+    served->planned = std::make_shared<PlannedBoard>(served->board);
     served->described = Describe(emulator::HidDescriptionOf(data));
-    served->id = server->system_.AddDevice(emulator::HidDescriptionOf(data), served->board);
+    served->id = server->system_.AddDevice(emulator::HidDescriptionOf(data), served->planned);
     server->boards_.push_back(std::move(served));
   }
   return server;
@@ -302,6 +332,7 @@ bool BoardServer::Answer(platform::ByteStream& stream, Type type,
 void BoardServer::Misbehave(const platform::served::Misbehaviour& how) {
   using platform::served::AnswerPlan;
   emulator::BoardEmulator& board = *boards_[how.board]->board;
+  boards_[how.board]->planned->Plan(how);
   board.SetAnswerFates(nullptr);
   board.SetAnswerMode(emulator::AnswerMode::kNormal);
   switch (how.plan) {
@@ -317,28 +348,8 @@ void BoardServer::Misbehave(const platform::served::Misbehaviour& how) {
     case AnswerPlan::kDuplicateNext:
       board.DuplicateNextAnswer();
       break;
-    case AnswerPlan::kMixed: {
-      // One roll per command: all its answers share the fate. Called under the board's lock.
-      struct Plan {
-        std::mt19937 random;
-        std::uint64_t command = 0;
-        emulator::AnswerFate fate;
-      };
-      auto plan = std::make_shared<Plan>();
-      plan->random.seed(how.seed);
-      board.SetAnswerFates([plan, how](std::uint64_t command, std::size_t) {
-        if (command != plan->command) {
-          plan->command = command;
-          plan->fate = emulator::AnswerFate{};
-          if (plan->random() % 100 < how.late_percent && how.delay_ms > 0) {
-            plan->fate.delay_ms = 1 + static_cast<unsigned>(plan->random() % how.delay_ms);
-          }
-          plan->fate.duplicate = plan->random() % 100 < how.duplicate_percent;
-        }
-        return plan->fate;
-      });
+    case AnswerPlan::kMixed:
       break;
-    }
   }
 }
 

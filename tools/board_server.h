@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,26 @@
 #include "platform/emulated/served_protocol.h"
 
 namespace qvx {
+
+// A served board: the emulated board, and the mixed misbehaviour a client may ask for, which
+// takes the board's answers to each command as a whole (some late, some with the last answer
+// sent twice).
+class PlannedBoard : public platform::SimulatedDevice {
+ public:
+  explicit PlannedBoard(std::shared_ptr<emulator::BoardEmulator> board);
+  // Only kMixed changes anything here; the other plans are the board's own answer modes.
+  void Plan(const platform::served::Misbehaviour& how);
+  void OnOutputReport(const std::uint8_t (&report)[platform::kReportSize],
+                      std::vector<platform::InputReport>* answers) override;
+  void OnPlugged() override;
+
+ private:
+  const std::shared_ptr<emulator::BoardEmulator> board_;
+  std::mutex mutex_;
+  bool mixed_ = false;
+  platform::served::Misbehaviour how_;
+  std::mt19937 random_;
+};
 
 class BoardServer {
  public:
@@ -46,6 +67,7 @@ class BoardServer {
   struct Served {
     platform::EmulatedHidSystem::DeviceId id;
     std::shared_ptr<emulator::BoardEmulator> board;
+    std::shared_ptr<PlannedBoard> planned;
     platform::served::Board described;
     std::mutex writes;  // a write and the command number it completed, together
   };

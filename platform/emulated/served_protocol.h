@@ -61,8 +61,9 @@ enum class AnswerPlan : std::uint8_t {
   kSilent = 1,         // carries out every command, sends nothing
   kLate = 2,           // every answer delay_ms late
   kDuplicateNext = 3,  // the next answer sent twice
-  kMixed = 4,          // each command's answers: late_percent of them 1..delay_ms late,
-                       // duplicate_percent of them twice (seeded: the same run every time)
+  kMixed = 4,          // late_percent of the commands answered 1..delay_ms late (all their
+                       // answers), duplicate_percent with their last answer sent twice
+                       // (seeded: the same run every time)
 };
 struct Misbehaviour {       // u32 board, u8 plan, u32 delay_ms, u8 late%, u8 dup%, u32 seed
   std::uint32_t board = 0;  // index in the server's list, from 0
