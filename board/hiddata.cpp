@@ -13,7 +13,8 @@ hiddata::~hiddata() = default;  // destroying the device object closes the handl
 void hiddata::ReplaceDevice(std::unique_ptr<platform::HidDevice> device, const std::string& path) {
   // The shared state first: should it not be made, the link keeps what it had (the new handle
   // closes with `device`), and never holds a handle without the board's lock.
-  std::shared_ptr<board::SharedBoard> shared = device ? board::SharedBoardFor(path) : nullptr;
+  std::shared_ptr<board::SharedBoard> shared =
+      device ? board::SharedBoardFor(path, device->CrossProcessKey()) : nullptr;
   m_hDevice = std::move(device);  // the old handle is closed here
   m_board = std::move(shared);
   m_eCommand = CommandState::kRunning;
@@ -21,7 +22,7 @@ void hiddata::ReplaceDevice(std::unique_ptr<platform::HidDevice> device, const s
 
 void hiddata::SendReport(const board::Report& report) {
   if (!m_hDevice || m_eCommand != CommandState::kRunning) {
-    if (m_pTrace && !m_hDevice) {
+    if (m_pTrace && (!m_hDevice || m_eCommand == CommandState::kNoTurn)) {
       m_pTrace->ReportWritten(report, board::ReportFate::kNoBoard, board::TraceClock::now());
     }
     return;
@@ -56,8 +57,7 @@ void hiddata::ReceiveReport() {
       return;
     case platform::ReadResult::kTimedOut:
       m_eCommand = CommandState::kReadTimedOut;
-      m_board->owing = true;
-      m_board->owed_until = m_hDevice->Now() + std::chrono::milliseconds(board::kOwedAnswerGraceMs);
+      m_board->Owe(m_hDevice->Now() + std::chrono::milliseconds(board::kOwedAnswerGraceMs));
       break;
     case platform::ReadResult::kFailed:
       break;  // the handle is dead: the remaining reads fail at once as well
@@ -74,19 +74,30 @@ void hiddata::BeginCommand() {
     m_pTrace->CommandStarted(board::TraceClock::now());
   }
   if (!m_hDevice) return;
+  switch (m_board->Began()) {
+    case board::BoardTurn::kHeld:
+      break;
+    case board::BoardTurn::kRefused:
+      m_eCommand = CommandState::kNoTurn;
+      m_bAnswered.store(false, std::memory_order_relaxed);
+      return;
+    case board::BoardTurn::kTakenOver:
+      if (m_pTrace) m_pTrace->TurnTakenOver();
+      m_board->TakeOverTold();  // by the first command of the hold
+      break;
+  }
   const std::size_t drained = m_hDevice->DiscardPendingInput();
   if (m_pTrace) m_pTrace->InputDropped(board::DropPhase::kDrain, drained);
-  board::SharedBoard& shared = *m_board;
-  if (!shared.owing) return;
-  shared.owing = false;
+  platform::HidDevice::TimePoint until;
+  if (!m_board->TakeOwed(m_hDevice->Now(), &until)) return;
   std::size_t dropped = 0;
   // Drop whatever arrives until the grace period ends. Stopping early once as many reports as
   // were owed have come would be quicker, but a report that is later still (from an earlier
   // command) would then stand in for an owed one, and the owed one would be taken as ours.
   for (;;) {
     const platform::HidDevice::TimePoint now = m_hDevice->Now();
-    if (now >= shared.owed_until) break;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(shared.owed_until - now).count();
+    if (now >= until) break;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
     // A timeout means nothing more came within the time that was left.
     if (m_hDevice->SkipReport(static_cast<unsigned>(left)) != platform::ReadResult::kOk) break;
     ++dropped;
@@ -99,6 +110,8 @@ void hiddata::TraceCommandEnd() {
   board::CommandVerdict verdict = board::CommandVerdict::kAnswered;
   if (!m_hDevice) {
     verdict = board::CommandVerdict::kNoBoard;
+  } else if (m_eCommand == CommandState::kNoTurn) {
+    verdict = board::CommandVerdict::kNoTurn;
   } else if (m_eCommand == CommandState::kWriteFailed) {
     verdict = board::CommandVerdict::kWriteFailed;
   } else if (m_eCommand == CommandState::kReadTimedOut) {

@@ -31,9 +31,9 @@ class hiddata {
   bool LastCommandAnswered() const { return m_bAnswered.load(std::memory_order_relaxed); }
 
  protected:
-  // Closes a held handle and stores `device` (nullptr for none); `path` names the board, so
-  // that links that opened the same board take turns. Only the opening of the board calls
-  // this, under the exchange lock.
+  // Closes a held handle and stores `device` (nullptr for none); `path` names the board (and
+  // the device's cross-process key, when it has one), so that links that opened the same board
+  // take turns. Only the opening of the board calls this, under the exchange lock.
   void ReplaceDevice(std::unique_ptr<platform::HidDevice> device, const std::string& path = {});
 
   // Writes one 65-byte report. A write that fails or runs out of time ends the command: its
@@ -64,15 +64,17 @@ class hiddata {
   }
   board::TraceSink* TraceSink() const { return m_pTrace; }
 
-  // Holds the board's own lock, shared by every link in the process that has it open, for one
-  // scope. Taken after the exchange lock; does nothing with no board open.
+  // Holds the board's own turn, shared by every link in the process that has it open (and, for
+  // a board other processes can open, by them too), for one scope. Taken after the exchange
+  // lock; does nothing with no board open. When another program kept the board beyond the
+  // bound, the commands of the scope send nothing and end unanswered ("no-turn").
   class BoardLock {
    public:
     explicit BoardLock(const hiddata& link) : m_board(link.m_board) {
-      if (m_board) m_board->exchange.lock();
+      if (m_board) m_board->Enter();
     }
     ~BoardLock() {
-      if (m_board) m_board->exchange.unlock();
+      if (m_board) m_board->Leave();
     }
     BoardLock(const BoardLock&) = delete;
     BoardLock& operator=(const BoardLock&) = delete;
@@ -85,7 +87,7 @@ class hiddata {
   std::unique_ptr<platform::HidDevice> m_hDevice;
 
  private:
-  enum class CommandState { kRunning, kWriteFailed, kReadTimedOut };
+  enum class CommandState { kRunning, kWriteFailed, kReadTimedOut, kNoTurn };
 
   std::shared_ptr<board::SharedBoard> m_board;  // set exactly when m_hDevice is
   void TraceCommandEnd();

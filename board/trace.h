@@ -19,7 +19,7 @@ enum class ReportFate {
   kDone,      // written, or read whole
   kFailed,    // the write failed or ran out of time; the read failed at once (handle dead)
   kTimedOut,  // read: no report within the bound
-  kNoBoard,   // write: no board open, so nothing was written
+  kNoBoard,   // write: not written, for want of a board open (or of the board's turn)
 };
 
 // Where stale input was dropped at the start of a command.
@@ -35,6 +35,7 @@ enum class CommandVerdict {
   kReadFailed,    // the handle failed a read at once
   kWriteFailed,   // a report could not be written
   kNoBoard,       // no board open
+  kNoTurn,        // another program kept the board beyond the bound: nothing was sent
 };
 
 class TraceSink {
@@ -51,6 +52,9 @@ class TraceSink {
   // One read: `report` is the report read when `fate` is kDone, otherwise not meaningful.
   virtual void ReportRead(const Report& report, ReportFate fate, TraceTime at) = 0;
   virtual void CommandEnded(CommandVerdict verdict, TraceTime at) = 0;
+  // The command is the first after the turn among processes was taken over from a program
+  // that ended while holding it (the board's answers to that program were waited out).
+  virtual void TurnTakenOver() {}
 
  protected:
   TraceSink() = default;

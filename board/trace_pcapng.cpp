@@ -165,6 +165,7 @@ std::string PcapngTraceFormat::CommandRecord(const TraceOrigin& origin,
     Packet(blocks, 0, origin.WallMicros(r.at), UsbPacket(++irp_, r, status), comment);
   }
   const bool on_bus = command.verdict != CommandVerdict::kNoBoard &&
+                      command.verdict != CommandVerdict::kNoTurn &&
                       command.verdict != CommandVerdict::kWriteFailed;
   if (what.i2c && on_bus) {
     std::string data;

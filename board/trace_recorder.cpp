@@ -62,6 +62,8 @@ const char* VerdictName(CommandVerdict verdict) {
       return "write-failed";
     case CommandVerdict::kNoBoard:
       return "no-board";
+    case CommandVerdict::kNoTurn:
+      return "no-turn";
   }
   return "?";
 }
@@ -208,6 +210,7 @@ void TraceRecorder::CommandStarted(TraceTime at) {
   command_.verdict = CommandVerdict::kAnswered;
   command_.drained = 0;
   command_.owed = 0;
+  command_.turn_taken_over = false;
   command_.reports.clear();
 }
 
@@ -229,6 +232,10 @@ void TraceRecorder::ReportWritten(const Report& report, ReportFate fate, TraceTi
 
 void TraceRecorder::ReportRead(const Report& report, ReportFate fate, TraceTime at) {
   Add(false, report, fate, at);
+}
+
+void TraceRecorder::TurnTakenOver() {
+  if (in_command_) command_.turn_taken_over = true;
 }
 
 void TraceRecorder::CommandEnded(CommandVerdict verdict, TraceTime at) {

@@ -30,6 +30,7 @@ struct TracedCommand {
   CommandVerdict verdict = CommandVerdict::kAnswered;
   std::size_t drained = 0;  // platform::HidDevice::kUncounted when the back end cannot tell
   std::size_t owed = 0;
+  bool turn_taken_over = false;
   std::vector<TracedReport> reports;
 };
 
@@ -50,7 +51,7 @@ struct CommandDescription {
 };
 
 CommandDescription DescribeCommand(const TracedCommand& command);
-// "answered", "read-timed-out", "read-failed", "write-failed", "no-board".
+// "answered", "read-timed-out", "read-failed", "write-failed", "no-board", "no-turn".
 const char* VerdictName(CommandVerdict verdict);
 
 // The trace's clocks: the steady clock for order and durations, the wall clock it stood at
@@ -95,6 +96,7 @@ class TraceRecorder : public TraceSink {
   void ReportWritten(const Report& report, ReportFate fate, TraceTime at) override;
   void ReportRead(const Report& report, ReportFate fate, TraceTime at) override;
   void CommandEnded(CommandVerdict verdict, TraceTime at) override;
+  void TurnTakenOver() override;
 
  private:
   void EnsureHeader(const std::string& board_path);

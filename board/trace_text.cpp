@@ -66,6 +66,7 @@ std::string TraceCommandSummary(const TracedCommand& command, const CommandDescr
   }
   line += std::string(" ") + VerdictName(command.verdict);
   line += " drained=" + Count(command.drained) + " owed=" + Count(command.owed);
+  if (command.turn_taken_over) line += " turn=taken-over";
   return line;
 }
 

@@ -1,6 +1,8 @@
 #include "platform/posix/hidraw_device.h"
 
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,6 +48,15 @@ HidrawDevice::HidrawDevice(int fd, std::string sysfs_root, std::string class_ent
 
 HidrawDevice::~HidrawDevice() {
   ::close(fd_);
+}
+
+std::string HidrawDevice::CrossProcessKey() const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return std::string();
+  if (S_ISCHR(st.st_mode)) {
+    return "hidraw:c" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+  }
+  return "hidraw:i" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
 bool HidrawDevice::WriteReport(const std::uint8_t (&report)[kReportSize]) {

@@ -24,6 +24,9 @@ class HidrawDevice final : public HidDevice {
   bool GetAttributes(HidAttributes* attributes) override;
   bool GetManufacturerString(char16_t* buffer, std::size_t bytes) override;
   bool GetProductString(char16_t* buffer, std::size_t bytes) override;
+  // The node's device number ("hidraw:c<major>:<minor>"), so that two names of one node agree;
+  // for a file that is not a character device, its file system and inode.
+  std::string CrossProcessKey() const override;
 
  private:
   int fd_;

@@ -113,7 +113,7 @@ std::unique_ptr<HidDevice> Win32HidBackend::OpenExplained(const std::string& pat
   }
   std::unique_ptr<Win32HidDevice> device;
   try {
-    device = std::make_unique<Win32HidDevice>(handle);
+    device = std::make_unique<Win32HidDevice>(handle, path);
   } catch (...) {
     CloseHandle(handle);  // no object took it: a failed allocation must not keep the board open
     throw;

@@ -8,8 +8,12 @@ extern "C" {
 
 namespace platform::win32 {
 
-Win32HidDevice::Win32HidDevice(HANDLE handle)
-    : handle_(handle), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+Win32HidDevice::Win32HidDevice(HANDLE handle, const std::string& path)
+    : handle_(handle), key_(path), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  for (char& c : key_) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+}
 
 Win32HidDevice::~Win32HidDevice() {
   CloseHandle(handle_);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "platform/hid_device.h"
 
 namespace platform::win32 {
@@ -12,8 +14,9 @@ namespace platform::win32 {
 class Win32HidDevice final : public HidDevice {
  public:
   // Takes ownership of `handle` (opened with FILE_FLAG_OVERLAPPED) and creates the event the
-  // overlapped requests signal. Check Usable() before using the device.
-  explicit Win32HidDevice(HANDLE handle);
+  // overlapped requests signal. Check Usable() before using the device. `path` is the device
+  // path it was opened by.
+  explicit Win32HidDevice(HANDLE handle, const std::string& path = std::string());
   ~Win32HidDevice() override;
 
   bool Usable() const { return event_ != nullptr; }
@@ -24,6 +27,8 @@ class Win32HidDevice final : public HidDevice {
   bool GetAttributes(HidAttributes* attributes) override;
   bool GetManufacturerString(char16_t* buffer, std::size_t bytes) override;
   bool GetProductString(char16_t* buffer, std::size_t bytes) override;
+  // The device path in lower case: Windows compares device paths without regard to case.
+  std::string CrossProcessKey() const override { return key_; }
 
  private:
   enum class Outcome { kDone, kFailed, kTimedOut };
@@ -32,6 +37,7 @@ class Win32HidDevice final : public HidDevice {
   Outcome Finish(OVERLAPPED* overlapped, DWORD timeout_ms, DWORD* transferred);
 
   HANDLE handle_;
+  std::string key_;  // made before the event, so that a failed copy leaves nothing to close
   HANDLE event_;
 };
 

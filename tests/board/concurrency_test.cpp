@@ -1,6 +1,7 @@
 // Several threads on one board link: the exchange lock keeps every command's reports together,
 // the board-state lock keeps a line setter's read-modify-write whole, the exchange lock can be
-// taken in advance by a caller, and an EEPROM write's pause keeps the board to itself.
+// taken in advance by a caller, and an EEPROM write's pause keeps the board to itself. On Linux,
+// forked processes take turns on one key through the turn among processes and share its record.
 //
 // Worker threads do not use gtest assertions (not thread-safe in every build of gtest); they
 // count what went wrong and the test thread checks the counts.
@@ -10,14 +11,25 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
+#if defined(__linux__)
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "board/protocol.h"
+#include "board/shared_board.h"
 #include "board/trace_open.h"
 #include "platform/pause.h"
+#include "platform/process_turn.h"
 #include "recording_device.h"
 #include "report_text.h"
 #include "strict_channel.h"
@@ -299,5 +311,176 @@ TEST(EepromPause, NoOtherReportReachesTheBoardBeforeThePauseIsOver) {
                                .Write({0x00, 0xAA, 0x55, 0xFD})
                                .lines());
 }
+
+#if defined(__linux__)
+
+// A recording device that other processes reach under `key`.
+class KeyedDevice : public RecordingDevice {
+ public:
+  KeyedDevice(std::vector<Event>* log, std::string key)
+      : RecordingDevice(log), key_(std::move(key)) {}
+  std::string CrossProcessKey() const override { return key_; }
+
+ private:
+  std::string key_;
+};
+
+// A key that no other test, nor another run of this one, uses.
+std::string UniqueKey(const char* what) {
+  static int made = 0;
+  return std::string("concurrency-test:") + what + ":" + std::to_string(::getpid()) + ":" +
+         std::to_string(++made);
+}
+
+// Runs `child` in a forked process, which ends with what it returns.
+pid_t Fork(const std::function<int()>& child) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(child());
+  return pid;
+}
+
+// The child's exit code, or 128 + the signal that ended it.
+int Reap(pid_t pid) {
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Memory the forked children share with this process (never unmapped: a few bytes per test).
+template <typename T>
+T* SharedWithChildren() {
+  void* p = ::mmap(nullptr, sizeof(T), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  return p == MAP_FAILED ? nullptr : new (p) T();
+}
+
+TEST(ProcessTurn, ProcessesOnOneKeyHoldItOneAtATime) {
+  struct Exclusion {
+    std::atomic<int> inside{0};
+    std::atomic<int> overlaps{0};
+    int counter = 0;  // read, then written back later: a second holder would lose updates
+  };
+  Exclusion* shared = SharedWithChildren<Exclusion>();
+  ASSERT_NE(shared, nullptr);
+  const std::string key = UniqueKey("exclusion");
+  constexpr int kChildren = 3;
+  constexpr int kRounds = 150;
+  std::vector<pid_t> children;
+  for (int c = 0; c < kChildren; ++c) {
+    children.push_back(Fork([&] {
+      const std::unique_ptr<platform::ProcessTurn> turn = platform::OpenProcessTurn(key, nullptr);
+      if (!turn) return 10;
+      for (int i = 0; i < kRounds; ++i) {
+        if (turn->Take(board::kProcessTurnTimeoutMs) != platform::TurnTake::kTaken) return 11;
+        if (shared->inside.exchange(1) != 0) ++shared->overlaps;
+        const int before = shared->counter;
+        std::this_thread::sleep_for(std::chrono::microseconds(30));
+        shared->counter = before + 1;
+        shared->inside = 0;
+        turn->Give();
+      }
+      return 0;
+    }));
+  }
+  for (const pid_t child : children) EXPECT_EQ(Reap(child), 0);
+  EXPECT_EQ(shared->overlaps.load(), 0);
+  EXPECT_EQ(shared->counter, kChildren * kRounds);
+}
+
+// What a command of one process leaves in the shared record, and the next command of another
+// process on the same key taking it.
+TEST(ProcessTurn, TheNextProcessTakesTheNoteOfAnswersAnotherGaveUpOn) {
+  struct Case {
+    const char* name;
+    bool answered;  // the first process's command got its answer
+  };
+  for (const Case& c : {Case{"answered", true}, Case{"timed out", false}}) {
+    SCOPED_TRACE(c.name);
+    const std::string key = UniqueKey("owed");
+    const pid_t child = Fork([&] {
+      std::vector<Event> log;
+      TestChannel link;
+      auto device = std::make_unique<KeyedDevice>(&log, key);
+      device->SetWhenEmpty(RecordingDevice::WhenEmpty::kTimeOut);
+      if (c.answered) device->QueueAnswerAfterWrites(ReportOf({0, 1, 2}), 1);
+      link.Attach(std::move(device));
+      std::uint8_t record[board::kLineRecordSize];
+      link.ReadLineState(record);
+      return link.LastCommandAnswered() == c.answered ? 0 : 1;
+    });
+    ASSERT_EQ(Reap(child), 0);
+    const std::unique_ptr<platform::ProcessTurn> view = platform::OpenProcessTurn(key, nullptr);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->Record().owing, c.answered ? 0u : 1u);
+    EXPECT_EQ(view->Record().holder, 0u) << "the turn was given back";
+
+    std::vector<Event> log;
+    TestChannel link;
+    auto device = std::make_unique<KeyedDevice>(&log, key);
+    device->QueueAnswerAfterWrites(ReportOf({0, 7}), 1);
+    link.Attach(std::move(device));
+    std::uint8_t record[board::kLineRecordSize];
+    link.ReadLineState(record);
+    EXPECT_TRUE(link.LastCommandAnswered());
+    EXPECT_EQ(record[0], 7);
+    EXPECT_EQ(view->Record().owing, 0u) << "the note was taken";
+  }
+}
+
+// A holder that stops (in a debugger, say) makes a bounded wait run out; once it is killed, the
+// next process takes the turn over at once, waits out the answers the dead one may have had on
+// their way, and says so in its trace.
+TEST(ProcessTurn, AStoppedHolderIsWaitedForBoundedlyAndAKilledOneTakenOver) {
+  const std::string key = UniqueKey("killed");
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = Fork([&] {
+    const std::unique_ptr<platform::ProcessTurn> turn = platform::OpenProcessTurn(key, nullptr);
+    if (!turn || turn->Take(board::kProcessTurnTimeoutMs) != platform::TurnTake::kTaken) return 1;
+    const char held = 1;
+    if (::write(ready[1], &held, 1) != 1) return 2;
+    for (;;) ::pause();
+  });
+  char held = 0;
+  ASSERT_EQ(::read(ready[0], &held, 1), 1);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  const std::unique_ptr<platform::ProcessTurn> turn = platform::OpenProcessTurn(key, nullptr);
+  ASSERT_NE(turn, nullptr);
+  ASSERT_EQ(::kill(child, SIGSTOP), 0);
+  EXPECT_EQ(turn->Take(100), platform::TurnTake::kTimedOut);
+  ASSERT_EQ(::kill(child, SIGKILL), 0);
+  EXPECT_EQ(Reap(child), 128 + SIGKILL);
+
+  std::string text;
+  int flushes = 0;
+  auto trace = board::MakeTraceRecorder(board::TraceFileKind::kText,
+                                        std::make_unique<MemoryOutput>(&text, SIZE_MAX, &flushes),
+                                        "concurrency_tests");
+  std::vector<Event> log;
+  TestChannel link;
+  auto device = std::make_unique<KeyedDevice>(&log, key);
+  KeyedDevice* raw = device.get();
+  device->QueueAnswerAfterWrites(ReportOf({0, 7}), 1);
+  link.Attach(std::move(device));
+  link.AttachTrace(trace.get());
+  std::uint8_t record[board::kLineRecordSize];
+  link.ReadLineState(record);
+  EXPECT_EQ(record[0], 7);
+  link.ReadLineState(record);  // no answer this time: only the first command says it
+  link.AttachTrace(nullptr);
+  trace.reset();
+  const std::vector<std::string> lines = Lines(text);
+  ASSERT_EQ(lines.size(), 3u) << text;
+  EXPECT_NE(lines[1].find("answered drained=0 owed=0 turn=taken-over"), std::string::npos)
+      << lines[1];
+  EXPECT_EQ(lines[2].find("turn="), std::string::npos) << "said once: " << lines[2];
+  ASSERT_GE(raw->read_timeouts().size(), 2u);
+  EXPECT_GT(raw->read_timeouts()[0], 0u) << "the dead holder's answers were waited out";
+  EXPECT_LE(raw->read_timeouts()[0], board::kOwedAnswerGraceMs);
+  EXPECT_EQ(turn->Take(0), platform::TurnTake::kTaken) << "given back after the commands";
+  turn->Give();
+}
+
+#endif  // __linux__
 
 }  // namespace

@@ -1,11 +1,20 @@
-// Two host threads driving one emulated board through one board link.
+// Host threads driving one emulated board: through one board link, and one link each, which
+// take turns on the board in the order they asked for it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <map>
+#include <memory>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
+
+#include "board/shared_board.h"
 
 #include "emulated_board_fixture.h"
 
@@ -112,6 +121,141 @@ TEST_F(TwoThreads, OneLinkPerThreadOnOneBoardNeverReadsAnotherLinksAnswer) {
   for (const platform::TakenReport& r : system_.TakenReports(id_)) readers[r.tag].insert(r.handle);
   EXPECT_EQ(readers.size(), static_cast<std::size_t>(kLinks * kRounds));
   for (const auto& [tag, handles] : readers) EXPECT_EQ(handles.size(), 1u) << "command " << tag;
+}
+
+// One link per thread, each with its own kind of command (so the board's log tells whose
+// command came when). The board's turn goes in the order the links asked for it: each thread
+// asks only once the one before it waits, and the thread that held the board asks again last.
+using Command = std::function<void(CUSBChannel&)>;
+const std::array<std::pair<const char*, Command>, 4> kCommandKinds = {{
+    {"get-lines",
+     [](CUSBChannel& c) {
+       std::uint8_t r[kLineRecordSize];
+       c.ReadLineState(r);
+     }},
+    {"i2c-speed", [](CUSBChannel& c) { c.SetI2CSpeed(400); }},
+    {"eeprom-read",
+     [](CUSBChannel& c) {
+       std::uint8_t page[8];
+       c.ReadEEPROMPage(0, page, 8);
+     }},
+    {"sensor-data",
+     [](CUSBChannel& c) {
+       std::uint8_t raw[kSensorBlockSize];
+       c.ReadSensorBlock(raw);
+     }},
+}};
+
+// Waits (a bounded while) until `n` threads wait for the board's turn.
+bool WaitForWaiters(const board::SharedBoard& shared, std::size_t n) {
+  for (int i = 0; i < 20000 && shared.Turn().Waiting() < n; ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(250));
+  }
+  return shared.Turn().Waiting() == n;
+}
+
+class Turns : public testing_support::EmulatedBoardTest {
+ protected:
+  // The board's shared state, as every link on it sees it.
+  std::shared_ptr<board::SharedBoard> Shared() {
+    return board::SharedBoardFor(emulator::HidDescriptionOf(emulator::BoardData()).path);
+  }
+  // Handle number -> index of the link that opened it.
+  std::map<std::uint64_t, std::size_t> handles_;
+};
+
+TEST_F(Turns, TheBoardGoesToTheLinksInTheOrderTheyAsked) {
+  const std::shared_ptr<board::SharedBoard> shared = Shared();
+  ASSERT_FALSE(shared->SharedWithOtherProcesses()) << "an in-process board takes no turn among "
+                                                      "processes";
+  std::array<CUSBChannel, kCommandKinds.size()> links;
+  for (std::size_t k = 0; k < links.size(); ++k) {
+    handles_[system_.NextHandleNumber()] = k;
+    ASSERT_EQ(links[k].OpenBoard(), 0);
+  }
+  NewlyTaken();
+  std::vector<std::thread> threads;
+  shared->Enter();  // held here, as by a slow command, while the links line up
+  for (std::size_t k = 1; k < links.size(); ++k) {
+    threads.emplace_back([&, k] { kCommandKinds[k].second(links[k]); });
+    ASSERT_TRUE(WaitForWaiters(*shared, k)) << kCommandKinds[k].first << " did not queue";
+  }
+  // The first link's thread: its command was "the one holding the board"; it asks again now.
+  threads.emplace_back([&] { kCommandKinds[0].second(links[0]); });
+  const bool all_queued = WaitForWaiters(*shared, links.size());
+  shared->Leave();
+  for (std::thread& t : threads) t.join();
+  ASSERT_TRUE(all_queued);
+
+  std::vector<std::string> order;
+  for (const platform::TakenReport& r : NewlyTaken()) {
+    order.push_back(kCommandKinds[handles_.at(r.handle)].first);
+  }
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"i2c-speed", "eeprom-read", "sensor-data", "get-lines"}));
+}
+
+// With one link slow (its board answers every command of its kind late: each ends with an
+// answer owed), a command waits at most for one command of every other link and its own: each
+// at most an answer timeout plus an owed-answer grace. The host's own work on a command, beyond
+// those waits, is given kHostWorkMs (generous: sanitizers, a loaded machine).
+TEST_F(Turns, NoCommandWaitsLongerThanOneCommandOfEveryLinkAhead) {
+  constexpr unsigned kHostWorkMs = 100;
+  constexpr int kCommandsEach = 4;
+  board_->SetCommandFate(CMD_GET_LINES, emulator::AnswerFate{300, false, false});
+  std::array<CUSBChannel, kCommandKinds.size()> links;
+  for (CUSBChannel& link : links) ASSERT_EQ(link.OpenBoard(), 0);
+  const auto bound = std::chrono::milliseconds(
+      links.size() * (kAnswerTimeoutMs + kOwedAnswerGraceMs + kHostWorkMs));
+
+  std::array<std::chrono::steady_clock::duration, kCommandKinds.size()> longest{};
+  std::vector<std::thread> threads;
+  for (std::size_t k = 0; k < links.size(); ++k) {
+    threads.emplace_back([&, k] {
+      for (int i = 0; i < kCommandsEach; ++i) {
+        const auto asked = std::chrono::steady_clock::now();
+        kCommandKinds[k].second(links[k]);
+        longest[k] = std::max(longest[k], std::chrono::steady_clock::now() - asked);
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (std::size_t k = 0; k < links.size(); ++k) {
+    EXPECT_LE(longest[k], bound)
+        << kCommandKinds[k].first << " waited "
+        << std::chrono::duration_cast<std::chrono::milliseconds>(longest[k]).count() << " ms";
+  }
+  EXPECT_EQ(board_->CommandCount(CMD_GET_LINES), static_cast<std::size_t>(kCommandsEach));
+  EXPECT_EQ(board_->CommandCount(), links.size() * kCommandsEach);
+  board_->ClearCommandFates();
+  system_.WaitUntilDelivered(id_, 2000);
+}
+
+// The turn is re-entrant for its holder and counts who waits.
+TEST(FairTurn, ItsHolderTakesItAgainAndOthersWaitTheirTurn) {
+  board::FairTurn turn;
+  EXPECT_EQ(turn.HeldByMe(), 0u);
+  turn.lock();
+  turn.lock();
+  EXPECT_EQ(turn.HeldByMe(), 2u);
+  std::atomic<bool> got{false};
+  std::thread other([&] {
+    turn.lock();
+    got = true;
+    turn.unlock();
+  });
+  for (int i = 0; i < 20000 && turn.Waiting() == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(250));
+  }
+  EXPECT_EQ(turn.Waiting(), 1u);
+  turn.unlock();
+  EXPECT_FALSE(got.load()) << "given away while still held once";
+  EXPECT_EQ(turn.HeldByMe(), 1u);
+  turn.unlock();
+  other.join();
+  EXPECT_TRUE(got.load());
+  EXPECT_EQ(turn.Waiting(), 0u);
+  EXPECT_EQ(turn.HeldByMe(), 0u);
 }
 
 }  // namespace
