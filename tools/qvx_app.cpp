@@ -284,15 +284,6 @@ constexpr unsigned kMostServedBoards = 64;
 
 // `qvx serve`: runs until it is stopped.
 int Serve(const Commands& c, const Arguments& a, const Environment& env) {
-  for (const auto& [given, option] : {std::pair<bool, const char*>{c.board->count() > 0, "--board"},
-                                      {c.trace->count() > 0, "--trace"},
-                                      {c.state_file->count() > 0, "--emulated-state"},
-                                      {c.model_file->count() > 0, "--emulated-model"},
-                                      {a.emulated, "--emulated"}}) {
-    if (given)
-      throw UsageError(std::string("serve holds fresh boards of its own: ") + option +
-                       " does not apply");
-  }
   unsigned boards = 0;
   std::size_t used = 0;
   try {
@@ -306,6 +297,15 @@ int Serve(const Commands& c, const Arguments& a, const Environment& env) {
   }
   if (c.serve_name->count() > 0 && a.serve_name.empty()) {
     throw UsageError("bad --name: empty name");
+  }
+  for (const auto& [given, option] : {std::pair<bool, const char*>{c.board->count() > 0, "--board"},
+                                      {c.trace->count() > 0, "--trace"},
+                                      {c.state_file->count() > 0, "--emulated-state"},
+                                      {c.model_file->count() > 0, "--emulated-model"},
+                                      {a.emulated, "--emulated"}}) {
+    if (given)
+      throw UsageError(std::string("serve holds fresh boards of its own: ") + option +
+                       " does not apply");
   }
   std::string why;
   const std::unique_ptr<BoardServer> server =
