@@ -4,9 +4,9 @@
 //   served_board_client NAME hold              stops for good inside its third command
 // ROLE 0 or 1 keeps the two programs' data apart: each has its own EEPROM and I2C memory area and
 // its own output lines, so each knows every right result whatever the other does.
-// Prints "first <ns>" (the steady clock when its first command ended), one "wrong: ..." line per
-// wrong result, and "done <n>" at the end; exits 0 when every result was right, 1 otherwise.
-// Board reset is left out: it would reset the other program's lines.
+// Prints "opened" once it has the board open, "first <ns>" (the steady clock when its first command
+// ended), one "wrong: ..." line per wrong result, and "done <n>" at the end; exits 0 when every
+// result was right, 1 otherwise. Board reset is left out: it would reset the other program's lines.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -217,6 +217,8 @@ int main(int argc, char** argv) {
     std::uint8_t record[board::kLineRecordSize];
     for (;;) link.ReadLineState(record);
   }
+  std::printf("opened\n");
+  std::fflush(stdout);
   const unsigned count = argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 100;
   const int role = argc > 4 ? std::atoi(argv[4]) : 0;
   Workload work(link, role);

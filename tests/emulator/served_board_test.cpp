@@ -22,6 +22,7 @@
 
 #include "board/protocol.h"
 #include "platform/emulated/served_hid_system.h"
+#include "tests/support/served_records.h"
 
 namespace {
 
@@ -303,25 +304,6 @@ TEST_F(ServedBoard, ControlRequestsRefuseWhatTheServerDoesNotHave) {
   EXPECT_TRUE(system_->TakenReports(1, &taken, nullptr));
 }
 
-// Every record: the handle that read the answer is the one that sent its command.
-void ExpectEveryAnswerTakenByItsSender(const std::vector<served::Taken>& taken,
-                                       std::size_t at_least) {
-  std::set<std::uint64_t> readers;
-  std::size_t astray = 0;
-  for (const served::Taken& t : taken) {
-    readers.insert(t.handle);
-    if (t.sender != t.handle) {
-      if (++astray <= 5) {
-        ADD_FAILURE() << "handle " << t.handle << " took the answer to command " << t.tag
-                      << " of handle " << t.sender;
-      }
-    }
-  }
-  EXPECT_EQ(astray, 0u) << "of " << taken.size() << " answers";
-  EXPECT_GE(taken.size(), at_least);
-  EXPECT_EQ(readers.size(), 2u);
-}
-
 TEST_F(ServedBoard, TwoProgramsOnOneBoardTakeOnlyTheirOwnAnswersUnderLateAndRepeatedOnes) {
   StartServer();
   ASSERT_TRUE(system_->RecordTakenReports(true, nullptr));
@@ -339,7 +321,7 @@ TEST_F(ServedBoard, TwoProgramsOnOneBoardTakeOnlyTheirOwnAnswersUnderLateAndRepe
   EXPECT_NE(b_out.find("done " + std::to_string(kSteps)), std::string::npos) << b_out;
   std::vector<served::Taken> taken;
   ASSERT_TRUE(system_->TakenReports(0, &taken, nullptr));
-  ExpectEveryAnswerTakenByItsSender(taken, 2 * kSteps);
+  testing_support::ExpectEveryAnswerTakenByItsSender(taken, 2 * kSteps, 2);
 }
 
 // The bound a command waits for the board with two programs on it (each may hold it for one
@@ -352,6 +334,7 @@ TEST_F(ServedBoard, AProgramKilledWhileHoldingTheBoardDoesNotBlockTheOtherBeyond
   std::unique_ptr<Child> holder = Client({"hold"}, "holder.log");
   ASSERT_EQ(holder->Line(), "holding") << FileText(dir_ + "/holder.log");
   std::unique_ptr<Child> other = Client({"work", "300", "1"}, "other.log");
+  ASSERT_EQ(other->Line(), "opened") << FileText(dir_ + "/other.log");
   std::this_thread::sleep_for(300ms);  // the other program waits for the board meanwhile
   const long long killed = NowNs();
   holder->Signal(SIGKILL);
