@@ -2,11 +2,16 @@
 // emulated HID system and the emulator together, without any real device latency. The EEPROM
 // write is measured without its 10 ms pause. The Traced cases run a command with the trace off,
 // in text and in pcapng, into an output that takes the bytes and drops them (the cost of the
-// trace itself, not of a disk); they count the trace's bytes per command.
+// trace itself, not of a disk); they count the trace's bytes per command. The Turn cases run a
+// command with the board's turn taken in the process only (as for the in-process emulated board)
+// and with the turn among processes added (the same emulated board behind a device that names a
+// cross-process key, as a real device does), side by side.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "board/trace_open.h"
@@ -131,6 +136,89 @@ void TracedRead64KiB(benchmark::State& state) {
   });
 }
 BENCHMARK(TracedRead64KiB)->ArgName("trace")->Arg(0)->Arg(1)->Arg(2);
+
+// An emulated board handle that names a cross-process key, as a real device does.
+class KeyedHandle : public platform::HidDevice {
+ public:
+  KeyedHandle(std::unique_ptr<platform::HidDevice> inner, std::string key)
+      : inner_(std::move(inner)), key_(std::move(key)) {}
+  bool WriteReport(const std::uint8_t (&report)[platform::kReportSize]) override {
+    return inner_->WriteReport(report);
+  }
+  platform::ReadResult ReadReport(std::uint8_t (&report)[platform::kReportSize],
+                                  unsigned timeout_ms) override {
+    return inner_->ReadReport(report, timeout_ms);
+  }
+  platform::ReadResult SkipReport(unsigned timeout_ms) override {
+    return inner_->SkipReport(timeout_ms);
+  }
+  std::size_t DiscardPendingInput() override { return inner_->DiscardPendingInput(); }
+  TimePoint Now() const override { return inner_->Now(); }
+  std::string CrossProcessKey() const override { return key_; }
+  bool GetAttributes(platform::HidAttributes* a) override { return inner_->GetAttributes(a); }
+  bool GetManufacturerString(char16_t* b, std::size_t n) override {
+    return inner_->GetManufacturerString(b, n);
+  }
+  bool GetProductString(char16_t* b, std::size_t n) override {
+    return inner_->GetProductString(b, n);
+  }
+
+ private:
+  std::unique_ptr<platform::HidDevice> inner_;
+  std::string key_;
+};
+
+// A channel whose device the benchmark puts in place.
+class KeyedChannel : public CUSBChannel {
+ public:
+  bool Attach(platform::HidBackend& system, const std::string& path, const std::string& key) {
+    std::unique_ptr<platform::HidDevice> device = system.Open(path);
+    if (!device) return false;
+    platform::CsLock lock(m_csExchange);
+    ReplaceDevice(std::make_unique<KeyedHandle>(std::move(device), key), path);
+    return true;
+  }
+};
+
+// state.range(0): 0 the turn in the process only, 1 the turn among processes as well.
+void Turn(benchmark::State& state, void (*command)(CUSBChannel&)) {
+  platform::EmulatedHidSystem system;
+  const platform::EmulatedDeviceDescription description =
+      emulator::HidDescriptionOf(emulator::BoardData());
+  system.AddDevice(description, std::make_shared<emulator::BoardEmulator>());
+  KeyedChannel channel;
+  const std::string key =
+      state.range(0) == 0 ? std::string() : "qvx_board_bench:" + description.path;
+  if (!channel.Attach(system, description.path, key)) {
+    return state.SkipWithError("the emulated board was not found");
+  }
+  for (auto _ : state) command(channel);
+}
+
+void TurnGetLines(benchmark::State& state) {
+  Turn(state, [](CUSBChannel& c) {
+    std::uint8_t record[board::kLineRecordSize];
+    c.ReadLineState(record);
+    benchmark::DoNotOptimize(record);
+  });
+}
+BENCHMARK(TurnGetLines)->ArgName("processes")->Arg(0)->Arg(1);
+
+void TurnSetPower(benchmark::State& state) {
+  Turn(state, [](CUSBChannel& c) {
+    static int level = 0;
+    c.SetPower(level ^= 1);
+  });
+}
+BENCHMARK(TurnSetPower)->ArgName("processes")->Arg(0)->Arg(1);
+
+void TurnRead64KiB(benchmark::State& state) {
+  Turn(state, [](CUSBChannel& c) {
+    static std::vector<std::uint8_t> buffer(65535);
+    benchmark::DoNotOptimize(c.ReadI2CLongBytes(0x50, buffer.data(), 65535, true, true));
+  });
+}
+BENCHMARK(TurnRead64KiB)->ArgName("processes")->Arg(0)->Arg(1);
 
 }  // namespace
 

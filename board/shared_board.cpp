@@ -66,7 +66,7 @@ BoardTurn SharedBoard::Enter() {
   if (turn_.HeldByMe() > 1) return began_;
   began_ = BoardTurn::kHeld;
   if (!others_) return began_;
-  switch (others_->Take(kProcessTurnTimeoutMs)) {
+  switch (others_->Take(others_timeout_ms_)) {
     case platform::TurnTake::kTaken:
       break;
     case platform::TurnTake::kTakenOver: {

@@ -80,6 +80,9 @@ class SharedBoard {
   bool TakeOwed(TimePoint now, TimePoint* until);
 
   bool SharedWithOtherProcesses() const { return others_ != nullptr; }
+  // How long a first hold waits for the turn among processes: kProcessTurnTimeoutMs, unless a
+  // test shortens it. Set while no thread uses the board.
+  void SetProcessTurnTimeoutMs(unsigned ms) { others_timeout_ms_ = ms; }
   const FairTurn& Turn() const { return turn_; }
   // The key the board is filed under in the process.
   const std::string& filed_as() const { return filed_as_; }
@@ -88,6 +91,7 @@ class SharedBoard {
   FairTurn turn_;
   const std::string filed_as_;
   const std::unique_ptr<platform::ProcessTurn> others_;
+  unsigned others_timeout_ms_ = kProcessTurnTimeoutMs;
   // Only the holder of turn_ reads or writes these.
   BoardTurn began_ = BoardTurn::kHeld;
   bool owing_ = false;

@@ -1,6 +1,13 @@
 #include "platform/process_turn.h"
 
+#include <cstddef>
+
 namespace platform {
+
+// The same layout in every build that shares the record (no padding, 64-bit fields aligned).
+static_assert(sizeof(TurnRecord) == 32 && offsetof(TurnRecord, owed_until_ns) == 8 &&
+                  offsetof(TurnRecord, waiter_seen_ns) == 24,
+              "the shared record's layout");
 
 std::string TurnKeyHash(const std::string& key) {
   std::uint64_t hash = 0xcbf29ce484222325u;

@@ -117,9 +117,12 @@ TEST_F(SharedBoard, ATraceSwitchedOnAndOffDuringCommandsRecordsWholeCommands) {
     RunCommands(channel_, w);
     --running;
   };
+  // On from the start: the link's exchange lock is not first-come, first-served, so the switch
+  // may wait long for it while the two threads keep taking it.
+  channel_.AttachTrace(trace.get());
   std::thread ta(run, std::ref(a));
   std::thread tb(run, std::ref(b));
-  for (int k = 0; running > 0; ++k) {
+  for (int k = 1; running > 0; ++k) {
     channel_.AttachTrace(k % 2 == 0 ? trace.get() : nullptr);
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
@@ -312,6 +315,17 @@ TEST(EepromPause, NoOtherReportReachesTheBoardBeforeThePauseIsOver) {
                                .lines());
 }
 
+// The turn's objects are named by the 64-bit FNV-1a hash of the key, the same in every build.
+TEST(ProcessTurnName, IsTheKeysFnv1aHash) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "cbf29ce484222325"},
+      {"a", "af63dc4c8601ec8c"},
+      {"foobar", "85944171f73967e8"},
+  };
+  for (const auto& [key, hash] : cases) EXPECT_EQ(platform::TurnKeyHash(key), hash) << key;
+  EXPECT_NE(platform::TurnObjectName("x").find(platform::TurnKeyHash("x")), std::string::npos);
+}
+
 #if defined(__linux__)
 
 // A recording device that other processes reach under `key`.
@@ -325,12 +339,19 @@ class KeyedDevice : public RecordingDevice {
   std::string key_;
 };
 
-// A key that no other test, nor another run of this one, uses.
-std::string UniqueKey(const char* what) {
-  static int made = 0;
-  return std::string("concurrency-test:") + what + ":" + std::to_string(::getpid()) + ":" +
-         std::to_string(++made);
-}
+// A key that no other test, nor another run of this one, uses; its lock file goes with it.
+class UniqueKey {
+ public:
+  explicit UniqueKey(const char* what)
+      : key_(std::string("concurrency-test:") + what + ":" + std::to_string(::getpid()) + ":" +
+             std::to_string(++made_)) {}
+  ~UniqueKey() { ::unlink(platform::TurnObjectName(key_).c_str()); }
+  operator const std::string&() const { return key_; }
+
+ private:
+  static inline int made_ = 0;
+  std::string key_;
+};
 
 // Runs `child` in a forked process, which ends with what it returns.
 pid_t Fork(const std::function<int()>& child) {
@@ -361,7 +382,7 @@ TEST(ProcessTurn, ProcessesOnOneKeyHoldItOneAtATime) {
   };
   Exclusion* shared = SharedWithChildren<Exclusion>();
   ASSERT_NE(shared, nullptr);
-  const std::string key = UniqueKey("exclusion");
+  const UniqueKey key("exclusion");
   constexpr int kChildren = 3;
   constexpr int kRounds = 150;
   std::vector<pid_t> children;
@@ -395,7 +416,7 @@ TEST(ProcessTurn, TheNextProcessTakesTheNoteOfAnswersAnotherGaveUpOn) {
   };
   for (const Case& c : {Case{"answered", true}, Case{"timed out", false}}) {
     SCOPED_TRACE(c.name);
-    const std::string key = UniqueKey("owed");
+    const UniqueKey key("owed");
     const pid_t child = Fork([&] {
       std::vector<Event> log;
       TestChannel link;
@@ -426,11 +447,12 @@ TEST(ProcessTurn, TheNextProcessTakesTheNoteOfAnswersAnotherGaveUpOn) {
   }
 }
 
-// A holder that stops (in a debugger, say) makes a bounded wait run out; once it is killed, the
-// next process takes the turn over at once, waits out the answers the dead one may have had on
-// their way, and says so in its trace.
+// A holder that stops (in a debugger, say) makes a bounded wait run out, and a command that did
+// not get the turn sends nothing; once the holder is killed, the next process takes the turn over
+// at once, waits out the answers the dead one may have had on their way, and says so in its
+// trace.
 TEST(ProcessTurn, AStoppedHolderIsWaitedForBoundedlyAndAKilledOneTakenOver) {
-  const std::string key = UniqueKey("killed");
+  const UniqueKey key("killed");
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
   const pid_t child = Fork([&] {
@@ -448,8 +470,6 @@ TEST(ProcessTurn, AStoppedHolderIsWaitedForBoundedlyAndAKilledOneTakenOver) {
   ASSERT_NE(turn, nullptr);
   ASSERT_EQ(::kill(child, SIGSTOP), 0);
   EXPECT_EQ(turn->Take(100), platform::TurnTake::kTimedOut);
-  ASSERT_EQ(::kill(child, SIGKILL), 0);
-  EXPECT_EQ(Reap(child), 128 + SIGKILL);
 
   std::string text;
   int flushes = 0;
@@ -463,17 +483,28 @@ TEST(ProcessTurn, AStoppedHolderIsWaitedForBoundedlyAndAKilledOneTakenOver) {
   device->QueueAnswerAfterWrites(ReportOf({0, 7}), 1);
   link.Attach(std::move(device));
   link.AttachTrace(trace.get());
+  const std::shared_ptr<board::SharedBoard> shared = board::SharedBoardFor("", key);
+  ASSERT_TRUE(shared->SharedWithOtherProcesses());
+  shared->SetProcessTurnTimeoutMs(100);
+  link.SetPower(1);  // a line change: its record read gets no turn, so nothing is written back
+  EXPECT_FALSE(link.LastCommandAnswered());
+  EXPECT_TRUE(log.empty()) << "nothing reached the device";
+
+  ASSERT_EQ(::kill(child, SIGKILL), 0);
+  EXPECT_EQ(Reap(child), 128 + SIGKILL);
   std::uint8_t record[board::kLineRecordSize];
   link.ReadLineState(record);
+  EXPECT_TRUE(link.LastCommandAnswered());
   EXPECT_EQ(record[0], 7);
-  link.ReadLineState(record);  // no answer this time: only the first command says it
+  link.ReadLineState(record);  // no answer this time: only the first command after says it
   link.AttachTrace(nullptr);
   trace.reset();
   const std::vector<std::string> lines = Lines(text);
-  ASSERT_EQ(lines.size(), 3u) << text;
-  EXPECT_NE(lines[1].find("answered drained=0 owed=0 turn=taken-over"), std::string::npos)
-      << lines[1];
-  EXPECT_EQ(lines[2].find("turn="), std::string::npos) << "said once: " << lines[2];
+  ASSERT_EQ(lines.size(), 4u) << text;
+  EXPECT_NE(lines[1].find("get-lines read=[] no-turn"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("answered drained=0 owed=0 turn=taken-over"), std::string::npos)
+      << lines[2];
+  EXPECT_EQ(lines[3].find("turn="), std::string::npos) << "said once: " << lines[3];
   ASSERT_GE(raw->read_timeouts().size(), 2u);
   EXPECT_GT(raw->read_timeouts()[0], 0u) << "the dead holder's answers were waited out";
   EXPECT_LE(raw->read_timeouts()[0], board::kOwedAnswerGraceMs);

@@ -146,12 +146,13 @@ const std::array<std::pair<const char*, Command>, 4> kCommandKinds = {{
      }},
 }};
 
-// Waits (a bounded while) until `n` threads wait for the board's turn.
-bool WaitForWaiters(const board::SharedBoard& shared, std::size_t n) {
-  for (int i = 0; i < 20000 && shared.Turn().Waiting() < n; ++i) {
-    std::this_thread::sleep_for(std::chrono::microseconds(250));
+// Waits (at most 10 s) until `n` threads wait for `turn`.
+bool WaitForWaiters(const board::FairTurn& turn, std::size_t n) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (turn.Waiting() < n && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  return shared.Turn().Waiting() == n;
+  return turn.Waiting() == n;
 }
 
 class Turns : public testing_support::EmulatedBoardTest {
@@ -175,17 +176,18 @@ TEST_F(Turns, TheBoardGoesToTheLinksInTheOrderTheyAsked) {
   }
   NewlyTaken();
   std::vector<std::thread> threads;
+  std::vector<std::string> not_queued;
   shared->Enter();  // held here, as by a slow command, while the links line up
   for (std::size_t k = 1; k < links.size(); ++k) {
     threads.emplace_back([&, k] { kCommandKinds[k].second(links[k]); });
-    ASSERT_TRUE(WaitForWaiters(*shared, k)) << kCommandKinds[k].first << " did not queue";
+    if (!WaitForWaiters(shared->Turn(), k)) not_queued.push_back(kCommandKinds[k].first);
   }
   // The first link's thread: its command was "the one holding the board"; it asks again now.
   threads.emplace_back([&] { kCommandKinds[0].second(links[0]); });
-  const bool all_queued = WaitForWaiters(*shared, links.size());
+  if (!WaitForWaiters(shared->Turn(), links.size())) not_queued.push_back(kCommandKinds[0].first);
   shared->Leave();
   for (std::thread& t : threads) t.join();
-  ASSERT_TRUE(all_queued);
+  ASSERT_EQ(not_queued, std::vector<std::string>());
 
   std::vector<std::string> order;
   for (const platform::TakenReport& r : NewlyTaken()) {
@@ -244,10 +246,7 @@ TEST(FairTurn, ItsHolderTakesItAgainAndOthersWaitTheirTurn) {
     got = true;
     turn.unlock();
   });
-  for (int i = 0; i < 20000 && turn.Waiting() == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::microseconds(250));
-  }
-  EXPECT_EQ(turn.Waiting(), 1u);
+  EXPECT_TRUE(WaitForWaiters(turn, 1));
   turn.unlock();
   EXPECT_FALSE(got.load()) << "given away while still held once";
   EXPECT_EQ(turn.HeldByMe(), 1u);

@@ -1,6 +1,7 @@
 // The Win32 HID back end against the real SetupAPI and file I/O of the system it runs on.
 // No board is attached here, so discovery must end empty-handed. Report I/O is exercised on a
 // named pipe, which takes the same overlapped ReadFile/WriteFile/CancelIo path as a HID handle.
+// The turn among processes runs between this program and a second copy of it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include "board/board_identity.h"
 #include "board/usb_hardware.h"
 #include "link/discovery.h"
+#include "platform/process_turn.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_hid_backend.h"
 #include "platform/win32/win32_hid_device.h"
@@ -199,6 +201,91 @@ TEST_F(Win32ReportIo, ShortAnswerIsZeroFilledAndAClosedPeerFails) {
   m_server = INVALID_HANDLE_VALUE;
   EXPECT_EQ(m_device->ReadReport(report, 1000), ReadResult::kFailed);
   EXPECT_FALSE(m_device->WriteReport(report));
+}
+
+TEST(Win32HidDeviceKey, IsTheDevicePathInLowerCase) {
+  // Any handle stands in for the device's: the key comes from the path alone.
+  Win32HidDevice device(CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                        "\\\\?\\HID#VID_04B4&PID_E006#7&1A2b&0&0000#{4D1E55B2}");
+  EXPECT_EQ(device.CrossProcessKey(), "\\\\?\\hid#vid_04b4&pid_e006#7&1a2b&0&0000#{4d1e55b2}");
+  Win32HidDevice unnamed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  EXPECT_EQ(unnamed.CrossProcessKey(), "");
+}
+
+// The second copy of this program: takes the turn of the key it is given, leaves a mark in the
+// shared record, tells the first copy, and ends when told to, without giving the turn back.
+constexpr wchar_t kChildKeyVariable[] = L"QVX_TURN_TEST_KEY";
+
+std::wstring EventName(const std::string& key, const char* what) {
+  const std::string name = "Local\\qvx_turn_test." + platform::TurnKeyHash(key) + "." + what;
+  return std::wstring(name.begin(), name.end());
+}
+
+// Disabled: only the test below runs it, in a process of its own.
+TEST(Win32ProcessTurnChild, DISABLED_HoldsTheTurnAndEndsWithoutGivingItBack) {
+  wchar_t buffer[256];
+  const DWORD n = GetEnvironmentVariableW(kChildKeyVariable, buffer, 256);
+  ASSERT_TRUE(n != 0 && n < 256) << "run by Win32ProcessTurn only";
+  const std::string key(buffer, buffer + n);
+  HANDLE held = OpenEventW(EVENT_MODIFY_STATE, FALSE, EventName(key, "held").c_str());
+  HANDLE end = OpenEventW(SYNCHRONIZE, FALSE, EventName(key, "end").c_str());
+  ASSERT_NE(held, nullptr);
+  ASSERT_NE(end, nullptr);
+  std::unique_ptr<platform::ProcessTurn> turn = platform::OpenProcessTurn(key, nullptr);
+  ASSERT_NE(turn, nullptr);
+  ASSERT_EQ(turn->Take(10000), platform::TurnTake::kTaken);
+  turn->Record().owed_until_ns = 123456789;
+  turn->Record().owing = 1;
+  SetEvent(held);
+  WaitForSingleObject(end, 10000);
+  ExitProcess(0);  // holding the turn
+}
+
+TEST(Win32ProcessTurn, TwoProcessesTakeTurnsAndAnAbandonedTurnIsTakenOver) {
+  const std::string key = "win32-turn-test:" + std::to_string(GetCurrentProcessId());
+  EXPECT_EQ(platform::TurnObjectName(key), "Local\\QelVantorix.Turn." + platform::TurnKeyHash(key));
+  EXPECT_EQ(platform::TurnObjectName(key).find('\\', 6), std::string::npos)
+      << "a backslash after the namespace";
+  HANDLE held = CreateEventW(nullptr, TRUE, FALSE, EventName(key, "held").c_str());
+  HANDLE end = CreateEventW(nullptr, TRUE, FALSE, EventName(key, "end").c_str());
+  ASSERT_NE(held, nullptr);
+  ASSERT_NE(end, nullptr);
+  std::unique_ptr<platform::ProcessTurn> turn = platform::OpenProcessTurn(key, nullptr);
+  ASSERT_NE(turn, nullptr);
+
+  wchar_t self[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  std::wstring command =
+      std::wstring(L"\"") + self +
+      L"\" --gtest_also_run_disabled_tests --gtest_filter=Win32ProcessTurnChild.*";
+  const std::wstring wide_key(key.begin(), key.end());
+  ASSERT_TRUE(SetEnvironmentVariableW(kChildKeyVariable, wide_key.c_str()));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  const BOOL started = CreateProcessW(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                      nullptr, &startup, &child);
+  SetEnvironmentVariableW(kChildKeyVariable, nullptr);
+  ASSERT_TRUE(started);
+  CloseHandle(child.hThread);
+
+  EXPECT_EQ(WaitForSingleObject(held, 30000), WAIT_OBJECT_0) << "the child never took the turn";
+  EXPECT_EQ(turn->Take(100), platform::TurnTake::kTimedOut) << "the child holds it";
+  SetEvent(end);
+  EXPECT_EQ(WaitForSingleObject(child.hProcess, 30000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeProcess(child.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+  CloseHandle(child.hProcess);
+
+  EXPECT_EQ(turn->Take(2000), platform::TurnTake::kTakenOver);
+  EXPECT_EQ(turn->Record().owing, 1u) << "the record the child wrote";
+  EXPECT_EQ(turn->Record().owed_until_ns, 123456789);
+  turn->Give();
+  EXPECT_EQ(turn->Take(0), platform::TurnTake::kTaken);
+  turn->Give();
+  CloseHandle(held);
+  CloseHandle(end);
 }
 
 }  // namespace
