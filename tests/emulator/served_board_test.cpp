@@ -159,6 +159,19 @@ TEST_F(ServedBoard, ServeTellsItsNameAndEndsCleanlyOnEachStopSignal) {
   }
 }
 
+// A name another server listens on is refused; a socket a killed server left is taken over.
+TEST_F(ServedBoard, ANameInUseIsRefusedAndALeftOverSocketIsTakenOver) {
+  StartServer();
+  Child second({QVX_PROGRAM, "serve", "--name", name_}, dir_ + "/second.log");
+  EXPECT_EQ(second.Wait(), 1);
+  EXPECT_EQ(FileText(dir_ + "/second.log"), "qvx: cannot serve: '" + name_ + "' is in use\n");
+  server_->Signal(SIGKILL);
+  server_->Wait();
+  ASSERT_TRUE(Exists(name_));
+  StartServer();
+  EXPECT_EQ(system_->SetupFailure(), "");
+}
+
 TEST_F(ServedBoard, ListsItsBoardsWithSerialsLocationsAndDistinctPaths) {
   StartServer(3);
   std::unique_ptr<platform::HidEnumeration> listed = system_->Enumerate();
