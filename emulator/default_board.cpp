@@ -7,6 +7,7 @@
 #include "emulator/board_model.h"
 #include "emulator/board_state_file.h"
 #include "emulator/default_board.h"
+#include "platform/emulated/served_hid_system.h"
 
 namespace emulator {
 
@@ -93,9 +94,29 @@ const std::string& DefaultSetupFailure() {
 
 }  // namespace emulator
 
+namespace emulator {
+
+namespace {
+// The board server QVX_EMULATED_SERVER names, or nullptr; read once, never destroyed.
+platform::ServedHidSystem* Served() {
+  static platform::ServedHidSystem* const served = [] {
+    const std::string name = Variable(platform::kEmulatedServerVariable);
+    return name.empty() ? nullptr : new platform::ServedHidSystem(name);
+  }();
+  return served;
+}
+}  // namespace
+
+bool ServedBoards() {
+  return Served() != nullptr;
+}
+
+}  // namespace emulator
+
 namespace platform {
 
 HidBackend& DefaultHidBackend() {
+  if (ServedHidSystem* served = emulator::Served()) return *served;
   return emulator::DefaultSystem();
 }
 

@@ -8,6 +8,11 @@
 // first); QVX_EMULATED_STATE names a state file loaded into that board then and saved when the
 // program ends. A model or state file that cannot be used leaves the default board in place and
 // its message in DefaultSetupFailure() and in the system's SetupFailure().
+//
+// When QVX_EMULATED_SERVER names a board server (`qvx serve`), platform::DefaultHidBackend() is
+// that server's boards instead (platform::ServedHidSystem; an unreachable server is its
+// SetupFailure()); the system and board here are then still made on use, but no handle reaches
+// them.
 #pragma once
 
 #include <string>
@@ -21,6 +26,7 @@ platform::EmulatedHidSystem& DefaultSystem();
 BoardEmulator& DefaultBoard();
 platform::EmulatedHidSystem::DeviceId DefaultBoardId();
 const std::string& DefaultSetupFailure();  // empty when the variables' files were usable
+bool ServedBoards();                       // true when QVX_EMULATED_SERVER named a server
 
 inline constexpr char kEmulatedModelVariable[] = "QVX_EMULATED_MODEL";
 inline constexpr char kEmulatedStateVariable[] = "QVX_EMULATED_STATE";

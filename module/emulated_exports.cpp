@@ -60,6 +60,7 @@ void Deliver(UINT event) {
 extern "C" {
 
 void WINAPI QvxEmuPlug() {
+  if (emulator::ServedBoards()) return;
   platform::EmulatedHidSystem& system = emulator::DefaultSystem();
   if (system.IsPlugged(emulator::DefaultBoardId())) return;
   system.Plug(emulator::DefaultBoardId());
@@ -67,6 +68,7 @@ void WINAPI QvxEmuPlug() {
 }
 
 void WINAPI QvxEmuUnplug() {
+  if (emulator::ServedBoards()) return;
   platform::EmulatedHidSystem& system = emulator::DefaultSystem();
   if (!system.IsPlugged(emulator::DefaultBoardId())) return;
   system.Unplug(emulator::DefaultBoardId());
@@ -74,6 +76,7 @@ void WINAPI QvxEmuUnplug() {
 }
 
 void WINAPI QvxEmuSetPlugged(BOOL plugged) {
+  if (emulator::ServedBoards()) return;
   if (plugged) {
     emulator::DefaultSystem().Plug(emulator::DefaultBoardId());
   } else {
@@ -86,22 +89,27 @@ void WINAPI QvxEmuRefuseNotifications(BOOL refuse) {
 }
 
 BOOL WINAPI QvxEmuIsPlugged() {
+  if (emulator::ServedBoards()) return FALSE;
   return emulator::DefaultSystem().IsPlugged(emulator::DefaultBoardId()) ? TRUE : FALSE;
 }
 
 void WINAPI QvxEmuSetKey(int key, BOOL pressed) {
+  if (emulator::ServedBoards()) return;
   Board().SetKey(key, pressed != FALSE);
 }
 
 void WINAPI QvxEmuSetInt(BOOL high) {
+  if (emulator::ServedBoards()) return;
   Board().SetInt(high != FALSE);
 }
 
 void WINAPI QvxEmuSetSilent(BOOL silent) {
+  if (emulator::ServedBoards()) return;
   Board().SetAnswerMode(silent ? emulator::AnswerMode::kSilent : emulator::AnswerMode::kNormal);
 }
 
 void WINAPI QvxEmuSetLate(UINT delay_ms) {
+  if (emulator::ServedBoards()) return;
   if (delay_ms == 0) {
     Board().SetAnswerMode(emulator::AnswerMode::kNormal);
     return;
@@ -111,36 +119,43 @@ void WINAPI QvxEmuSetLate(UINT delay_ms) {
 }
 
 void WINAPI QvxEmuDuplicateNextAnswer() {
+  if (emulator::ServedBoards()) return;
   Board().DuplicateNextAnswer();
 }
 
 UINT WINAPI QvxEmuOpenHandleCount() {
+  if (emulator::ServedBoards()) return 0;
   return static_cast<UINT>(emulator::DefaultSystem().OpenHandleCount(emulator::DefaultBoardId()));
 }
 
 UINT WINAPI QvxEmuCommandCount(int code) {
+  if (emulator::ServedBoards()) return 0;
   if (code < 0) return static_cast<UINT>(Board().CommandCount());
   return static_cast<UINT>(Board().CommandCount(static_cast<std::uint8_t>(code)));
 }
 
 void WINAPI QvxEmuGetLines(BYTE* record) {
+  if (emulator::ServedBoards()) return;
   if (record == nullptr) return;
   const emulator::LineRecord lines = Board().Lines();
   std::copy(lines.begin(), lines.end(), record);
 }
 
 void WINAPI QvxEmuReadEeprom(UINT address, BYTE* bytes, UINT count) {
+  if (emulator::ServedBoards()) return;
   if (bytes == nullptr) return;
   const std::vector<std::uint8_t> content = Board().Eeprom(address, count);
   std::copy(content.begin(), content.end(), bytes);
 }
 
 void WINAPI QvxEmuWriteEeprom(UINT address, const BYTE* bytes, UINT count) {
+  if (emulator::ServedBoards()) return;
   if (bytes == nullptr) return;
   Board().SetEeprom(address, std::vector<std::uint8_t>(bytes, bytes + count));
 }
 
 void WINAPI QvxEmuSetSensor(int channel, const BYTE* block) {
+  if (emulator::ServedBoards()) return;
   if (block == nullptr) return;
   emulator::SensorBlock data{};
   std::copy(block, block + data.size(), data.begin());
@@ -148,10 +163,12 @@ void WINAPI QvxEmuSetSensor(int channel, const BYTE* block) {
 }
 
 int WINAPI QvxEmuExpanderChannel() {
+  if (emulator::ServedBoards()) return emulator::kNoChannel;
   return Board().ExpanderChannel();
 }
 
 BYTE WINAPI QvxEmuSpeedCode() {
+  if (emulator::ServedBoards()) return 0;
   return Board().SpeedCode();
 }
 }

@@ -1,6 +1,11 @@
 // Functions that only the emulated build of the module exports: they reach the one emulated
 // board inside it, so that tests and demos can plug and unplug it, press its keys, drive its INT
 // line, make it misbehave and look at what it holds. Tests load them with GetProcAddress.
+//
+// When QVX_EMULATED_SERVER names a board server, the control runs against that server's boards
+// and there is no board in the module for these to act on: every board function then does
+// nothing (an output buffer is left as it is) and the queries return 0, FALSE or -1 (no
+// expander channel). Misbehaviour of a served board is asked of the server (docs/emulator.md).
 #pragma once
 
 #include <windows.h>

@@ -11,6 +11,7 @@
 #define QVX_ISATTY(fd) isatty(fd)
 #endif
 
+#include "platform/emulated/served_hid_system.h"
 #include "tools/qvx_app.h"
 
 int main(int argc, char** argv) {
@@ -24,6 +25,9 @@ int main(int argc, char** argv) {
   }
   if (const char* model = std::getenv(qvx::kEmulatedModelVariable)) {
     env.emulated_model_variable = model;
+  }
+  if (const char* server = std::getenv(platform::kEmulatedServerVariable)) {
+    env.emulated_server_variable = server;
   }
   return qvx::RunQvx(args, env);
 }

@@ -10,6 +10,8 @@
 #include "board/trace_open.h"
 #include "emulator/board_model.h"
 #include "link/board_selector.h"
+#include "platform/emulated/served_hid_system.h"
+#include "tools/board_server.h"
 #include "tools/emulated_session.h"
 #include "tools/emulated_state_file.h"
 #include "tools/qvx_actions.h"
@@ -29,6 +31,7 @@ struct Arguments {
   I2cArgs i2c;
   std::string address, count, file, line, state, channel;
   std::vector<std::string> bytes;
+  std::string serve_boards = "1", serve_name;
 };
 
 struct Commands {
@@ -51,6 +54,8 @@ struct Commands {
   CLI::App* expander;
   CLI::App* sensor;
   CLI::App* reset;
+  CLI::App* serve;
+  CLI::Option* serve_name;
 };
 
 Commands Describe(CLI::App& app, Arguments& a) {
@@ -136,6 +141,17 @@ Commands Describe(CLI::App& app, Arguments& a) {
   c.sensor->add_option("--channel", a.channel,
                        "Select this channel of the expander at 0x70 first (hex byte)");
   c.reset = app.add_subcommand("reset", "Reset the board");
+  c.serve = app.add_subcommand(
+      "serve",
+      std::string("Serve fresh emulated boards to other programs until Ctrl+C or SIGTERM; prints "
+                  "the name to put in $") +
+          platform::kEmulatedServerVariable + " (see docs/emulator.md)");
+  c.serve->add_option("--boards", a.serve_boards, "How many boards, 1..64 (default 1)")
+      ->option_text("N");
+  c.serve_name = c.serve->add_option("--name", a.serve_name,
+                                     "Listen on NAME (a socket path, or a name under "
+                                     "$XDG_RUNTIME_DIR; on Windows a pipe name)");
+  c.serve_name->option_text("NAME");
   return c;
 }
 
@@ -264,7 +280,49 @@ std::string ModelFile(const Commands& c, const Arguments& a, const Environment& 
   return a.model_file;
 }
 
+constexpr unsigned kMostServedBoards = 64;
+
+// `qvx serve`: runs until it is stopped.
+int Serve(const Commands& c, const Arguments& a, const Environment& env) {
+  unsigned boards = 0;
+  std::size_t used = 0;
+  try {
+    boards = static_cast<unsigned>(std::stoul(a.serve_boards, &used, 10));
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != a.serve_boards.size() || boards < 1 || boards > kMostServedBoards) {
+    throw UsageError("bad --boards '" + a.serve_boards + "': expected 1.." +
+                     std::to_string(kMostServedBoards));
+  }
+  if (c.serve_name->count() > 0 && a.serve_name.empty()) {
+    throw UsageError("bad --name: empty name");
+  }
+  for (const auto& [given, option] : {std::pair<bool, const char*>{c.board->count() > 0, "--board"},
+                                      {c.trace->count() > 0, "--trace"},
+                                      {c.state_file->count() > 0, "--emulated-state"},
+                                      {c.model_file->count() > 0, "--emulated-model"},
+                                      {a.emulated, "--emulated"}}) {
+    if (given)
+      throw UsageError(std::string("serve holds fresh boards of its own: ") + option +
+                       " does not apply");
+  }
+  std::string why;
+  const std::unique_ptr<BoardServer> server =
+      BoardServer::Start(boards, a.serve_name, *env.err, &why);
+  if (!server) {
+    *env.err << "qvx: cannot serve: " << why << '\n';
+    return kExitFailed;
+  }
+  platform::StopOnInterrupt(&server->Listener());
+  *env.out << server->Name() << '\n' << std::flush;
+  server->Serve();
+  platform::StopOnInterrupt(nullptr);
+  return kExitOk;
+}
+
 int Run(const Commands& c, const Arguments& a, const Environment& env) {
+  if (c.serve->parsed()) return Serve(c, a, env);
   // Every argument, the state file and the model included, is checked before a device is opened.
   std::optional<Action> action;
   if (!c.list->parsed()) action = Choose(c, a);
@@ -289,6 +347,7 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
       state_file.empty() ? std::nullopt : LoadStateFile(state_file);
 
   std::unique_ptr<EmulatedSession> session;
+  std::unique_ptr<platform::ServedHidSystem> served;
   platform::HidBackend* backend = nullptr;
   if (!state_file.empty() || !model_file.empty()) {
     session = model_file.empty() ? std::make_unique<EmulatedSession>()
@@ -296,7 +355,15 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
     backend = &session->Backend();
   } else {
     backend = a.emulated ? env.emulated : env.hardware;
-    if (backend == nullptr && a.emulated) {
+    if (a.emulated && !env.emulated_server_variable.empty()) {
+      served = std::make_unique<platform::ServedHidSystem>(env.emulated_server_variable);
+      const std::string why = served->SetupFailure();
+      if (!why.empty()) {
+        *env.err << "qvx: " << why << '\n';
+        return kExitFailed;
+      }
+      backend = served.get();
+    } else if (backend == nullptr && a.emulated) {
       session = std::make_unique<EmulatedSession>();
       backend = &session->Backend();
     }

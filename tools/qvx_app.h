@@ -32,6 +32,9 @@ struct Environment {
   std::string emulated_state_variable;
   // The value of QVX_EMULATED_MODEL (empty: unset). --emulated-model wins.
   std::string emulated_model_variable;
+  // The value of QVX_EMULATED_SERVER (empty: unset): --emulated then runs against the boards of
+  // that board server (`qvx serve`), unless a state file or a board model is given.
+  std::string emulated_server_variable;
 };
 
 inline constexpr char kEmulatedStateVariable[] = "QVX_EMULATED_STATE";

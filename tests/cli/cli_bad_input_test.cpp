@@ -69,6 +69,13 @@ TEST_F(CliBadInput, IsRefusedBeforeAnythingIsOpenedOrSent) {
       {{"--trace", dir + "no_such_dir/t.pcapng", "reset"}, "cannot create the trace file"},
       {{"--trace", "", "reset"}, "bad --trace: the trace file name is empty"},
       {{"--trace", dir + "qvx_bad_arg.txt", "speed", "100"}, "bad speed '100'"},
+      {{"serve", "--boards", "0"}, "bad --boards '0': expected 1..64"},
+      {{"serve", "--boards", "65"}, "bad --boards '65'"},
+      {{"serve", "--boards", "2x"}, "bad --boards '2x'"},
+      {{"serve", "--name", ""}, "bad --name: empty name"},
+      {{"--board", "first", "serve"}, "serve holds fresh boards of its own: --board does not"},
+      {{"--trace", "-", "serve"}, "--trace does not apply"},
+      {{"--emulated-state", dir + "s.state", "serve"}, "--emulated-state does not apply"},
   };
   for (const BadCase& c : cases) {
     std::string shown;

@@ -42,6 +42,7 @@ class QvxRunner : public ::testing::Test {
     env.emulated = &m_emulated;
     env.emulated_state_variable = m_environment_state;
     env.emulated_model_variable = m_environment_model;
+    env.emulated_server_variable = m_environment_server;
     Result result;
     result.code = qvx::RunQvx(args, env);
     result.out = out.str();
@@ -58,8 +59,9 @@ class QvxRunner : public ::testing::Test {
   platform::EmulatedHidSystem m_hardware;
   platform::EmulatedHidSystem m_emulated;
   std::shared_ptr<emulator::BoardEmulator> m_board;
-  std::string m_environment_state;  // what QVX_EMULATED_STATE would hold
-  std::string m_environment_model;  // what QVX_EMULATED_MODEL would hold
+  std::string m_environment_state;   // what QVX_EMULATED_STATE would hold
+  std::string m_environment_model;   // what QVX_EMULATED_MODEL would hold
+  std::string m_environment_server;  // what QVX_EMULATED_SERVER would hold
 };
 
 }  // namespace qvx_test

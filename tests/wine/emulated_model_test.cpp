@@ -1,7 +1,8 @@
 // The emulated OCX with a board model (QVX_EMULATED_MODEL) and a state file
 // (QVX_EMULATED_STATE): the documented examples behave through the control as
 // docs/emulator.md says, a bad model refuses the control with the loader's message, and a
-// modelled memory written in one process is read back in the next.
+// modelled memory written in one process is read back in the next. With a board server
+// (QVX_EMULATED_SERVER), the control runs against the served board.
 //
 // The variables are read once, when the library first needs its board: every test here sets
 // them before it loads the library, so each runs in a process of its own (CTest runs each with
@@ -16,9 +17,14 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+#include <sstream>
+#include <thread>
+
 #include "control/identity.h"
 #include "dispatch_support.h"
 #include "tests/support/model_examples.h"
+#include "tools/board_server.h"
 
 namespace dispatch_test {
 namespace {
@@ -150,6 +156,63 @@ TEST(EmulatedState, NextRunReadsItBack) {
   Write(ctl.Get(), 0x50, {0x20});
   EXPECT_EQ(Read(ctl.Get(), 0x50, 2), (B{0xCA, 0xFE}));
   EXPECT_EQ(EmulatedOcx::Get().Eeprom(0x0300, 1), (B{0x5A}));
+}
+
+// With QVX_EMULATED_SERVER the control runs against the served board (here a server in this
+// process, reached over its named pipe), and the board exports have nothing to act on.
+TEST(EmulatedServer, TheControlRunsOnTheServedBoardAndTheBoardExportsDoNothing) {
+  std::ostringstream log;
+  std::string why;
+  const std::unique_ptr<qvx::BoardServer> server = qvx::BoardServer::Start(
+      1, "qvx-ocx-served-" + std::to_string(GetCurrentProcessId()), log, &why);
+  ASSERT_TRUE(server) << why;
+  std::thread serving([&] { server->Serve(); });
+  ASSERT_EQ(_putenv_s("QVX_EMULATED_SERVER", server->Name().c_str()), 0);
+  {
+    ole::ComPtr<IDispatch> ctl = OpenedControl();
+    ASSERT_TRUE(ctl);
+    Write(ctl.Get(), 0x50, {0x01, 0x00, 0xAB, 0xCD});
+    EXPECT_EQ(server->Board(0).Memory()->Peek(0x0100, 2), (B{0xAB, 0xCD}));
+    Write(ctl.Get(), 0x50, {0x01, 0x00});
+    EXPECT_EQ(Read(ctl.Get(), 0x50, 2), (B{0xAB, 0xCD}));
+    EmulatedOcx& ocx = EmulatedOcx::Get();
+    EXPECT_EQ(ocx.OpenHandleCount(), 0u);
+    EXPECT_EQ(ocx.CommandCount(-1), 0u);
+    ocx.SetSilent(TRUE);  // reaches no board: the served one still answers
+    Write(ctl.Get(), 0x50, {0x01, 0x00});
+    EXPECT_EQ(Read(ctl.Get(), 0x50, 2), (B{0xAB, 0xCD}));
+    ocx.WriteEeprom(0, B{0x11}.data(), 1);
+    B untouched{0x77};
+    ocx.ReadEeprom(0, untouched.data(), 1);
+    EXPECT_EQ(untouched, B{0x77});
+    EXPECT_EQ(server->Board(0).Eeprom(0, 1), B{0xFF});
+  }
+  server->Stop();
+  serving.join();
+  EXPECT_EQ(log.str(), "");
+}
+
+TEST(EmulatedServer, AServerThatCannotBeReachedRefusesTheControlWithItsName) {
+  ASSERT_EQ(_putenv_s("QVX_EMULATED_SERVER", "qvx-no-such-server"), 0);
+  using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+  auto get = reinterpret_cast<GetClassObjectFn>(
+      GetProcAddress(EmulatedOcx::Get().module(), "DllGetClassObject"));
+  ASSERT_NE(get, nullptr);
+  ole::ComPtr<IClassFactory> factory;
+  ASSERT_EQ(get(qvx::kClsidCtrl, IID_IClassFactory, factory.PutVoid()), S_OK);
+  ole::ComPtr<IDispatch> ctl;
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, ctl.PutVoid()), E_FAIL);
+  EXPECT_FALSE(ctl);
+  ole::ComPtr<IErrorInfo> info;
+  ASSERT_EQ(GetErrorInfo(0, info.Put()), S_OK);
+  ole::Bstr description;
+  ASSERT_EQ(info->GetDescription(description.Put()), S_OK);
+  const std::wstring text(description.Get());
+  const std::wstring expected =
+      L"QelVantorixActiveX: the emulated board server '\\\\.\\pipe\\qvx-no-such-server' "
+      L"(QVX_EMULATED_SERVER) cannot be reached: ";
+  EXPECT_EQ(text.substr(0, expected.size()), expected);
+  EXPECT_GT(text.size(), expected.size()) << "the reason is missing";
 }
 
 }  // namespace

@@ -1,0 +1,193 @@
+// The board server on Windows: qvx.exe serve, two programs and qvx.exe on one served board over
+// a named pipe, and a program killed while it holds the board (its mutex is abandoned).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "board/protocol.h"
+#include "platform/emulated/served_hid_system.h"
+#include "tests/support/served_records.h"
+
+namespace {
+
+namespace served = platform::served;
+
+long long NowNs() {
+  return static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    std::chrono::steady_clock::now().time_since_epoch())
+                                    .count());
+}
+
+// A child process with its stdout on a pipe (stderr goes where the test's goes).
+class Child {
+ public:
+  explicit Child(std::wstring command) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE write_end = nullptr;
+    if (!CreatePipe(&read_, &write_end, &inherit, 0)) return;
+    SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = write_end;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &process_)) {
+      CloseHandle(process_.hThread);
+    } else {
+      process_.hProcess = nullptr;
+    }
+    CloseHandle(write_end);
+  }
+  ~Child() {
+    if (process_.hProcess != nullptr) {
+      if (WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(process_.hProcess, 99);
+        WaitForSingleObject(process_.hProcess, 10000);
+      }
+      CloseHandle(process_.hProcess);
+    }
+    if (read_ != nullptr) CloseHandle(read_);
+  }
+  bool Started() const { return process_.hProcess != nullptr; }
+
+  // The next line on its stdout, without the line end ("" at its end or after `timeout_ms`).
+  std::string Line(DWORD timeout_ms = 60000) {
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    for (;;) {
+      const std::size_t end = buffer_.find('\n');
+      if (end != std::string::npos) {
+        std::string line = buffer_.substr(0, end);
+        buffer_.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line;
+      }
+      DWORD ready = 0;
+      if (!PeekNamedPipe(read_, nullptr, 0, nullptr, &ready, nullptr)) return "";
+      if (ready == 0) {
+        if (GetTickCount64() >= deadline) return "";
+        Sleep(5);
+        continue;
+      }
+      char chunk[4096];
+      DWORD n = 0;
+      if (!ReadFile(read_, chunk, sizeof chunk, &n, nullptr) || n == 0) return "";
+      buffer_.append(chunk, n);
+    }
+  }
+  std::string Rest() {
+    std::string all;
+    for (std::string line = Line(); !line.empty(); line = Line()) all += line + "\n";
+    return all;
+  }
+  void Kill() { TerminateProcess(process_.hProcess, 137); }
+  DWORD Wait(DWORD timeout_ms = 120000) {
+    DWORD code = 0xFFFFFFFF;
+    if (WaitForSingleObject(process_.hProcess, timeout_ms) == WAIT_OBJECT_0) {
+      GetExitCodeProcess(process_.hProcess, &code);
+    }
+    return code;
+  }
+
+ private:
+  HANDLE read_ = nullptr;
+  PROCESS_INFORMATION process_ = {};
+  std::string buffer_;
+};
+
+std::wstring Quoted(const std::wstring& path) {
+  return L"\"" + path + L"\"";
+}
+
+class ServedBoardOnWindows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::wstring name = L"qvx-served-test-" + std::to_wstring(GetCurrentProcessId());
+    server_ = std::make_unique<Child>(Quoted(QVX_PROGRAM) + L" serve --name " + name);
+    ASSERT_TRUE(server_->Started());
+    name_ = server_->Line();
+    ASSERT_EQ(name_, "\\\\.\\pipe\\" + std::string(name.begin(), name.end()));
+    system_ = std::make_unique<platform::ServedHidSystem>(name_);
+    ASSERT_TRUE(system_->RecordTakenReports(true, nullptr));
+    SetEnvironmentVariableW(L"QVX_EMULATED_SERVER",
+                            std::wstring(name_.begin(), name_.end()).c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"QVX_EMULATED_SERVER", nullptr);
+    if (!system_) return;
+    std::string why;
+    EXPECT_TRUE(system_->StopServer(&why)) << why;
+    EXPECT_EQ(server_->Wait(), 0u);
+  }
+  std::unique_ptr<Child> Client(const std::wstring& args) {
+    return std::make_unique<Child>(Quoted(SERVED_CLIENT_PROGRAM) + L" " +
+                                   std::wstring(name_.begin(), name_.end()) + L" " + args);
+  }
+  std::unique_ptr<Child> Qvx(const std::wstring& args) {
+    return std::make_unique<Child>(Quoted(QVX_PROGRAM) + L" --emulated " + args);
+  }
+
+  std::string name_;
+  std::unique_ptr<Child> server_;
+  std::unique_ptr<platform::ServedHidSystem> system_;
+};
+
+TEST_F(ServedBoardOnWindows, TwoProgramsAndQvxShareOneBoardAndTakeOnlyTheirOwnAnswers) {
+  ASSERT_TRUE(system_->Misbehave({0, served::AnswerPlan::kMixed, 120, 4, 5, 20261209}, nullptr));
+  constexpr unsigned kSteps = 150;
+  std::unique_ptr<Child> a = Client(L"work " + std::to_wstring(kSteps) + L" 0");
+  std::unique_ptr<Child> b = Client(L"work " + std::to_wstring(kSteps) + L" 1");
+  // qvx meanwhile, on an EEPROM area of its own.
+  struct Run {
+    const wchar_t* args;
+    const char* out;
+  };
+  const Run runs[] = {
+      {L"eeprom write 0x4000 de ad be ef", "wrote 4 bytes at 0x4000"},
+      {L"eeprom read 0x4000 4", "4000: DE AD BE EF"},
+      {L"set pass on", ""},
+  };
+  for (const Run& run : runs) {
+    std::unique_ptr<Child> qvx = Qvx(run.args);
+    const std::string out = qvx->Rest();
+    EXPECT_EQ(qvx->Wait(), 0u) << out;
+    EXPECT_NE(out.find(run.out), std::string::npos) << out;
+  }
+  const std::string a_out = a->Rest();
+  const std::string b_out = b->Rest();
+  EXPECT_EQ(a->Wait(), 0u) << a_out;
+  EXPECT_EQ(b->Wait(), 0u) << b_out;
+  EXPECT_NE(a_out.find("done " + std::to_string(kSteps)), std::string::npos) << a_out;
+  EXPECT_NE(b_out.find("done " + std::to_string(kSteps)), std::string::npos) << b_out;
+  std::vector<served::Taken> taken;
+  ASSERT_TRUE(system_->TakenReports(0, &taken, nullptr));
+  testing_support::ExpectEveryAnswerTakenByItsSender(taken, 2 * kSteps, 3);
+}
+
+TEST_F(ServedBoardOnWindows, AProgramKilledWhileHoldingTheBoardDoesNotBlockTheOtherBeyondTheBound) {
+  constexpr long long kTwoUsersBoundMs = 2 * (board::kAnswerTimeoutMs + board::kOwedAnswerGraceMs);
+  std::unique_ptr<Child> holder = Client(L"hold");
+  ASSERT_EQ(holder->Line(), "holding");
+  std::unique_ptr<Child> other = Client(L"work 40 1");
+  ASSERT_EQ(other->Line(), "opened");
+  Sleep(500);  // the other program waits for the board meanwhile
+  const long long killed = NowNs();
+  holder->Kill();
+  EXPECT_EQ(holder->Wait(), 137u);
+  const std::string first = other->Line();
+  ASSERT_EQ(first.rfind("first ", 0), 0u) << first;
+  const long long first_done = std::stoll(first.substr(6));
+  EXPECT_GT(first_done, killed) << "the other program got the board while the holder held it";
+  EXPECT_LE((first_done - killed) / 1000000, kTwoUsersBoundMs)
+      << "the other program's first command ended " << (first_done - killed) / 1000000
+      << " ms after the holder was killed";
+  const std::string rest = other->Rest();
+  EXPECT_EQ(other->Wait(), 0u) << rest;
+}
+
+}  // namespace
