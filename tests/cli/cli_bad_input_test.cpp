@@ -69,6 +69,14 @@ TEST_F(CliBadInput, IsRefusedBeforeAnythingIsOpenedOrSent) {
       {{"--trace", dir + "no_such_dir/t.pcapng", "reset"}, "cannot create the trace file"},
       {{"--trace", "", "reset"}, "bad --trace: the trace file name is empty"},
       {{"--trace", dir + "qvx_bad_arg.txt", "speed", "100"}, "bad speed '100'"},
+      {{"--emulated-boards", "0", "lines"}, "bad --emulated-boards '0': expected 1..16 ("},
+      {{"--emulated-boards", "17", "list"}, "bad --emulated-boards '17': expected 1..16"},
+      {{"--emulated-boards", "x", "lines"}, "bad --emulated-boards 'x'"},
+      {{"--emulated-boards", "", "lines"}, "bad --emulated-boards ''"},
+      {{"--emulated-boards", "2", "--emulated-model", dir + "m.json", "lines"},
+       "--emulated-boards and --emulated-model both say which emulated boards there are"},
+      {{"--emulated-boards", "2", "--board", "serial", "lines"}, "bad board selector 'serial'"},
+      {{"--board", "index:", "list"}, "bad board selector 'index:'"},
   };
   for (const BadCase& c : cases) {
     std::string shown;
