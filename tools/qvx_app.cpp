@@ -90,8 +90,7 @@ Commands Describe(CLI::App& app, Arguments& a) {
       "1-2, ..., each with its own state. Implies --emulated");
   c.board_count->option_text("N");
   c.list = app.add_subcommand(
-      "list",
-      "List the boards: index, serial, location, path, whether another program has it open");
+      "list", "List the boards, one line each: index, serial, location, path, open elsewhere");
   c.list->add_flag("--all", a.list_all, "List every HID device instead; '*' marks the board");
   c.speed = app.add_subcommand("speed", "Set the I2C clock");
   c.speed->add_option("KHZ", a.speed, "50, 400 or 1000")->required();
