@@ -361,10 +361,11 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
   int selected_index = -1;
   std::vector<BoardCandidate> boards;
   if (selector || action) boards = ListBoardCandidates(*backend);
+  std::string first_note;
   if (!selector && action && boards.size() > 1) {
     // With several boards, say which one a command without --board goes to, and make it so.
-    *env.err << "qvx: " << boards.size() << " boards found, using the first ("
-             << BoardNames(boards.front(), 0) << "); choose one with --board\n";
+    first_note = "qvx: " + std::to_string(boards.size()) + " boards found, using the first (" +
+                 BoardNames(boards.front(), 0) + "); choose one with --board\n";
     selector = BoardSelector{};
   }
   if (selector) {
@@ -390,6 +391,7 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
   const std::unique_ptr<board::TraceRecorder> trace = OpenTrace(c, a, env);
   int code = kExitOk;
   if (action) {
+    *env.err << first_note;  // once everything has been accepted: bad input has one message
     code = RunCommand(*action, *backend, env, trace.get());
   } else if (a.list_all) {
     code = ListDevices(*backend, *env.out);

@@ -43,26 +43,22 @@ struct InfoListDestroyer {
 };
 using InfoList = std::unique_ptr<std::remove_pointer_t<HDEVINFO>, InfoListDestroyer>;
 
-// The device instance that the interface at `path` belongs to; false when the system does not
-// know the path.
-bool InstanceOf(const std::wstring& path, DEVINST* instance) {
-  HDEVINFO raw = SetupDiCreateDeviceInfoList(nullptr, nullptr);
-  if (raw == INVALID_HANDLE_VALUE) return false;
-  const InfoList set(raw);
+// The device instance that the interface at `path` belongs to, opened into `set`; false when
+// the system does not know the path.
+bool InstanceOf(HDEVINFO set, const std::wstring& path, DEVINST* instance) {
   SP_DEVICE_INTERFACE_DATA interface_data{};
   interface_data.cbSize = sizeof interface_data;
-  if (!SetupDiOpenDeviceInterfaceW(set.get(), path.c_str(), 0, &interface_data)) return false;
+  if (!SetupDiOpenDeviceInterfaceW(set, path.c_str(), 0, &interface_data)) return false;
   // First call: only the size (it fails with ERROR_INSUFFICIENT_BUFFER by design).
   DWORD required = 0;
-  SetupDiGetDeviceInterfaceDetailW(set.get(), &interface_data, nullptr, 0, &required, nullptr);
+  SetupDiGetDeviceInterfaceDetailW(set, &interface_data, nullptr, 0, &required, nullptr);
   if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return false;
   std::vector<std::uint8_t> buffer(required);
   auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
   detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
   SP_DEVINFO_DATA info{};
   info.cbSize = sizeof info;
-  if (!SetupDiGetDeviceInterfaceDetailW(set.get(), &interface_data, detail, required, nullptr,
-                                        &info)) {
+  if (!SetupDiGetDeviceInterfaceDetailW(set, &interface_data, detail, required, nullptr, &info)) {
     return false;
   }
   *instance = info.DevInst;
@@ -75,18 +71,22 @@ std::wstring DeviceIdOf(DEVINST node) {
   return id;
 }
 
-// The first of the devnode's location paths; empty when it has none.
-std::wstring LocationPathOf(DEVINST node) {
-  DEVPROPTYPE type = 0;
-  ULONG bytes = 0;
-  const CONFIGRET sized =
-      CM_Get_DevNode_PropertyW(node, &kLocationPaths, &type, nullptr, &bytes, 0);
-  if ((sized != CR_BUFFER_SMALL && sized != CR_SUCCESS) || bytes < sizeof(wchar_t)) {
+// The first location path of the device instance `id`, opened into `set`; empty when it has
+// none. SetupAPI's property query rather than the configuration manager's, so that all of this
+// needs setupapi.dll alone (which also exports the CM_ functions used here).
+std::wstring LocationPathOf(HDEVINFO set, const std::wstring& id) {
+  SP_DEVINFO_DATA info{};
+  info.cbSize = sizeof info;
+  if (id.empty() || !SetupDiOpenDeviceInfoW(set, id.c_str(), nullptr, 0, &info)) {
     return std::wstring();
   }
+  DEVPROPTYPE type = 0;
+  DWORD bytes = 0;
+  SetupDiGetDevicePropertyW(set, &info, &kLocationPaths, &type, nullptr, 0, &bytes, 0);
+  if (bytes < sizeof(wchar_t)) return std::wstring();
   std::vector<wchar_t> units(bytes / sizeof(wchar_t) + 1, L'\0');
-  if (CM_Get_DevNode_PropertyW(node, &kLocationPaths, &type, reinterpret_cast<PBYTE>(units.data()),
-                               &bytes, 0) != CR_SUCCESS ||
+  if (!SetupDiGetDevicePropertyW(set, &info, &kLocationPaths, &type,
+                                 reinterpret_cast<PBYTE>(units.data()), bytes, &bytes, 0) ||
       type != DEVPROP_TYPE_STRING_LIST) {
     return std::wstring();
   }
@@ -116,11 +116,6 @@ bool IsUsbDeviceInstance(const std::wstring& instance_id) {
   return !hardware.empty() && hardware.find(L"&MI_") == std::wstring::npos;
 }
 
-InUse InUseFromProbe(bool opened, DWORD error) {
-  if (opened) return InUse::kNo;
-  return error == ERROR_SHARING_VIOLATION ? InUse::kYes : InUse::kCannotTell;
-}
-
 std::string SerialNumberOf(const std::wstring& path) {
   // No access asked for, full sharing: the query answers also while another program has the
   // device open, and keyboards and mice, which the system holds for itself, answer too.
@@ -134,11 +129,14 @@ std::string SerialNumberOf(const std::wstring& path) {
 }
 
 std::string UsbLocationOf(const std::wstring& path) {
+  HDEVINFO raw = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return std::string();
+  const InfoList set(raw);
   DEVINST node = 0;
-  if (!InstanceOf(path, &node)) return std::string();
+  if (!InstanceOf(set.get(), path, &node)) return std::string();
   for (int level = 0; level < kMaxLevels; ++level) {
     const std::wstring id = DeviceIdOf(node);
-    const std::wstring location = LocationPathOf(node);
+    const std::wstring location = LocationPathOf(set.get(), id);
     if (IsUsbDeviceInstance(id)) return NarrowUtf8(location.c_str());
     // A HID device on another bus has its location on the first devnode that has one; a
     // composite device's interface node is passed over for the USB device above it.
@@ -155,9 +153,11 @@ std::string UsbLocationOf(const std::wstring& path) {
 InUse ProbeInUse(const std::wstring& path) {
   HANDLE probe = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              0, nullptr);
-  const DWORD error = probe == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-  if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
-  return InUseFromProbe(probe != INVALID_HANDLE_VALUE, error);
+  if (probe != INVALID_HANDLE_VALUE) {
+    CloseHandle(probe);
+    return InUse::kNo;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION ? InUse::kYes : InUse::kCannotTell;
 }
 
 }  // namespace platform::win32

@@ -26,14 +26,12 @@ std::string NarrowBufferUtf8(const wchar_t* units, std::size_t count);
 // enumerator (HID, ROOT...). Case-insensitive, as the system compares IDs.
 bool IsUsbDeviceInstance(const std::wstring& instance_id);
 
-// What a probe open with share mode 0 says: opened, nobody else had it; a sharing violation,
-// another handle is open; any other error (access denied, a gone device) tells nothing.
-InUse InUseFromProbe(bool opened, DWORD error);
-
 // The queries themselves. `path` is an interface's device path; each gives "" / kCannotTell
 // when the system does not answer.
 std::string SerialNumberOf(const std::wstring& path);
 std::string UsbLocationOf(const std::wstring& path);
+// A probe open with share mode 0: opened, nobody else had it; a sharing violation, another
+// handle is open; any other error (access denied, a gone device) tells nothing.
 InUse ProbeInUse(const std::wstring& path);
 
 }  // namespace platform::win32

@@ -77,6 +77,8 @@ TEST_F(CliBadInput, IsRefusedBeforeAnythingIsOpenedOrSent) {
        "--emulated-boards and --emulated-model both say which emulated boards there are"},
       {{"--emulated-boards", "2", "--board", "serial", "lines"}, "bad board selector 'serial'"},
       {{"--board", "index:", "list"}, "bad board selector 'index:'"},
+      // Several boards: the note on the first board is not said for a run that is refused.
+      {{"--emulated-boards", "2", "--trace", oldTrace, "lines"}, "cannot create the trace file"},
   };
   for (const BadCase& c : cases) {
     std::string shown;
