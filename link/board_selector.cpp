@@ -155,3 +155,7 @@ bool SelectedBoardBackend::PeekPlacement(const std::string& path, std::string* s
                                          std::string* location) {
   return path == path_ && inner_.PeekPlacement(path, serial, location);
 }
+
+platform::InUse SelectedBoardBackend::InUseElsewhere(const std::string& path) {
+  return path == path_ ? inner_.InUseElsewhere(path) : platform::InUse::kCannotTell;
+}

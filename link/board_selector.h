@@ -44,6 +44,7 @@ class SelectedBoardBackend : public platform::HidBackend {
                                                      std::string* reason) override;
   bool PeekIds(const std::string& path, platform::HidAttributes* ids) override;
   bool PeekPlacement(const std::string& path, std::string* serial, std::string* location) override;
+  platform::InUse InUseElsewhere(const std::string& path) override;
 
  private:
   platform::HidBackend& inner_;

@@ -22,6 +22,10 @@ bool HidBackend::PeekPlacement(const std::string&, std::string*, std::string*) {
   return false;
 }
 
+InUse HidBackend::InUseElsewhere(const std::string&) {
+  return InUse::kCannotTell;
+}
+
 std::string HidBackend::SetupFailure() const {
   return std::string();
 }

@@ -11,6 +11,13 @@
 
 namespace platform {
 
+// Whether a program other than this one has an interface open.
+enum class InUse {
+  kCannotTell,  // the system does not say (or not to this process)
+  kNo,
+  kYes,
+};
+
 enum class InterfaceStatus {
   kFound,       // *path holds the interface's device path
   kUnreadable,  // the interface exists but its detail could not be read: skip it
@@ -44,6 +51,10 @@ class HidBackend {
   // Where an interface is: its serial number string and its USB port location (e.g. "1-2.3"),
   // found without opening it; false when the back end cannot tell (the default).
   virtual bool PeekPlacement(const std::string& path, std::string* serial, std::string* location);
+
+  // Whether another program has the interface open, found without opening it for use (a probe
+  // may open and close it at once); kCannotTell when the back end cannot tell (the default).
+  virtual InUse InUseElsewhere(const std::string& path);
 
   // Why this back end could not be set up as asked (e.g. a bad emulated board model), in one
   // line; empty when it was (the default).

@@ -77,6 +77,10 @@ Action MakeEepromLoad(const std::string& file);
 
 // Lists every HID device of `backend`; needs no opened board.
 int ListDevices(platform::HidBackend& backend, std::ostream& out);
+// Lists the boards of `backend`, one line each in enumeration order (the index --board takes):
+// "INDEX SERIAL LOCATION PATH open elsewhere: yes|no|?", with "-" for an unknown serial or
+// location. With `only` >= 0 just the board of that index. Returns how many it listed.
+std::size_t ListBoards(platform::HidBackend& backend, std::ostream& out, int only = -1);
 
 // After the board could not be opened: why, when a board is there all the same ("Permission
 // denied", "its product string cannot be read"); empty when no board is present.

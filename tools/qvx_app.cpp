@@ -27,6 +27,8 @@ struct Arguments {
   std::string trace;
   std::string model_file;
   std::string board;
+  std::string board_count;
+  bool list_all = false;
   std::string speed;
   I2cArgs i2c;
   std::string address, count, file, line, state, channel;
@@ -39,6 +41,7 @@ struct Commands {
   CLI::Option* trace;
   CLI::Option* model_file;
   CLI::Option* board;
+  CLI::Option* board_count;
   CLI::App* list;
   CLI::App* speed;
   CLI::App* i2c_read;
@@ -86,7 +89,14 @@ Commands Describe(CLI::App& app, Arguments& a) {
                            "Which board among several: first, index:N (from 0), serial:TEXT, "
                            "location:TEXT or path:TEXT (exact)");
   c.board->option_text("SELECTOR");
-  c.list = app.add_subcommand("list", "List every HID device; '*' marks the board");
+  c.board_count = app.add_option(
+      "--emulated-boards", a.board_count,
+      "Run against N emulated boards (1..16), serials EMU0001, EMU0002, ... at locations 1-1, "
+      "1-2, ..., each with its own state. Implies --emulated");
+  c.board_count->option_text("N");
+  c.list = app.add_subcommand(
+      "list", "List the boards, one line each: index, serial, location, path, open elsewhere");
+  c.list->add_flag("--all", a.list_all, "List every HID device instead; '*' marks the board");
   c.speed = app.add_subcommand("speed", "Set the I2C clock");
   c.speed->add_option("KHZ", a.speed, "50, 400 or 1000")->required();
 
@@ -240,6 +250,25 @@ class TraceScope {
   CUSBChannel& board_;
 };
 
+// "no board found (04B4:E006 "manufacturer" "product")".
+std::string NoBoardFound() {
+  char ids[16];
+  std::snprintf(ids, sizeof ids, "%04X:%04X", static_cast<unsigned>(board_identity::kVendorId),
+                static_cast<unsigned>(board_identity::kProductId));
+  return std::string("no board found (") + ids + " \"" + board_identity::kManufacturer + "\" \"" +
+         board_identity::kProduct + "\")";
+}
+
+// The selectors that name `board`: its index, and its serial and location where it has them
+// (its path where it has neither).
+std::string BoardNames(const BoardCandidate& board, std::size_t index) {
+  std::string names = "index:" + std::to_string(index);
+  if (!board.serial.empty()) names += ", serial:" + board.serial;
+  if (!board.location.empty()) names += ", location:" + board.location;
+  if (board.serial.empty() && board.location.empty()) names += ", path:" + board.path;
+  return names;
+}
+
 int RunCommand(const Action& action, platform::HidBackend& backend, const Environment& env,
                board::TraceSink* trace) {
   ActiveBackendScope scope(backend);
@@ -251,11 +280,7 @@ int RunCommand(const Action& action, platform::HidBackend& backend, const Enviro
       *env.err << "qvx: board found but cannot be opened: " << why << '\n';
       return kExitFailed;
     }
-    char ids[16];
-    std::snprintf(ids, sizeof ids, "%04X:%04X", static_cast<unsigned>(board_identity::kVendorId),
-                  static_cast<unsigned>(board_identity::kProductId));
-    *env.err << "qvx: no board found (" << ids << " \"" << board_identity::kManufacturer << "\" \""
-             << board_identity::kProduct << "\")\n";
+    *env.err << "qvx: " << NoBoardFound() << '\n';
     return kExitFailed;
   }
   try {
@@ -273,9 +298,32 @@ int RunCommand(const Action& action, platform::HidBackend& backend, const Enviro
   }
 }
 
-// The board model to run against; empty: none.
-std::string ModelFile(const Commands& c, const Arguments& a, const Environment& env) {
-  if (c.model_file->count() == 0) return env.emulated_model_variable;
+// How many numbered emulated boards --emulated-boards asks for; 0: the option was not given.
+unsigned BoardCount(const Commands& c, const Arguments& a) {
+  if (c.board_count->count() == 0) return 0;
+  const std::string& text = a.board_count;
+  const bool digits = !text.empty() && text.size() <= 2 &&
+                      text.find_first_not_of("0123456789") == std::string::npos;
+  const unsigned count = digits ? static_cast<unsigned>(std::stoul(text)) : 0;
+  if (count < 1 || count > kMaxEmulatedBoards) {
+    throw UsageError("bad --emulated-boards '" + text + "': expected 1.." +
+                     std::to_string(kMaxEmulatedBoards) +
+                     " (each emulated board holds a whole board's memories; a bench has fewer "
+                     "sockets than that)");
+  }
+  if (c.model_file->count() > 0) {
+    throw UsageError(
+        "--emulated-boards and --emulated-model both say which emulated boards there are: give "
+        "one of them");
+  }
+  return count;
+}
+
+// The board model to run against; empty: none. Numbered boards take the place of the model the
+// environment names.
+std::string ModelFile(const Commands& c, const Arguments& a, const Environment& env,
+                      unsigned board_count) {
+  if (c.model_file->count() == 0) return board_count > 0 ? "" : env.emulated_model_variable;
   if (a.model_file.empty()) throw UsageError("bad --emulated-model: empty file name");
   return a.model_file;
 }
@@ -327,7 +375,8 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
   std::optional<Action> action;
   if (!c.list->parsed()) action = Choose(c, a);
   const std::string state_file = StateFile(c, a, env);
-  const std::string model_file = ModelFile(c, a, env);
+  const unsigned board_count = BoardCount(c, a);
+  const std::string model_file = ModelFile(c, a, env, board_count);
   std::optional<BoardSelector> selector;
   if (c.board->count() > 0) {
     BoardSelector parsed;
@@ -349,7 +398,10 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
   std::unique_ptr<EmulatedSession> session;
   std::unique_ptr<platform::ServedHidSystem> served;
   platform::HidBackend* backend = nullptr;
-  if (!state_file.empty() || !model_file.empty()) {
+  if (board_count > 0) {
+    session = std::make_unique<EmulatedSession>(board_count);
+    backend = &session->Backend();
+  } else if (!state_file.empty() || !model_file.empty()) {
     session = model_file.empty() ? std::make_unique<EmulatedSession>()
                                  : std::make_unique<EmulatedSession>(models);
     backend = &session->Backend();
@@ -370,16 +422,27 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
   }
   if (backend == nullptr) backend = &platform::DefaultHidBackend();
 
+  platform::HidBackend& every = *backend;
   std::unique_ptr<SelectedBoardBackend> selected;
   std::string selected_path;
+  int selected_index = -1;
+  std::vector<BoardCandidate> boards;
+  if (selector || action) boards = ListBoardCandidates(*backend);
+  std::string first_note;
+  if (!selector && action && boards.size() > 1) {
+    // With several boards, say which one a command without --board goes to, and make it so.
+    first_note = "qvx: " + std::to_string(boards.size()) + " boards found, using the first (" +
+                 BoardNames(boards.front(), 0) + "); choose one with --board\n";
+    selector = BoardSelector{};
+  }
   if (selector) {
-    const std::vector<BoardCandidate> boards = ListBoardCandidates(*backend);
     const int index = MatchBoard(boards, *selector);
     if (index < 0) {
       *env.err << "qvx: no board matches " << SelectorText(*selector) << " (" << boards.size()
                << (boards.size() == 1 ? " board" : " boards") << " found)\n";
       return kExitFailed;
     }
+    selected_index = index;
     selected_path = boards[static_cast<std::size_t>(index)].path;
     selected = std::make_unique<SelectedBoardBackend>(*backend, selected_path);
     backend = selected.get();
@@ -393,8 +456,16 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
 
   // Made last, once everything else has been accepted: a refused run leaves no trace file.
   const std::unique_ptr<board::TraceRecorder> trace = OpenTrace(c, a, env);
-  const int code =
-      action ? RunCommand(*action, *backend, env, trace.get()) : ListDevices(*backend, *env.out);
+  int code = kExitOk;
+  if (action) {
+    *env.err << first_note;  // once everything has been accepted: bad input has one message
+    code = RunCommand(*action, *backend, env, trace.get());
+  } else if (a.list_all) {
+    code = ListDevices(*backend, *env.out);
+  } else if (ListBoards(every, *env.out, selected_index) == 0) {
+    *env.err << "qvx: " << NoBoardFound() << '\n';
+    code = kExitFailed;
+  }
   if (!state_file.empty()) qvx::SaveStateFile(state_file, kept->SaveState());
   return code;
 }

@@ -1,10 +1,12 @@
-// `qvx list`: every HID interface with its IDs and strings, the board marked with '*'.
+// `qvx list`: the boards, one line each; `qvx list --all`: every HID interface with its IDs and
+// strings, the board marked with '*'.
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <memory>
 
 #include "board/board_identity.h"
+#include "link/board_selector.h"
 #include "link/discovery.h"
 #include "tools/hex_text.h"
 #include "tools/qvx_actions.h"
@@ -82,6 +84,40 @@ int ListDevices(platform::HidBackend& backend, std::ostream& out) {
   out << listed << (listed == 1 ? " HID device, " : " HID devices, ") << boards
       << (boards == 1 ? " board\n" : " boards\n");
   return 0;
+}
+
+namespace {
+
+std::string OrDash(const std::string& text) {
+  return text.empty() ? "-" : text;
+}
+
+const char* InUseText(platform::InUse in_use) {
+  switch (in_use) {
+    case platform::InUse::kYes:
+      return "yes";
+    case platform::InUse::kNo:
+      return "no";
+    case platform::InUse::kCannotTell:
+      break;
+  }
+  return "?";
+}
+
+}  // namespace
+
+std::size_t ListBoards(platform::HidBackend& backend, std::ostream& out, int only) {
+  const std::vector<BoardCandidate> boards = ListBoardCandidates(backend);
+  std::size_t listed = 0;
+  for (std::size_t index = 0; index < boards.size(); ++index) {
+    if (only >= 0 && index != static_cast<std::size_t>(only)) continue;
+    ++listed;
+    const BoardCandidate& board = boards[index];
+    out << index << ' ' << OrDash(board.serial) << ' ' << OrDash(board.location) << ' '
+        << board.path << " open elsewhere: " << InUseText(backend.InUseElsewhere(board.path))
+        << '\n';
+  }
+  return listed;
 }
 
 }  // namespace qvx

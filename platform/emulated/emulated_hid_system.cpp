@@ -462,4 +462,13 @@ std::string EmulatedHidSystem::SetupFailure() const {
   return state_->setup_failure;
 }
 
+InUse EmulatedHidSystem::InUseElsewhere(const std::string& path) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  for (const Device& d : state_->devices) {
+    if (!d.plugged || d.description.path != path) continue;
+    return d.handles.empty() ? InUse::kNo : InUse::kYes;
+  }
+  return InUse::kCannotTell;
+}
+
 }  // namespace platform

@@ -123,6 +123,9 @@ class EmulatedHidSystem : public HidBackend {
   std::string SetupFailure() const override;
   // The description's serial (units above 255 become '?') and location.
   bool PeekPlacement(const std::string& path, std::string* serial, std::string* location) override;
+  // kYes while any handle of the plugged device at `path` is open (every user of this system
+  // is another program to whoever asks), kCannotTell for a path no plugged device has.
+  InUse InUseElsewhere(const std::string& path) override;
 
   struct State;  // shared with the handles, which may outlive the system
 

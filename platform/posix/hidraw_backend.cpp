@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,8 +38,10 @@ InterfaceStatus HidrawEnumeration::InterfacePath(unsigned index, std::string* pa
   return InterfaceStatus::kFound;
 }
 
-HidrawBackend::HidrawBackend(std::string sysfs_root, std::string dev_root)
-    : sysfs_root_(std::move(sysfs_root)), dev_root_(std::move(dev_root)) {}
+HidrawBackend::HidrawBackend(std::string sysfs_root, std::string dev_root, std::string proc_root)
+    : sysfs_root_(std::move(sysfs_root)),
+      dev_root_(std::move(dev_root)),
+      proc_root_(std::move(proc_root)) {}
 
 std::unique_ptr<HidEnumeration> HidrawBackend::Enumerate() {
   DIR* dir = ::opendir((sysfs_root_ + "/class/hidraw").c_str());
@@ -91,6 +94,64 @@ bool HidrawBackend::PeekPlacement(const std::string& path, std::string* serial,
   if (serial != nullptr) *serial = identity.serial;
   if (location != nullptr) *location = identity.location;
   return true;
+}
+
+namespace {
+
+bool IsProcessId(const char* name) {
+  if (*name == '\0') return false;
+  for (const char* c = name; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return false;
+  }
+  return true;
+}
+
+enum class FdScan { kHolds, kDoesNotHold, kUnreadable };
+
+// Whether one process's descriptor folder has an entry linking to `node`.
+FdScan ScanDescriptors(const std::string& fd_folder, const std::string& node) {
+  DIR* dir = ::opendir(fd_folder.c_str());
+  if (dir == nullptr) {
+    // A process that ended since the listing holds nothing; any other refusal hides its files.
+    return errno == ENOENT || errno == ENOTDIR ? FdScan::kDoesNotHold : FdScan::kUnreadable;
+  }
+  FdScan result = FdScan::kDoesNotHold;
+  char target[4096];
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    const std::string link = fd_folder + "/" + entry->d_name;
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (length < 0) continue;  // closed since the folder was read
+    if (node.compare(0, std::string::npos, target, static_cast<std::size_t>(length)) == 0) {
+      result = FdScan::kHolds;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return result;
+}
+
+}  // namespace
+
+InUse HidrawBackend::InUseElsewhere(const std::string& path) {
+  if (path.empty()) return InUse::kCannotTell;
+  DIR* processes = ::opendir(proc_root_.c_str());
+  if (processes == nullptr) return InUse::kCannotTell;
+  const std::string self = std::to_string(::getpid());
+  bool hidden = false;
+  bool held = false;
+  while (const dirent* entry = ::readdir(processes)) {
+    if (!IsProcessId(entry->d_name) || self == entry->d_name) continue;
+    const FdScan scan = ScanDescriptors(proc_root_ + "/" + entry->d_name + "/fd", path);
+    if (scan == FdScan::kHolds) {
+      held = true;
+      break;
+    }
+    if (scan == FdScan::kUnreadable) hidden = true;
+  }
+  ::closedir(processes);
+  if (held) return InUse::kYes;
+  return hidden ? InUse::kCannotTell : InUse::kNo;
 }
 
 std::string HidrawBackend::ClassEntry(const std::string& path) const {

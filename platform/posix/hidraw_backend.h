@@ -1,5 +1,5 @@
-// The Linux hidraw back end. The sysfs and /dev roots are parameters so that the enumeration and
-// identity lookup can run against a tree built by a test.
+// The Linux hidraw back end. The sysfs, /dev and /proc roots are parameters so that the
+// enumeration, the identity lookup and the in-use scan can run against a tree built by a test.
 #pragma once
 
 #include <string>
@@ -21,7 +21,8 @@ class HidrawEnumeration final : public HidEnumeration {
 
 class HidrawBackend final : public HidBackend {
  public:
-  explicit HidrawBackend(std::string sysfs_root = "/sys", std::string dev_root = "/dev");
+  explicit HidrawBackend(std::string sysfs_root = "/sys", std::string dev_root = "/dev",
+                         std::string proc_root = "/proc");
 
   // nullptr when <sysfs>/class/hidraw cannot be read (no hidraw support at all).
   std::unique_ptr<HidEnumeration> Enumerate() override;
@@ -35,12 +36,17 @@ class HidrawBackend final : public HidBackend {
   // The USB device's serial number string and its sysfs name (bus and port path, "1-2.3");
   // false for a node that is not on USB.
   bool PeekPlacement(const std::string& path, std::string* serial, std::string* location) override;
+  // Scans <proc>/<pid>/fd of every process but this one for a descriptor on the node: kYes when
+  // one has it; kCannotTell when none was found but some process's descriptors could not be
+  // read (another user's, without root); kNo otherwise.
+  InUse InUseElsewhere(const std::string& path) override;
 
  private:
   std::string ClassEntry(const std::string& path) const;
 
   std::string sysfs_root_;
   std::string dev_root_;
+  std::string proc_root_;
 };
 
 }  // namespace platform::posix

@@ -6,6 +6,7 @@
 
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_hid_device.h"
+#include "platform/win32/win32_placement.h"
 
 extern "C" {
 #include <hidsdi.h>
@@ -132,6 +133,21 @@ bool Win32HidBackend::PeekIds(const std::string& path, HidAttributes* ids) {
   }
   *ids = found;
   return true;
+}
+
+bool Win32HidBackend::PeekPlacement(const std::string& path, std::string* serial,
+                                    std::string* location) {
+  const std::wstring widePath = WidenUtf8(path);
+  const std::string foundSerial = widePath.empty() ? std::string() : SerialNumberOf(widePath);
+  const std::string foundLocation = widePath.empty() ? std::string() : UsbLocationOf(widePath);
+  if (serial != nullptr) *serial = foundSerial;
+  if (location != nullptr) *location = foundLocation;
+  return !foundSerial.empty() || !foundLocation.empty();
+}
+
+InUse Win32HidBackend::InUseElsewhere(const std::string& path) {
+  const std::wstring widePath = WidenUtf8(path);
+  return widePath.empty() ? InUse::kCannotTell : ProbeInUse(widePath);
 }
 
 }  // namespace platform::win32

@@ -42,6 +42,13 @@ class Win32HidBackend final : public HidBackend {
   std::unique_ptr<HidDevice> OpenExplained(const std::string& path, std::string* reason) override;
   // Read from the "vid_XXXX&pid_XXXX" part of the device path.
   bool PeekIds(const std::string& path, HidAttributes* ids) override;
+  // The serial from HidD_GetSerialNumberString on a handle opened with no access (so it answers
+  // while another program has the device open), the location from the device location paths
+  // of the USB device above the interface's devnode; each "" where the system does not tell.
+  // False when it told neither.
+  bool PeekPlacement(const std::string& path, std::string* serial, std::string* location) override;
+  // A probe open with share mode 0: a sharing violation means another handle is open.
+  InUse InUseElsewhere(const std::string& path) override;
 };
 
 }  // namespace platform::win32

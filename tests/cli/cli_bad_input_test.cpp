@@ -76,6 +76,16 @@ TEST_F(CliBadInput, IsRefusedBeforeAnythingIsOpenedOrSent) {
       {{"--board", "first", "serve"}, "serve holds fresh boards of its own: --board does not"},
       {{"--trace", "-", "serve"}, "--trace does not apply"},
       {{"--emulated-state", dir + "s.state", "serve"}, "--emulated-state does not apply"},
+      {{"--emulated-boards", "0", "lines"}, "bad --emulated-boards '0': expected 1..16 ("},
+      {{"--emulated-boards", "17", "list"}, "bad --emulated-boards '17': expected 1..16"},
+      {{"--emulated-boards", "x", "lines"}, "bad --emulated-boards 'x'"},
+      {{"--emulated-boards", "", "lines"}, "bad --emulated-boards ''"},
+      {{"--emulated-boards", "2", "--emulated-model", dir + "m.json", "lines"},
+       "--emulated-boards and --emulated-model both say which emulated boards there are"},
+      {{"--emulated-boards", "2", "--board", "serial", "lines"}, "bad board selector 'serial'"},
+      {{"--board", "index:", "list"}, "bad board selector 'index:'"},
+      // Several boards: the note on the first board is not said for a run that is refused.
+      {{"--emulated-boards", "2", "--trace", oldTrace, "lines"}, "cannot create the trace file"},
   };
   for (const BadCase& c : cases) {
     std::string shown;

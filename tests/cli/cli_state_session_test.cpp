@@ -74,8 +74,8 @@ TEST_F(CliStateSession, LinesSpeedAndChannelStayUntilAReset) {
 }
 
 TEST_F(CliStateSession, ListShowsTheEmulatedBoardAndStartsTheFile) {
-  Step({"list"}, "* 04B4:E006 \"Qelvantorix Ltd\" \"KovalmiretteV4\" " +
-                     emulator::BoardData().path + "\n1 HID device, 1 board\n");
+  Step({"list", "--all"}, "* 04B4:E006 \"Qelvantorix Ltd\" \"KovalmiretteV4\" " +
+                              emulator::BoardData().path + "\n1 HID device, 1 board\n");
   EXPECT_EQ(qvx_test::FileBytes(m_state).size(), qvx::kStateFileSize);
 }
 

@@ -149,7 +149,7 @@ TEST(EmulatedHidSystem, FailureSwitchesAsDiscoverySeesThem) {
   }
 }
 
-TEST(EmulatedHidSystem, CountsOpenHandlesPerDevice) {
+TEST(EmulatedHidSystem, CountsOpenHandlesPerDeviceAndTellsWhetherOneIsInUse) {
   EmulatedHidSystem system;
   const auto a = system.AddDevice(Describe("a"));
   const auto b = system.AddDevice(Describe("b"));
@@ -159,12 +159,20 @@ TEST(EmulatedHidSystem, CountsOpenHandlesPerDevice) {
   EXPECT_EQ(system.OpenHandleCount(), 3u);
   EXPECT_EQ(system.OpenHandleCount(a), 2u);
   EXPECT_EQ(system.OpenHandleCount(b), 1u);
+  // In use elsewhere: while any handle of the plugged device is open.
+  EXPECT_EQ(system.InUseElsewhere("a"), platform::InUse::kYes);
+  h3.reset();
+  EXPECT_EQ(system.InUseElsewhere("b"), platform::InUse::kNo);
+  EXPECT_EQ(system.InUseElsewhere("c"), platform::InUse::kCannotTell);
   system.Unplug(a);  // failed handles stay open until closed
   EXPECT_EQ(system.OpenHandleCount(a), 2u);
+  EXPECT_EQ(system.InUseElsewhere("a"), platform::InUse::kCannotTell);  // not there
   h1.reset();
   h2.reset();
   EXPECT_EQ(system.OpenHandleCount(a), 0u);
-  EXPECT_EQ(system.OpenHandleCount(), 1u);
+  EXPECT_EQ(system.OpenHandleCount(), 0u);
+  system.Plug(a);
+  EXPECT_EQ(system.InUseElsewhere("a"), platform::InUse::kNo);
 }
 
 TEST(EmulatedHidSystem, ForeignDeviceAcceptsWritesAndNeverAnswers) {

@@ -46,6 +46,7 @@ FakeSysfs::FakeSysfs() {
   MakeDirs(SysRoot() + "/class/hidraw");
   MakeDirs(SysRoot() + "/devices");
   MakeDirs(DevRoot());
+  MakeDirs(ProcRoot());
 }
 
 FakeSysfs::~FakeSysfs() {
@@ -110,6 +111,22 @@ void FakeSysfs::AddStrayClassEntry(const std::string& name) {
 
 void FakeSysfs::RemoveClassFolder() {
   ::nftw((SysRoot() + "/class/hidraw").c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+void FakeSysfs::AddProcess(const std::string& pid, const std::vector<std::string>& targets,
+                           bool readable) {
+  const std::string fd = ProcRoot() + "/" + pid + "/fd";
+  if (!readable) {
+    MakeDirs(ProcRoot() + "/" + pid);
+    Link("fd", fd);
+    return;
+  }
+  MakeDirs(fd);
+  // Descriptors 0..2 lead elsewhere, as a process's standard streams do.
+  Link("/dev/null", fd + "/0");
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    Link(targets[i], fd + "/" + std::to_string(i + 3));
+  }
 }
 
 }  // namespace hidraw_test

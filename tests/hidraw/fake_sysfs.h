@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace hidraw_test {
 
@@ -23,7 +24,7 @@ struct UsbNode {
 
 class FakeSysfs {
  public:
-  FakeSysfs();  // creates <tmp>/sys/class/hidraw and <tmp>/dev
+  FakeSysfs();  // creates <tmp>/sys/class/hidraw, <tmp>/dev and <tmp>/proc
   ~FakeSysfs();
   FakeSysfs(const FakeSysfs&) = delete;
   FakeSysfs& operator=(const FakeSysfs&) = delete;
@@ -31,6 +32,7 @@ class FakeSysfs {
   std::string SysRoot() const { return m_root + "/sys"; }
   std::string DevRoot() const { return m_root + "/dev"; }
   std::string DevPath(unsigned number) const;
+  std::string ProcRoot() const { return m_root + "/proc"; }
 
   // A node under a USB device; files left empty in `node` are not created. The dev node is a
   // regular file unless `fifo` is set.
@@ -43,6 +45,11 @@ class FakeSysfs {
   // Any entry in sys/class/hidraw (the kernel never makes one like it).
   void AddStrayClassEntry(const std::string& name);
   void RemoveClassFolder();
+  // A process <proc>/<pid> whose fd folder has one entry linking to each of `targets`. With
+  // `readable` false the fd folder cannot be listed (a link to itself: root could list a
+  // folder whatever its mode).
+  void AddProcess(const std::string& pid, const std::vector<std::string>& targets,
+                  bool readable = true);
 
  private:
   void AddNode(unsigned number, const std::string& hidDevice, bool fifo);

@@ -1,7 +1,11 @@
-// Enumeration and device identity of the hidraw back end over fake sysfs trees, and board
-// discovery running on top of it.
+// Enumeration, device identity and the in-use scan of the hidraw back end over fake sysfs and
+// /proc trees, and board discovery running on top of it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -199,6 +203,82 @@ TEST(HidrawPlacement, SerialAndLocationComeFromTheUsbDeviceAndSelectABoard) {
     ASSERT_TRUE(ParseBoardSelector(s.selector, &selector, &error)) << error;
     EXPECT_EQ(MatchBoard(boards, selector), s.index);
   }
+}
+
+// Whether another process holds a node open, from the links in every other process's fd folder.
+TEST(HidrawInUse, AnotherProcessDescriptorOnTheNodeMarksItInUse) {
+  struct Process {
+    std::string pid;
+    std::vector<unsigned> nodes;  // hidrawN it holds open
+    bool readable = true;
+  };
+  const std::string self = std::to_string(::getpid());
+  struct Case {
+    const char* what;
+    std::vector<Process> processes;
+    platform::InUse node3;
+    platform::InUse node1;
+  };
+  using platform::InUse;
+  const Case cases[] = {
+      {"no other process", {}, InUse::kNo, InUse::kNo},
+      {"one holds node 3", {{"100", {3}}}, InUse::kYes, InUse::kNo},
+      {"one holds both", {{"7", {}}, {"4242", {1, 3}}}, InUse::kYes, InUse::kYes},
+      {"this process is not another", {{self, {3}}}, InUse::kNo, InUse::kNo},
+      {"a folder that is no process", {{"self", {3}}, {"12x", {3}}}, InUse::kNo, InUse::kNo},
+      {"one cannot be read", {{"100", {}, false}, {"101", {1}}}, InUse::kCannotTell, InUse::kYes},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeSysfs tree;
+    tree.AddUsbNode(kNoStrings);
+    tree.AddUsbNode(kBoard);
+    for (const Process& p : c.processes) {
+      std::vector<std::string> targets;
+      for (unsigned node : p.nodes) targets.push_back(tree.DevPath(node));
+      tree.AddProcess(p.pid, targets, p.readable);
+    }
+    platform::posix::HidrawBackend backend(tree.SysRoot(), tree.DevRoot(), tree.ProcRoot());
+    EXPECT_EQ(backend.InUseElsewhere(tree.DevPath(3)), c.node3);
+    EXPECT_EQ(backend.InUseElsewhere(tree.DevPath(1)), c.node1);
+    EXPECT_EQ(backend.InUseElsewhere(""), InUse::kCannotTell);
+    platform::posix::HidrawBackend blind(tree.SysRoot(), tree.DevRoot(), tree.ProcRoot() + "/x");
+    EXPECT_EQ(blind.InUseElsewhere(tree.DevPath(3)), InUse::kCannotTell);
+  }
+}
+
+// The same against the system's own /proc: a child process holding the node is seen; this
+// process holding it is not another program.
+TEST(HidrawInUse, TheSystemsProcShowsAChildHoldingTheNode) {
+  FakeSysfs tree;
+  tree.AddUsbNode(kBoard);
+  const std::string node = tree.DevPath(3);
+  platform::posix::HidrawBackend backend(tree.SysRoot(), tree.DevRoot());
+  const int own = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(own, 0);
+  EXPECT_NE(backend.InUseElsewhere(node), platform::InUse::kYes);
+
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int fd = ::open(node.c_str(), O_RDONLY);
+    const char mark = fd >= 0 ? 'y' : 'n';
+    (void)!::write(ready[1], &mark, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char mark = 0;
+  ASSERT_EQ(::read(ready[0], &mark, 1), 1);
+  EXPECT_EQ(mark, 'y');
+  EXPECT_EQ(backend.InUseElsewhere(node), platform::InUse::kYes);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_NE(backend.InUseElsewhere(node), platform::InUse::kYes);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  ::close(own);
 }
 
 }  // namespace

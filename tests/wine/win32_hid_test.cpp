@@ -19,10 +19,12 @@
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_hid_backend.h"
 #include "platform/win32/win32_hid_device.h"
+#include "platform/win32/win32_placement.h"
 
 namespace {
 
 using platform::InterfaceStatus;
+using platform::InUse;
 using platform::kReportSize;
 using platform::ReadResult;
 using platform::win32::Win32HidDevice;
@@ -118,6 +120,128 @@ TEST(Win32WideText, RoundTripsNonAsciiAndRejectsBrokenUtf8) {
   EXPECT_EQ(platform::win32::NarrowUtf8(wide.c_str()), path);
   EXPECT_EQ(platform::win32::WidenUtf8("bad \xC3"), L"");
   EXPECT_EQ(platform::win32::WidenUtf8(""), L"");
+}
+
+TEST(Win32Placement, FirstStringOfAMultiStringValue) {
+  struct Case {
+    const wchar_t* units;
+    std::size_t count;
+    const wchar_t* first;
+  };
+  const Case cases[] = {
+      {L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(1)\0ACPI(_SB_)#ACPI(PCI0)\0\0", 68,
+       L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(1)"},
+      {L"one\0\0", 5, L"one"},
+      {L"\0\0", 2, L""},
+      {L"cut short", 3, L"cut"},  // no terminator within the value: it ends with the buffer
+      {L"abc", 0, L""},
+      {nullptr, 4, L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    EXPECT_EQ(platform::win32::FirstOfMultiString(c.units, c.count), c.first);
+  }
+}
+
+TEST(Win32Placement, SerialBufferNarrowsToUtf8UpToItsEnd) {
+  struct Case {
+    const wchar_t* units;
+    std::size_t count;
+    const char* text;
+  };
+  const Case cases[] = {
+      {L"QVX-0042\0stale", 14, "QVX-0042"},
+      {L"12345678", 8, "12345678"},  // a full buffer without a terminator
+      {L"\x00FC\x20AC-1", 4, "\xC3\xBC\xE2\x82\xAC-1"},
+      {L"\xD834x", 2, ""},  // a lone surrogate is no text
+      {L"", 1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(platform::win32::NarrowBufferUtf8(c.units, c.count), c.text);
+  }
+}
+
+TEST(Win32Placement, OnlyAUsbDeviceItselfEndsTheWalkUp) {
+  struct Case {
+    const wchar_t* id;
+    bool usb_device;
+  };
+  const Case cases[] = {
+      {L"USB\\VID_04B4&PID_E006\\5&1A2B3C4D&0&2", true},
+      {L"usb\\vid_04b4&pid_e006\\QVX-0042", true},
+      {L"USB\\ROOT_HUB30\\4&2F0A&0&0", true},
+      {L"USB\\VID_04B4&PID_E006&MI_00\\6&3A&0&0000", false},
+      {L"USB\\VID_04B4&PID_E006&mi_01\\6&3A&0&0001", false},
+      {L"HID\\VID_04B4&PID_E006\\7&1F&0&0000", false},
+      {L"USBSTOR\\DISK&VEN_X\\1", false},
+      {L"WINEBUS\\VID_845E&PID_0001\\0", false},
+      {L"USB\\", false},
+      {L"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::win32::NarrowUtf8(c.id));
+    EXPECT_EQ(platform::win32::IsUsbDeviceInstance(c.id), c.usb_device);
+  }
+}
+
+// The probe on a file: the sharing rules are the same for any handle.
+TEST(Win32Placement, AProbeOpenSeesAnotherHandle) {
+  wchar_t folder[MAX_PATH];
+  ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+  const std::wstring file =
+      std::wstring(folder) + L"qvx_probe_" + std::to_wstring(GetCurrentProcessId()) + L".bin";
+  const std::string path = platform::win32::NarrowUtf8(file.c_str());
+  HANDLE made = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(made, INVALID_HANDLE_VALUE);
+  CloseHandle(made);
+  platform::HidBackend& backend = platform::DefaultHidBackend();
+  EXPECT_EQ(backend.InUseElsewhere(path), InUse::kNo);
+  HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(backend.InUseElsewhere(path), InUse::kYes);
+  CloseHandle(held);
+  EXPECT_EQ(backend.InUseElsewhere(path), InUse::kNo);
+  DeleteFileW(file.c_str());
+  EXPECT_EQ(backend.InUseElsewhere(path), InUse::kCannotTell);
+  EXPECT_EQ(backend.InUseElsewhere(""), InUse::kCannotTell);
+}
+
+// Whatever HID devices the system has (Wine 8: a mouse and a keyboard on a bus of its own, serial
+// "0000", no location), the queries answer without failing, and the serial is the same while a
+// handle of ours holds the device open.
+TEST(Win32Placement, PresentDevicesAnswerWithoutFailing) {
+  platform::HidBackend& backend = platform::DefaultHidBackend();
+  std::string serial = "untouched";
+  std::string location = "untouched";
+  EXPECT_FALSE(backend.PeekPlacement("", &serial, &location));
+  EXPECT_EQ(serial, "");
+  EXPECT_EQ(location, "");
+  EXPECT_FALSE(backend.PeekPlacement(
+      "\\\\?\\hid#vid_04b4&pid_e006#0&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}", &serial,
+      &location));
+
+  std::unique_ptr<platform::HidEnumeration> devices = backend.Enumerate();
+  ASSERT_NE(devices, nullptr);
+  std::string path;
+  unsigned asked = 0;
+  for (unsigned index = 0; devices->InterfacePath(index, &path) != InterfaceStatus::kEnd; ++index) {
+    SCOPED_TRACE(path);
+    serial = location = "untouched";
+    const bool told = backend.PeekPlacement(path, &serial, &location);
+    ++asked;
+    EXPECT_EQ(told, !serial.empty() || !location.empty());
+    EXPECT_EQ(location.find('\0'), std::string::npos);
+    std::printf("%s: serial \"%s\", location \"%s\", in use: %d\n", path.c_str(), serial.c_str(),
+                location.c_str(), static_cast<int>(backend.InUseElsewhere(path)));
+    std::unique_ptr<platform::HidDevice> device = backend.Open(path);
+    if (!device) continue;
+    std::string again;
+    backend.PeekPlacement(path, &again, nullptr);
+    EXPECT_EQ(again, serial) << "the serial while a handle is open";
+  }
+  RecordProperty("asked", static_cast<int>(asked));
 }
 
 // A message-mode pipe: the test holds the server end, the device under test the client end,
