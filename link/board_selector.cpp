@@ -153,7 +153,7 @@ std::string StableBoardSelector(platform::HidBackend& backend, const std::string
   if (path.empty()) return std::string();
   std::string serial;
   std::string location;
-  if (!backend.PeekPlacement(path, &serial, &location)) serial.clear(), location.clear();
+  if (!backend.PeekPlacement(path, &serial, &location)) return "path:" + path;
   if (!serial.empty()) return "serial:" + serial;
   if (!location.empty()) return "location:" + location;
   return "path:" + path;
