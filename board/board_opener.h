@@ -13,9 +13,11 @@ namespace board {
 class BoardOpener {
  public:
   virtual ~BoardOpener() = default;
-  // Opens the first board found, with the device path it was opened by in `*path`; nullptr
-  // when no board is found (`*path` is then left alone).
-  virtual std::unique_ptr<platform::HidDevice> Open(std::string* path) = 0;
+  // Opens the board `selector` names ("" or "first": the first board found; otherwise a
+  // selector text the opener understands, such as "serial:TEXT"), with the device path it was
+  // opened by in `*path`; nullptr when no board matches (`*path` is then left alone).
+  virtual std::unique_ptr<platform::HidDevice> Open(const std::string& selector,
+                                                    std::string* path) = 0;
 };
 
 // The opener CUSBHardWare::OpenBoard uses; nullptr while none is installed, and OpenBoard then

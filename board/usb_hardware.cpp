@@ -26,12 +26,14 @@ CUSBHardWare::~CUSBHardWare() {
   ReplaceDevice(nullptr);
 }
 
-int CUSBHardWare::OpenBoard() {
+int CUSBHardWare::OpenBoard(const std::string& selector, std::string* opened) {
   platform::CsLock lock(m_csExchange);
   std::string path;
   std::unique_ptr<platform::HidDevice> device;
-  if (BoardOpener* opener = InstalledBoardOpener()) device = opener->Open(&path);
+  if (BoardOpener* opener = InstalledBoardOpener()) device = opener->Open(selector, &path);
   const bool found = device != nullptr;
+  if (!found) path.clear();
+  if (opened != nullptr) *opened = path;
   ReplaceDevice(std::move(device), path);  // closes a held handle, stores the new one or none
   if (board::TraceSink* trace = TraceSink()) {
     trace->BoardOpened(found ? path : std::string(), TraceClock::now());

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "board/hiddata.h"
 #include "platform/critical_section.h"
@@ -54,10 +55,12 @@ class CUSBHardWare : public hiddata {
   // Raw sensor block (0x30).
   void ReadSensorBlock(std::uint8_t (&raw)[board::kSensorBlockSize]);
 
-  // Opens the first board among the HID devices through the installed board::BoardOpener,
-  // closing a held handle; stores 0 when none is found. Returns TRUE (nonzero) when no board
-  // was opened, as the control's scripts expect. Runs under the exchange lock.
-  int OpenBoard();
+  // Opens the board `selector` names (by default the first) among the HID devices through the
+  // installed board::BoardOpener, closing a held handle; stores 0 when none is found. `*path`
+  // (when given) receives the opened board's device path, empty when none was opened. Returns
+  // TRUE (nonzero) when no board was opened, as the control's scripts expect. Runs under the
+  // exchange lock.
+  int OpenBoard(const std::string& selector = std::string(), std::string* path = nullptr);
 
   // Attaches `sink` (nullptr: detaches), under the exchange lock, so that no command is in
   // flight meanwhile. The caller keeps the sink alive while it is attached.

@@ -1,5 +1,6 @@
-// WM_DEVICECHANGE: every HID interface arrival reopens the board, every removal marks it
-// disconnected; the script hears EVENT_PLUG and the lamp is repainted.
+// WM_DEVICECHANGE: every HID interface arrival reopens the board (the one the kept selector
+// names), every removal marks it disconnected; the script hears EVENT_PLUG and the lamp is
+// repainted.
 #include <windows.h>
 // after windows.h, which it needs
 #include <dbt.h>
@@ -42,7 +43,7 @@ BOOL CQelVantorixActiveXCtrl::OnDeviceChange(UINT nEventType, DWORD_PTR dwData) 
     case DBT_DEVTYP_DEVICEINTERFACE:
       // The state first, so that a script's handler sees it; the repaint after the handlers.
       if (nEventType == DBT_DEVICEARRIVAL) {
-        const int failed = m_UsbChannel.OpenBoard();
+        const int failed = OpenKeptBoard();
         m_bConnected = failed ? 0 : 1;
         FireEVENT_PLUG(m_bConnected ? TRUE : FALSE);
       } else {

@@ -85,6 +85,9 @@ struct CtrlDispatchMap {
   }
   static void TraceStart(C& t, DispCall& c) { c.ReturnBool(t.TraceStart(c.Str(0))); }
   static void TraceStop(C& t, DispCall&) { t.TraceStop(); }
+  static void ListBoards(C& t, DispCall& c) { c.ReturnVariant(t.ListBoards(c.Str(0))); }
+  static void SelectBoard(C& t, DispCall& c) { c.ReturnBool(t.SelectBoard(c.Str(0))); }
+  static void Get_SelectedBoard(C& t, DispCall& c) { c.ReturnStr(t.Get_SelectedBoard()); }
 };
 
 namespace {
@@ -111,6 +114,8 @@ QVX_PARAMS(kReadBytesEx, {L"bSlaveAddr", VT_UI1}, {L"bBytesCnts", VT_UI4}, {L"fG
 QVX_PARAMS(kWriteBytesEx, {L"bSlaveAddr", VT_UI1}, {L"bXferData", VT_VARIANT},
            {L"fGenStart", VT_BOOL}, {L"fGenStop", VT_BOOL})
 QVX_PARAMS(kTraceStart, {L"bstrPath", VT_BSTR})
+QVX_PARAMS(kListBoards, {L"bstrField", VT_BSTR})
+QVX_PARAMS(kSelectBoard, {L"bstrSelector", VT_BSTR})
 #undef QVX_PARAMS
 
 #define QVX_METHOD(name, dispid, params, result)                    \
@@ -166,6 +171,9 @@ const ole::DispMember kMembers[] = {
     QVX_METHOD(GetSensorValuesEx, QVX_DISPID_GETSENSORVALUESEX, kSensorEx, VT_VARIANT),
     QVX_METHOD(TraceStart, QVX_DISPID_TRACESTART, kTraceStart, VT_BOOL),
     QVX_METHOD0(TraceStop, QVX_DISPID_TRACESTOP, VT_EMPTY),
+    QVX_METHOD(ListBoards, QVX_DISPID_LISTBOARDS, kListBoards, VT_VARIANT),
+    QVX_METHOD(SelectBoard, QVX_DISPID_SELECTBOARD, kSelectBoard, VT_BOOL),
+    QVX_METHOD0(Get_SelectedBoard, QVX_DISPID_GET_SELECTEDBOARD, VT_BSTR),
 };
 #undef QVX_METHOD
 #undef QVX_METHOD0

@@ -66,6 +66,9 @@
 #define QVX_E_I2C_STATUS 0x80040203L  // an I2C transfer ended with a status byte other than 0
 #define QVX_DISPID_TRACESTART 108
 #define QVX_DISPID_TRACESTOP 109
+#define QVX_DISPID_LISTBOARDS 110
+#define QVX_DISPID_SELECTBOARD 111
+#define QVX_DISPID_GET_SELECTEDBOARD 112
 
 // DISPID of _DQelVantorixActiveXEvents.
 #define QVX_DISPID_EVENT_PLUG 1

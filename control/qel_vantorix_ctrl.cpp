@@ -38,10 +38,11 @@ void CQelVantorixActiveXCtrl::AboutBox() {
 
 VARIANT_BOOL CQelVantorixActiveXCtrl::OpenUSBHidDevice() {
   RegisterBoardNotification();
+  m_sBoardSelector.clear();  // back to the first board, for this and every later opening
   int failed;
   {
     CsLock board_state(m_UsbChannel.m_csBoardState);
-    failed = m_UsbChannel.OpenBoard();
+    failed = OpenKeptBoard();
   }
   m_bConnected = failed ? 0 : 1;
   InvalidateControl();

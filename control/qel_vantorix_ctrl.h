@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "board/trace_recorder.h"
@@ -66,6 +67,15 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   // name is refused or the file cannot be created.
   VARIANT_BOOL TraceStart(const wchar_t* path);
   void TraceStop();
+  // Several boards (control/board_choice.cpp). ListBoards: one field ("serial", "location" or
+  // "path") of every board, in enumeration order; another field throws ole::DispatchError
+  // (E_INVALIDARG) whatever RaiseErrors says. SelectBoard keeps `bstrSelector` for every later
+  // reopening and opens the board it names: VARIANT_TRUE when a board was opened (the opposite
+  // sense of OpenUSBHidDevice); a malformed selector throws ole::DispatchError (E_INVALIDARG)
+  // and changes nothing. Get_SelectedBoard: the open board as a selector, "" when none is open.
+  ole::Variant ListBoards(const wchar_t* bstrField);
+  VARIANT_BOOL SelectBoard(const wchar_t* bstrSelector);
+  std::wstring Get_SelectedBoard();
 
   // Additions (DISPIDs from 100): what the last command got, errors on request, transfers with
   // the caller's START and STOP flags, the repeated-start register read, sensor values as VT_I4.
@@ -123,6 +133,10 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   void ReadSensorValues(const wchar_t* method, int fEnableExternBoard, std::uint8_t nChannel,
                         std::uint16_t (&values)[board::kSensorValueCount]);
 
+  // Every route that opens the board (OpenUSBHidDevice, SelectBoard, UI activation, arrival)
+  // opens the board the kept selector names; TRUE (nonzero) when none was opened.
+  int OpenKeptBoard();
+
   // After a method's board commands (control/command_outcome.cpp): keeps whether all of them
   // were answered and, for an I2C transfer, its status byte; with RaiseErrors on, throws
   // ole::DispatchError naming `method` when a command went unanswered or had no board, or a
@@ -144,5 +158,9 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   control::NotificationWindow m_NotifyWindow;  // while the control has no window of its own
   std::uint8_t m_bLastStatus = 0;
   bool m_fLastAnswered = false;
-  bool m_fRaiseErrors = false;  // not persisted
+  bool m_fRaiseErrors = false;    // not persisted
+  std::string m_sBoardSelector;   // the board every opening opens; empty: the first
+  std::string m_sOpenBoardPath;   // the device path of the board last opened, empty: none
+  std::wstring m_sSelectedBoard;  // Get_SelectedBoard's answer once asked for, until reopened
+  bool m_fSelectedBoardKnown = false;
 };

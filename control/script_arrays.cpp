@@ -45,6 +45,27 @@ ole::Variant MakeArray(const T* values, std::size_t count) {
   return result;
 }
 
+}  // namespace
+
+ole::Variant MakeStringArray(const std::vector<std::wstring>& texts) {
+  SAFEARRAY* array;
+  ole::Variant result = NewVariantVector(texts.size(), &array);
+  if (!array) return result;
+  ole::SafeArrayAccess access(array);
+  if (FAILED(access.Result())) throw std::runtime_error("array data not accessible");
+  VARIANT* elements = access.Data<VARIANT>();
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    // Each element is complete or still VT_EMPTY, so the array can be destroyed at any point.
+    const BSTR text = SysAllocStringLen(texts[i].data(), static_cast<UINT>(texts[i].size()));
+    if (!text) throw std::bad_alloc();
+    V_VT(&elements[i]) = VT_BSTR;
+    V_BSTR(&elements[i]) = text;
+  }
+  return result;
+}
+
+namespace {
+
 // A VARIANT reached through any number of VT_BYREF|VT_VARIANT levels.
 const VARIANT* Dereference(const VARIANT* v) {
   for (int depth = 0; v && V_VT(v) == (VT_BYREF | VT_VARIANT) && depth < 8; ++depth) {

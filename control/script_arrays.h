@@ -19,6 +19,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "board/protocol.h"
 #include "ole/raii.h"
@@ -29,6 +31,8 @@ namespace control {
 ole::Variant MakeByteArray(const std::uint8_t* bytes, std::size_t count);
 ole::Variant MakeWordArray(const std::uint16_t* words, std::size_t count);
 ole::Variant MakeLongArray(const std::int32_t* values, std::size_t count);
+// Elements VT_BSTR. Throws std::bad_alloc also when a string cannot be allocated.
+ole::Variant MakeStringArray(const std::vector<std::wstring>& texts);
 
 // Whether an array of `count` VARIANT elements can be asked for at all; callers check it before
 // anything else so that an impossible count sends nothing to the board.

@@ -32,8 +32,10 @@ struct DefaultSetup {
       models.clear();
     }
     if (models.empty()) {
-      board = std::make_shared<BoardEmulator>();
-      id = system.AddDevice(HidDescriptionOf(BoardData()), board);
+      BoardData data;
+      data.location = kDefaultBoardLocation;
+      board = std::make_shared<BoardEmulator>(data);
+      id = system.AddDevice(HidDescriptionOf(data), board);
     }
     for (const BoardModel& m : models) {
       ModelledBoard built = BuildBoard(m);

@@ -28,6 +28,9 @@ platform::EmulatedHidSystem::DeviceId DefaultBoardId();
 const std::string& DefaultSetupFailure();  // empty when the variables' files were usable
 bool ServedBoards();                       // true when QVX_EMULATED_SERVER named a server
 
+// The USB port the default board is plugged into (it has no serial number).
+inline constexpr char kDefaultBoardLocation[] = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)";
+
 inline constexpr char kEmulatedModelVariable[] = "QVX_EMULATED_MODEL";
 inline constexpr char kEmulatedStateVariable[] = "QVX_EMULATED_STATE";
 

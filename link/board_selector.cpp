@@ -1,6 +1,7 @@
 #include "link/board_selector.h"
 
 #include "board/board_identity.h"
+#include "link/discovery.h"
 
 namespace {
 
@@ -15,13 +16,16 @@ const Prefix kPrefixes[] = {{"index:", BoardSelector::Kind::kIndex},
 
 constexpr char kExpected[] = "expected first, index:N, serial:TEXT, location:TEXT or path:TEXT";
 
+// All four marks, as discovery compares them. IDs told without opening spare the foreign
+// devices an open; the strings need the device opened (and closed again before the next).
 bool IsBoard(platform::HidBackend& backend, const std::string& path) {
   platform::HidAttributes ids{};
-  if (!backend.PeekIds(path, &ids)) {
-    std::unique_ptr<platform::HidDevice> device = backend.Open(path);
-    if (!device || !device->GetAttributes(&ids)) return false;
+  if (backend.PeekIds(path, &ids) && (ids.vendor_id != board_identity::kVendorId ||
+                                      ids.product_id != board_identity::kProductId)) {
+    return false;
   }
-  return ids.vendor_id == board_identity::kVendorId && ids.product_id == board_identity::kProductId;
+  std::unique_ptr<platform::HidDevice> device = backend.Open(path);
+  return device != nullptr && HasBoardIdentity(*device);
 }
 
 class OneInterface : public platform::HidEnumeration {
@@ -128,6 +132,31 @@ int MatchBoard(const std::vector<BoardCandidate>& boards, const BoardSelector& s
     if (match) return static_cast<int>(i);
   }
   return -1;
+}
+
+std::unique_ptr<platform::HidDevice> OpenSelectedBoard(platform::HidBackend& backend,
+                                                       const std::string& selector,
+                                                       std::string* path) {
+  BoardSelector chosen;
+  std::string error;
+  if (!selector.empty() && !ParseBoardSelector(selector, &chosen, &error)) return nullptr;
+  if (chosen.kind == BoardSelector::Kind::kFirst) return OpenBoardDevice(backend, path);
+  const std::vector<BoardCandidate> boards = ListBoardCandidates(backend);
+  const int index = MatchBoard(boards, chosen);
+  if (index < 0) return nullptr;
+  // Opened through the same search as the first board, among the matched board alone.
+  SelectedBoardBackend only(backend, boards[static_cast<std::size_t>(index)].path);
+  return OpenBoardDevice(only, path);
+}
+
+std::string StableBoardSelector(platform::HidBackend& backend, const std::string& path) {
+  if (path.empty()) return std::string();
+  std::string serial;
+  std::string location;
+  if (!backend.PeekPlacement(path, &serial, &location)) return "path:" + path;
+  if (!serial.empty()) return "serial:" + serial;
+  if (!location.empty()) return "location:" + location;
+  return "path:" + path;
 }
 
 std::unique_ptr<platform::HidEnumeration> SelectedBoardBackend::Enumerate() {

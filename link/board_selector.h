@@ -21,7 +21,8 @@ bool ParseBoardSelector(const std::string& text, BoardSelector* selector, std::s
 // The selector as it is written.
 std::string SelectorText(const BoardSelector& selector);
 
-// One board among the back end's interfaces (those with the board's vendor and product ID).
+// One board among the back end's interfaces (those that carry all four marks of the board
+// identity).
 struct BoardCandidate {
   std::string path;
   std::string serial;    // empty when the back end cannot tell
@@ -32,6 +33,18 @@ struct BoardCandidate {
 std::vector<BoardCandidate> ListBoardCandidates(platform::HidBackend& backend);
 // Index into `boards` of the first board the selector matches; -1 when none does.
 int MatchBoard(const std::vector<BoardCandidate>& boards, const BoardSelector& selector);
+
+// Opens the board `selector` names over `backend`: "" and "first" search exactly as
+// OpenBoardDevice does; another selector opens the board it matches among ListBoardCandidates.
+// `*path` (when given) receives the device path it was opened by. nullptr when the selector is
+// malformed or matches no board that opens (`*path` is then left alone).
+std::unique_ptr<platform::HidDevice> OpenSelectedBoard(platform::HidBackend& backend,
+                                                       const std::string& selector,
+                                                       std::string* path = nullptr);
+
+// Where the board at `path` is, in the words a selector uses: "serial:..." when its serial is not
+// empty, else "location:...", else "path:..."; "" for an empty path.
+std::string StableBoardSelector(platform::HidBackend& backend, const std::string& path);
 
 // The interfaces of `inner` reduced to the one at `path`; everything else goes to `inner`.
 class SelectedBoardBackend : public platform::HidBackend {

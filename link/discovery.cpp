@@ -5,6 +5,7 @@
 
 #include "board/board_identity.h"
 #include "board/board_opener.h"
+#include "link/board_selector.h"
 
 namespace {
 
@@ -23,11 +24,13 @@ StringMatch MatchString(Query query, std::uint8_t (&buffer)[kHidStringBytes],
                                                                            : StringMatch::kDiffers;
 }
 
-// The board link's way to its board: the board identity over the active HID back end.
+// The board link's way to its board: the board identity over the active HID back end, among
+// the boards the selector allows.
 class ActiveBackendOpener final : public board::BoardOpener {
  public:
-  std::unique_ptr<platform::HidDevice> Open(std::string* path) override {
-    return OpenBoardDevice(platform::ActiveHidBackend(), path);
+  std::unique_ptr<platform::HidDevice> Open(const std::string& selector,
+                                            std::string* path) override {
+    return OpenSelectedBoard(platform::ActiveHidBackend(), selector, path);
   }
 };
 
@@ -51,6 +54,21 @@ void NarrowHidString(void* buffer, std::size_t bytes) {
     bytesIn[i] = unit < 256 ? static_cast<std::uint8_t>(unit) : '?';
   }
   bytesIn[i] = 0;
+}
+
+bool HasBoardIdentity(platform::HidDevice& device) {
+  platform::HidAttributes attributes;
+  if (!device.GetAttributes(&attributes)) return false;
+  if (attributes.vendor_id != board_identity::kVendorId ||
+      attributes.product_id != board_identity::kProductId) {
+    return false;
+  }
+  std::uint8_t buffer[kHidStringBytes];
+  platform::HidDevice* d = &device;
+  return MatchString([d](char16_t* b, std::size_t n) { return d->GetManufacturerString(b, n); },
+                     buffer, board_identity::kManufacturer) == StringMatch::kMatches &&
+         MatchString([d](char16_t* b, std::size_t n) { return d->GetProductString(b, n); }, buffer,
+                     board_identity::kProduct) == StringMatch::kMatches;
 }
 
 FindResult FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDevice>* out,

@@ -30,6 +30,10 @@ FindResult FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform
 // characters: units below 256 keep their low byte, others become '?'. `bytes` bounds the walk.
 void NarrowHidString(void* buffer, std::size_t bytes);
 
+// Whether an opened device carries all four marks of the board identity, compared as
+// FindHidDevice compares them.
+bool HasBoardIdentity(platform::HidDevice& device);
+
 // FindHidDevice with the board identity; nullptr when the board is not found. This is what
 // CUSBHardWare::OpenBoard runs over the active HID back end in every program that links this
 // library: it installs itself as the board::BoardOpener when the program starts.

@@ -17,6 +17,19 @@ extern "C" {
 // (DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE with the board's interface), on its own thread.
 void WINAPI QvxEmuPlug();
 void WINAPI QvxEmuUnplug();
+// Plugs in one more emulated board with this serial number string and USB port location (either
+// may be empty or null), with its own EEPROM, lines and I2C devices, as the default board starts
+// out; the registered windows hear its arrival. Returns its id, greater than 0 (0 when it could
+// not be made). The default board (empty serial, location kDefaultBoardLocation) stays the
+// first in the enumeration, and the other QvxEmu* functions keep acting on it alone.
+int WINAPI QvxEmuAddBoard(const wchar_t* serial, const wchar_t* location);
+// Unplugs board `id` for good, with the removal notification QvxEmuUnplug gives; the id is
+// never used again. Unknown or removed ids are ignored, here and below.
+void WINAPI QvxEmuRemoveBoard(int id);
+// Plugs board `id` in or pulls it out, with notifications when that changes anything.
+void WINAPI QvxEmuPlugBoard(int id, BOOL plugged);
+// The EEPROM content of board `id`, read directly with no command.
+void WINAPI QvxEmuReadBoardEeprom(int id, UINT address, BYTE* bytes, UINT count);
 // The same without any notification, for tests that send WM_DEVICECHANGE themselves.
 void WINAPI QvxEmuSetPlugged(BOOL plugged);
 // With TRUE, every registration for device notifications is refused, as the system may refuse

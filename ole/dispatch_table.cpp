@@ -109,6 +109,14 @@ HRESULT DispatchTable::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, D
   return hr;
 }
 
+void DispCall::ReturnStr(const std::wstring& value) {
+  const BSTR text = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+  if (!text) throw std::bad_alloc();
+  VARIANT* out = result_.Put();
+  V_VT(out) = VT_BSTR;
+  V_BSTR(out) = text;
+}
+
 HRESULT DispatchTable::Invoke(void* object, DISPID dispid, REFIID riid, WORD flags,
                               DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
                               UINT* arg_err) const {

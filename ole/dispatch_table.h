@@ -68,6 +68,8 @@ class DispCall {
     V_VT(result_.Get()) = VT_UI1;
     V_UI1(result_.Get()) = value;
   }
+  // Throws std::bad_alloc when the string cannot be allocated.
+  void ReturnStr(const std::wstring& value);
   // Takes ownership of `value`'s content.
   void ReturnVariant(Variant&& value) { result_ = std::move(value); }
 
@@ -93,7 +95,7 @@ struct DispMember {
   DISPID dispid;
   const DispParam* params;
   std::size_t param_count;
-  VARTYPE result;  // VT_EMPTY for none, VT_BOOL, VT_UI1 or VT_VARIANT
+  VARTYPE result;  // VT_EMPTY for none, VT_BOOL, VT_UI1, VT_BSTR or VT_VARIANT
   DispHandler handler;
 };
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "discovery_fixture.h"
 #include "emulator/board_data.h"
 #include "emulator/board_emulator.h"
+#include "link/board_selector.h"
 #include "tests/support/byte_pattern.h"
 
 namespace discovery_test {
@@ -140,6 +142,73 @@ TEST_F(OpenBoardTest, FirstBoardIsOpenedAndTheSecondTakesOverWhenItLeaves) {
   EXPECT_EQ(system_.OpenHandleCount(second), 1u);
   EXPECT_EQ(RoundTrip(Pattern(0x50)), Pattern(0x50));
   EXPECT_EQ(second_board->Eeprom(kProbeAddress, kProbeLength), Pattern(0x50));
+}
+
+// Opening by selector: only devices with all four marks are boards, counted and matched in
+// enumeration order; a look-alike with the board's IDs is never opened, whatever it carries.
+TEST_F(OpenBoardTest, ASelectorOpensOnlyTheBoardItNamesAmongThoseWithAllFourMarks) {
+  system_.AddDevice(DeviceDescription("kbd", 0x046D, 0xC31C, u"Logitech", u"USB Keyboard"));
+  auto look_alike = BoardLike("look-alike");
+  look_alike.product = u"KovalmiretteV5";
+  look_alike.serial = u"S1";
+  look_alike.location = "1-1";
+  system_.AddDevice(look_alike);
+  auto mute = BoardLike("mute");
+  mute.manufacturer_fails = true;
+  mute.serial = u"S3";
+  system_.AddDevice(mute);
+  auto first = BoardLike("b1");
+  first.location = "1-2";
+  const DeviceId b1 = system_.AddDevice(first, board_);
+  auto second = BoardLike("b2");
+  second.serial = u"S2";
+  second.location = "1-3";
+  const DeviceId b2 = system_.AddDevice(second, std::make_shared<emulator::BoardEmulator>());
+
+  const std::vector<BoardCandidate> boards = ListBoardCandidates(system_);
+  ASSERT_EQ(boards.size(), 2u);
+  EXPECT_EQ(boards[0].path, "b1");
+  EXPECT_EQ(boards[1].path, "b2");
+  EXPECT_EQ(system_.OpenHandleCount(), 0u) << "listing leaves nothing open";
+
+  struct Case {
+    const char* selector;
+    const char* opened;  // "" for none
+    const char* stable;  // StableBoardSelector of the opened board
+  };
+  const Case cases[] = {
+      {"", "b1", "location:1-2"},
+      {"first", "b1", "location:1-2"},
+      {"index:0", "b1", "location:1-2"},
+      {"index:1", "b2", "serial:S2"},
+      {"index:2", "", ""},
+      {"serial:S2", "b2", "serial:S2"},
+      {"serial:S1", "", ""},
+      {"serial:S3", "", ""},
+      {"serial:", "", ""},
+      {"location:1-2", "b1", "location:1-2"},
+      {"location:1-1", "", ""},
+      {"path:b2", "b2", "serial:S2"},
+      {"path:look-alike", "", ""},
+      {"bogus", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.selector);
+    std::string path = "untouched";
+    const int failed = channel_.OpenBoard(c.selector, &path);
+    EXPECT_EQ(failed != 0, *c.opened == 0);
+    EXPECT_EQ(path, c.opened);
+    EXPECT_EQ(channel_.HasDevice(), *c.opened != 0);
+    EXPECT_EQ(StableBoardSelector(system_, path), c.stable);
+    const std::string opened = c.opened;
+    EXPECT_EQ(system_.OpenHandleCount(b1), opened == "b1" ? 1u : 0u);
+    EXPECT_EQ(system_.OpenHandleCount(b2), opened == "b2" ? 1u : 0u);
+    EXPECT_EQ(system_.OpenHandleCount(), opened.empty() ? 0u : 1u);
+  }
+  // The board opened by its serial is the one the link talks to.
+  ASSERT_EQ(channel_.OpenBoard("location:1-2"), 0);
+  EXPECT_EQ(RoundTrip(Pattern(0x70)), Pattern(0x70));
+  EXPECT_EQ(board_->Eeprom(kProbeAddress, kProbeLength), Pattern(0x70));
 }
 
 // A back end that, when the search starts, lets another thread try to enter the board link's

@@ -7,7 +7,11 @@
 #include <dbt.h>
 // clang-format on
 
+#include <string>
+#include <vector>
+
 #include "container_support.h"
+#include "control/identity.h"
 #include "dispatch_support.h"
 
 namespace container_test {
@@ -93,6 +97,47 @@ TEST_F(AtlContainer, UIActivationOpensRegistersAndLightsWithoutAnEvent) {
   EXPECT_EQ(Notifications().live(), 1);
   EXPECT_EQ(ocx_.OpenHandleCount(), 1u);
   Disconnect(control_.Get(), cookie);
+}
+
+// UI activation opens the board the kept selector names, and the first board again once
+// OpenUSBHidDevice has set the selector back.
+TEST_F(AtlContainer, UIActivationOpensTheBoardTheSelectorNames) {
+  const int b = ocx_.AddBoard(L"B", L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(7)");
+  ASSERT_GT(b, 0);
+  auto selected = [this] {
+    CallResult r = Call(dispatch(), QVX_DISPID_GET_SELECTEDBOARD);
+    EXPECT_EQ(r.value.Type(), VT_BSTR);
+    return std::wstring(r.value.Type() == VT_BSTR && V_BSTR(r.value.Get()) ? V_BSTR(r.value.Get())
+                                                                           : L"");
+  };
+  std::vector<ole::Variant> args = dispatch_test::ArgList(dispatch_test::Str(L"serial:B"));
+  CallResult chosen = Call(dispatch(), QVX_DISPID_SELECTBOARD, args);
+  ASSERT_EQ(chosen.hr, S_OK);
+  ASSERT_EQ(V_BOOL(chosen.value.Get()), VARIANT_TRUE);
+  ole::ComPtr<IOleInPlaceObject> inplace;
+  ASSERT_EQ(inplace.QueryFrom(control_.Get(), IID_IOleInPlaceObject), S_OK);
+  struct Step {
+    const char* what;
+    bool reset_to_first;
+    const wchar_t* selected;
+    UINT first_board_handles;
+  };
+  const Step steps[] = {
+      {"bound to B", false, L"serial:B", 0},
+      {"after OpenUSBHidDevice", true, L"location:PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)", 1},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    if (step.reset_to_first) {
+      ASSERT_EQ(Call(dispatch(), QVX_DISPID_OPENUSBHIDDEVICE).hr, S_OK);
+    }
+    inplace->UIDeactivate();
+    ASSERT_EQ(UIActivate(), S_OK);
+    EXPECT_EQ(selected(), step.selected);
+    EXPECT_EQ(ocx_.OpenHandleCount(), step.first_board_handles);
+    EXPECT_EQ(Lamp(), kGreen);
+  }
+  ocx_.RemoveBoard(b);
 }
 
 TEST_F(AtlContainer, UIActivationWithTheBoardAbsentLeavesTheLampGrey) {

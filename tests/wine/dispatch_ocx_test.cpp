@@ -42,6 +42,9 @@ enum : DISPID {
   kSensorValuesEx = QVX_DISPID_GETSENSORVALUESEX,
   kTraceStart = QVX_DISPID_TRACESTART,
   kTraceStop = QVX_DISPID_TRACESTOP,
+  kListBoards = QVX_DISPID_LISTBOARDS,
+  kSelectBoard = QVX_DISPID_SELECTBOARD,
+  kSelectedBoard = QVX_DISPID_GET_SELECTEDBOARD,
 };
 
 constexpr std::uint8_t kMemory = 0x50;  // the emulated serial memory
@@ -485,6 +488,266 @@ TEST_F(OcxTest, LongRunsOfCallsKeepLiveAllocationsFlat) {
     EXPECT_EQ(ocx_.LiveAllocations(), live) << "after " << kRun << " calls";
     EXPECT_EQ(ocx_.LiveBytes(), bytes) << "after " << kRun << " calls";
   }
+}
+
+// Several boards: the default one (no serial, a fixed location) and two more, serials A and B.
+// Each test starts with the three plugged in and a control that has opened none of them.
+constexpr wchar_t kFirstLocation[] = L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)";
+constexpr wchar_t kLocationA[] = L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)";
+constexpr wchar_t kLocationB[] = L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(1)";
+constexpr UINT kMark = 0x0140;  // the EEPROM byte each test writes through the control
+
+class SeveralBoardsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(ocx_.AddBoard, nullptr);
+    a_ = ocx_.AddBoard(L"A", kLocationA);
+    b_ = ocx_.AddBoard(L"B", kLocationB);
+    ASSERT_GT(a_, 0);
+    ASSERT_GT(b_, a_);
+    ctl_ = ocx_.CreateControl();
+    ASSERT_TRUE(ctl_);
+  }
+  void TearDown() override {
+    ctl_.Reset();
+    for (int id : {a_, b_, extra_}) {
+      if (id > 0) ocx_.RemoveBoard(id);
+    }
+  }
+
+  template <class... A>
+  CallResult Do(DISPID dispid, A&&... a) {
+    std::vector<ole::Variant> args;
+    (args.push_back(std::forward<A>(a)), ...);
+    return Call(ctl_.Get(), dispid, args);
+  }
+
+  std::vector<std::wstring> List(const wchar_t* field) {
+    CallResult r = Do(kListBoards, Str(field));
+    EXPECT_EQ(r.hr, S_OK) << "ListBoards(" << field << ")";
+    return Strings(r.value.Get());
+  }
+  // SelectBoard's result: true when a board was opened.
+  bool Select(const std::wstring& selector) {
+    CallResult r = Do(kSelectBoard, Str(selector.c_str()));
+    EXPECT_EQ(r.hr, S_OK) << "SelectBoard(" << selector << ")";
+    EXPECT_EQ(r.value.Type(), VT_BOOL);
+    return V_BOOL(r.value.Get()) == VARIANT_TRUE;
+  }
+  std::wstring Selected() {
+    CallResult r = Do(kSelectedBoard);
+    EXPECT_EQ(r.hr, S_OK);
+    EXPECT_EQ(r.value.Type(), VT_BSTR);
+    return r.value.Type() == VT_BSTR && V_BSTR(r.value.Get()) ? V_BSTR(r.value.Get()) : L"";
+  }
+  // Writes `value` at kMark through the control, and reads kMark of the three boards back
+  // from the emulator (default, A, B).
+  std::array<std::uint8_t, 3> WriteMarkAndReadBack(std::uint8_t value) {
+    EXPECT_EQ(Do(kEepromWriteEx, I4(kMark), ByteArray({value})).hr, S_OK);
+    return {ocx_.BoardEeprom(0, kMark, 1)[0], ocx_.BoardEeprom(a_, kMark, 1)[0],
+            ocx_.BoardEeprom(b_, kMark, 1)[0]};
+  }
+  // Erases kMark on the three boards.
+  void ClearMarks() {
+    const BYTE erased = 0xFF;
+    ocx_.WriteEeprom(kMark, &erased, 1);
+    for (int id : {a_, b_}) {
+      // Only the control reaches the added boards' EEPROM: select each and write.
+      ASSERT_TRUE(Select(L"serial:" + std::wstring(id == a_ ? L"A" : L"B")));
+      ASSERT_EQ(Do(kEepromWriteEx, I4(kMark), ByteArray({0xFF})).hr, S_OK);
+    }
+  }
+
+  EmulatedOcx& ocx_ = EmulatedOcx::Get();
+  ole::ComPtr<IDispatch> ctl_;
+  int a_ = 0;
+  int b_ = 0;
+  int extra_ = 0;
+};
+
+TEST_F(SeveralBoardsTest, ListBoardsGivesEachFieldOfEveryBoardInEnumerationOrder) {
+  const UINT handles = ocx_.OpenHandleCount();
+  EXPECT_EQ(List(L"serial"), (std::vector<std::wstring>{L"", L"A", L"B"}));
+  EXPECT_EQ(List(L"location"), (std::vector<std::wstring>{kFirstLocation, kLocationA, kLocationB}));
+  const std::vector<std::wstring> paths = List(L"path");
+  ASSERT_EQ(paths.size(), 3u);
+  for (const std::wstring& p : paths) {
+    EXPECT_EQ(p.rfind(L"\\\\?\\hid#vid_04b4&pid_e006#", 0), 0u) << p;
+  }
+  EXPECT_NE(paths[0], paths[1]);
+  EXPECT_NE(paths[1], paths[2]);
+  EXPECT_NE(paths[0], paths[2]);
+  EXPECT_EQ(ocx_.OpenHandleCount(), handles) << "listing leaves no handle open";
+  // A board pulled out is not listed; one plugged in again comes back in its place.
+  ocx_.PlugBoard(a_, FALSE);
+  EXPECT_EQ(List(L"serial"), (std::vector<std::wstring>{L"", L"B"}));
+  ocx_.PlugBoard(a_, TRUE);
+  EXPECT_EQ(List(L"serial"), (std::vector<std::wstring>{L"", L"A", L"B"}));
+  // No board at all: VT_EMPTY, like every empty array.
+  ocx_.SetPlugged(FALSE);
+  ocx_.PlugBoard(a_, FALSE);
+  ocx_.PlugBoard(b_, FALSE);
+  CallResult none = Do(kListBoards, Str(L"path"));
+  EXPECT_EQ(none.hr, S_OK);
+  EXPECT_EQ(none.value.Type(), VT_EMPTY);
+  ocx_.SetPlugged(TRUE);
+}
+
+TEST_F(SeveralBoardsTest, SelectBoardByEachKindOfSelectorReachesThatBoard) {
+  const std::vector<std::wstring> paths = List(L"path");
+  ASSERT_EQ(paths.size(), 3u);
+  const std::wstring first = std::wstring(L"location:") + kFirstLocation;
+  struct Case {
+    std::wstring selector;
+    std::size_t board;  // 0 default, 1 A, 2 B
+    std::wstring selected;
+  };
+  const Case cases[] = {
+      {L"index:0", 0, first},
+      {L"index:1", 1, L"serial:A"},
+      {L"index:2", 2, L"serial:B"},
+      {L"serial:B", 2, L"serial:B"},
+      {L"serial:A", 1, L"serial:A"},
+      {std::wstring(L"location:") + kLocationB, 2, L"serial:B"},
+      {std::wstring(L"location:") + kFirstLocation, 0, first},
+      {std::wstring(L"location:") + kLocationA, 1, L"serial:A"},
+      {L"path:" + paths[2], 2, L"serial:B"},
+      {L"path:" + paths[0], 0, first},
+      {L"path:" + paths[1], 1, L"serial:A"},
+      {L"first", 0, first},
+      {L"", 0, first},
+  };
+  ClearMarks();
+  std::array<std::uint8_t, 3> want = {0xFF, 0xFF, 0xFF};
+  std::uint8_t value = 0x10;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "SelectBoard(\"" << std::string(c.selector.begin(), c.selector.end()) << "\")");
+    ASSERT_TRUE(Select(c.selector));
+    EXPECT_EQ(Selected(), c.selected);
+    want[c.board] = ++value;
+    EXPECT_EQ(WriteMarkAndReadBack(value), want);
+    // The read goes to the same board.
+    EXPECT_EQ(Bytes(Do(kEepromReadEx, I4(kMark), I4(1)).value.Get()),
+              std::vector<std::uint8_t>{value});
+  }
+  // Reselecting each board reads back what was written to it last.
+  for (std::size_t board = 0; board < 3; ++board) {
+    ASSERT_TRUE(Select(L"index:" + std::to_wstring(board)));
+    EXPECT_EQ(Bytes(Do(kEepromReadEx, I4(kMark), I4(1)).value.Get()),
+              std::vector<std::uint8_t>{want[board]})
+        << "board " << board;
+  }
+}
+
+TEST_F(SeveralBoardsTest, ABoardWithNeitherSerialNorLocationIsToldByItsPath) {
+  extra_ = ocx_.AddBoard(L"", nullptr);
+  ASSERT_GT(extra_, b_);
+  const std::vector<std::wstring> paths = List(L"path");
+  ASSERT_EQ(paths.size(), 4u);
+  EXPECT_EQ(List(L"location").at(3), L"");
+  ASSERT_TRUE(Select(L"index:3"));
+  EXPECT_EQ(Selected(), L"path:" + paths[3]);
+  // What Get_SelectedBoard tells selects the same board again.
+  ASSERT_TRUE(Select(L"index:0"));
+  ASSERT_TRUE(Select(L"path:" + paths[3]));
+  EXPECT_EQ(Selected(), L"path:" + paths[3]);
+}
+
+TEST_F(SeveralBoardsTest, MalformedSelectorsAndUnknownFieldsAreRefusedWithNothingChanged) {
+  ASSERT_TRUE(Select(L"serial:B"));
+  const UINT handles = ocx_.OpenHandleCount();
+  struct Case {
+    DISPID dispid;
+    const wchar_t* argument;
+    const wchar_t* named;  // what the description must quote
+  };
+  const Case cases[] = {
+      {kSelectBoard, L"serial:", L"serial:"},
+      {kSelectBoard, L"index:", L"index:"},
+      {kSelectBoard, L"index:x", L"index:x"},
+      {kSelectBoard, L"index:-1", L"index:-1"},
+      {kSelectBoard, L"index:12345", L"index:12345"},
+      {kSelectBoard, L"Serial:B", L"Serial:B"},
+      {kSelectBoard, L"B", L"'B'"},
+      {kSelectBoard, L"firsts", L"firsts"},
+      {kListBoards, L"Serial", L"Serial"},
+      {kListBoards, L"", L"''"},
+      {kListBoards, L"paths", L"paths"},
+  };
+  for (bool raise : {false, true}) {
+    ASSERT_EQ(Do(kSetRaise, Bool(raise)).hr, S_OK);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << (c.dispid == kSelectBoard ? "SelectBoard" : "ListBoards")
+                                      << " " << (raise ? "raising" : "not raising"));
+      CallResult r = Do(c.dispid, Str(c.argument));
+      EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
+      EXPECT_EQ(r.excep.scode, E_INVALIDARG);
+      const std::wstring description = r.excep.bstrDescription ? r.excep.bstrDescription : L"";
+      EXPECT_NE(description.find(c.named), std::wstring::npos)
+          << std::string(description.begin(), description.end());
+      EXPECT_EQ(description.rfind(c.dispid == kSelectBoard ? L"SelectBoard: " : L"ListBoards: ", 0),
+                0u);
+      // The board and the kept selector are as they were.
+      EXPECT_EQ(Selected(), L"serial:B");
+      EXPECT_EQ(ocx_.OpenHandleCount(), handles);
+    }
+  }
+  ASSERT_EQ(Do(kSetRaise, Bool(false)).hr, S_OK);
+  ClearMarks();
+  ASSERT_TRUE(Select(L"serial:B"));
+  EXPECT_EQ(WriteMarkAndReadBack(0x5B), (std::array<std::uint8_t, 3>{0xFF, 0xFF, 0x5B}));
+}
+
+TEST_F(SeveralBoardsTest, ASelectorThatMatchesNothingClosesTheBoardAndWaitsForItsBoard) {
+  ASSERT_TRUE(Select(L"index:0"));
+  ASSERT_EQ(ocx_.OpenHandleCount(), 1u);
+  for (const wchar_t* selector : {L"serial:C", L"serial:a", L"index:3", L"location:USB(2)"}) {
+    SCOPED_TRACE(testing::Message() << std::wstring(selector).size());
+    EXPECT_FALSE(Select(selector));
+    EXPECT_EQ(Selected(), L"");
+    EXPECT_EQ(ocx_.OpenHandleCount(), 0u) << "no board stays open";
+  }
+  // The selection lasts: the board it names is opened when it is plugged in.
+  EXPECT_FALSE(Select(L"serial:C"));
+  extra_ = ocx_.AddBoard(L"C", L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)");
+  ASSERT_GT(extra_, 0);
+  EXPECT_EQ(Selected(), L"serial:C");
+  ASSERT_EQ(Do(kEepromWriteEx, I4(kMark), ByteArray({0xC0})).hr, S_OK);
+  EXPECT_EQ(ocx_.BoardEeprom(extra_, kMark, 1)[0], 0xC0);
+}
+
+TEST_F(SeveralBoardsTest, AControlBoundToASerialStaysOnItsBoardAcrossReplugs) {
+  ClearMarks();
+  ASSERT_TRUE(Select(L"serial:B"));
+  struct Step {
+    const char* what;
+    int board;  // 1 A, 2 B
+    bool plugged;
+  };
+  const Step steps[] = {{"A pulled out", 1, false},
+                        {"A plugged in again", 1, true},
+                        {"B pulled out and plugged in again", 2, false},
+                        {"B back", 2, true}};
+  std::uint8_t value = 0x20;
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    ocx_.PlugBoard(s.board == 1 ? a_ : b_, s.plugged ? TRUE : FALSE);
+    if (s.board == 2 && !s.plugged) continue;  // B is not there to be reached
+    EXPECT_EQ(Selected(), L"serial:B");
+    ++value;
+    EXPECT_EQ(WriteMarkAndReadBack(value), (std::array<std::uint8_t, 3>{0xFF, 0xFF, value}));
+  }
+  // OpenUSBHidDevice goes back to the first board, and so do the reopenings after it.
+  CallResult open = Do(kOpen);
+  ASSERT_EQ(open.hr, S_OK);
+  EXPECT_EQ(V_BOOL(open.value.Get()), VARIANT_FALSE);
+  EXPECT_EQ(Selected(), std::wstring(L"location:") + kFirstLocation);
+  EXPECT_EQ(WriteMarkAndReadBack(0x30), (std::array<std::uint8_t, 3>{0x30, 0xFF, value}));
+  ocx_.PlugBoard(b_, FALSE);
+  ocx_.PlugBoard(b_, TRUE);
+  EXPECT_EQ(Selected(), std::wstring(L"location:") + kFirstLocation);
+  EXPECT_EQ(WriteMarkAndReadBack(0x31), (std::array<std::uint8_t, 3>{0x31, 0xFF, value}));
 }
 
 // A test program run away from its build tree (the self-test on a user's PC) loads the OCX that

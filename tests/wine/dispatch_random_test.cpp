@@ -341,7 +341,8 @@ class Generator {
   std::vector<SAFEARRAY*> locked_;
 };
 
-// What a returned VARIANT may be: nothing, a flag, a status byte, or a documented array.
+// What a returned VARIANT may be: nothing, a flag, a status byte, a string (the selected
+// board), or a documented array (of numbers, or of strings from ListBoards).
 ::testing::AssertionResult WellFormedResult(VARIANT* result) {
   const VARTYPE vt = V_VT(result);
   if (vt == (VT_ARRAY | VT_VARIANT)) {
@@ -353,10 +354,10 @@ class Generator {
       return ::testing::AssertionFailure() << "an array of another shape";
     }
     for (const Element& e : Elements(result)) {
-      if (e.vt != VT_UI1 && e.vt != VT_UI2 && e.vt != VT_I4)
+      if (e.vt != VT_UI1 && e.vt != VT_UI2 && e.vt != VT_I4 && e.vt != VT_BSTR)
         return ::testing::AssertionFailure() << "element " << e.vt;
     }
-  } else if (vt != VT_EMPTY && vt != VT_BOOL && vt != VT_UI1) {
+  } else if (vt != VT_EMPTY && vt != VT_BOOL && vt != VT_UI1 && vt != VT_BSTR) {
     return ::testing::AssertionFailure() << "result type " << vt;
   }
   if (FAILED(VariantClear(result))) return ::testing::AssertionFailure() << "VariantClear failed";

@@ -128,6 +128,24 @@ std::vector<Element> Elements(const VARIANT* array) {
   return out;
 }
 
+std::vector<std::wstring> Strings(const VARIANT* array) {
+  std::vector<std::wstring> out;
+  if (V_VT(array) != (VT_ARRAY | VT_VARIANT)) return out;
+  SAFEARRAY* psa = V_ARRAY(array);
+  LONG lower = -1, upper = -2;
+  SafeArrayGetLBound(psa, 1, &lower);
+  SafeArrayGetUBound(psa, 1, &upper);
+  EXPECT_EQ(lower, 0);
+  EXPECT_EQ(SafeArrayGetDim(psa), 1u);
+  for (LONG i = lower; i <= upper; ++i) {
+    ole::Variant e;
+    SafeArrayGetElement(psa, &i, e.Get());
+    EXPECT_EQ(e.Type(), VT_BSTR) << "element " << i;
+    out.push_back(e.Type() == VT_BSTR && V_BSTR(e.Get()) ? V_BSTR(e.Get()) : L"<not a string>");
+  }
+  return out;
+}
+
 std::vector<std::uint8_t> Bytes(const VARIANT* array) {
   std::vector<std::uint8_t> out;
   for (const Element& e : Elements(array)) {
@@ -176,6 +194,10 @@ EmulatedOcx::EmulatedOcx() {
   Resolve(module_, "QvxEmuSpeedCode", &SpeedCode);
   Resolve(module_, "QvxEmuSetKey", &SetKey);
   Resolve(module_, "QvxEmuSetInt", &SetInt);
+  Resolve(module_, "QvxEmuAddBoard", &AddBoard);
+  Resolve(module_, "QvxEmuRemoveBoard", &RemoveBoard);
+  Resolve(module_, "QvxEmuPlugBoard", &PlugBoard);
+  Resolve(module_, "QvxEmuReadBoardEeprom", &ReadBoardEeprom);
   Resolve(module_, "QvxEmuFailAllocation", &FailAllocation);
   Resolve(module_, "QvxEmuAllocationCount", &AllocationCount);
   Resolve(module_, "QvxEmuLiveAllocations", &LiveAllocations);
@@ -237,6 +259,13 @@ ole::ComPtr<IDispatch> EmulatedOcx::CreateControl() {
 std::vector<std::uint8_t> EmulatedOcx::Eeprom(UINT address, UINT count) {
   std::vector<std::uint8_t> bytes(count);
   ReadEeprom(address, bytes.data(), count);
+  return bytes;
+}
+
+std::vector<std::uint8_t> EmulatedOcx::BoardEeprom(int id, UINT address, UINT count) {
+  if (id == 0) return Eeprom(address, count);
+  std::vector<std::uint8_t> bytes(count);
+  ReadBoardEeprom(id, address, bytes.data(), count);
   return bytes;
 }
 

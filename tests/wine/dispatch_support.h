@@ -69,6 +69,8 @@ struct Element {
 };
 std::vector<Element> Elements(const VARIANT* array);
 std::vector<std::uint8_t> Bytes(const VARIANT* array);
+// Elements of a returned VT_ARRAY|VT_VARIANT that must all be VT_BSTR.
+std::vector<std::wstring> Strings(const VARIANT* array);
 
 // The emulated OCX of this build, loaded once for the process.
 // The emulated OCX the tests load: the one QVX_TEST_OCX names (a Windows path, for test
@@ -99,12 +101,19 @@ class EmulatedOcx {
   BYTE(WINAPI* SpeedCode)();
   void(WINAPI* SetKey)(int key, BOOL pressed);
   void(WINAPI* SetInt)(BOOL high);
+  // Boards besides the default one: each with its own memories; ids from 1.
+  int(WINAPI* AddBoard)(const wchar_t* serial, const wchar_t* location);
+  void(WINAPI* RemoveBoard)(int id);
+  void(WINAPI* PlugBoard)(int id, BOOL plugged);
+  void(WINAPI* ReadBoardEeprom)(int id, UINT address, BYTE* bytes, UINT count);
   void(WINAPI* FailAllocation)(UINT nth);
   UINT(WINAPI* AllocationCount)();
   UINT(WINAPI* LiveAllocations)();
   UINT(WINAPI* LiveBytes)();
 
   std::vector<std::uint8_t> Eeprom(UINT address, UINT count);
+  // The EEPROM of board `id`, or of the default board for id 0.
+  std::vector<std::uint8_t> BoardEeprom(int id, UINT address, UINT count);
   std::vector<std::uint8_t> Lines();
 
  private:

@@ -237,6 +237,36 @@ check('TraceStart refuses a network path', ctl.TraceStart('\\\\server\\share\\t.
 check('TraceStart refuses a device path', ctl.TraceStart('\\\\.\\COM1.txt') === false);
 fso.DeleteFile(tracePath);
 
+// Several boards, with the one board the emulated control holds: its fields, the selectors
+// that name it and those that do not, and the refusals.
+var firstLocation = 'PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)';
+var boardCases = [  // [field, the one element]
+  ['serial', ''], ['location', firstLocation]
+];
+for (var n = 0; n < boardCases.length; n++) {
+  var listed = toArray(ctl.ListBoards(boardCases[n][0]));
+  check('ListBoards ' + boardCases[n][0], listed.length === 1 && listed[0] === boardCases[n][1],
+        listed.join(','));
+}
+var boardPath = toArray(ctl.ListBoards('path'))[0];
+var selections = [  // [selector, opens a board]
+  ['index:0', true], ['location:' + firstLocation, true], ['path:' + boardPath, true],
+  ['index:1', false], ['serial:', null], ['serial:X', false], ['first', true]
+];
+for (var n = 0; n < selections.length; n++) {
+  var sel = selections[n][0], opens = selections[n][1];
+  if (opens === null) {
+    throws('SelectBoard ' + sel + ' is refused', function() { ctl.SelectBoard(sel); }, sel);
+    continue;
+  }
+  check('SelectBoard ' + sel, ctl.SelectBoard(sel) === opens);
+  check('Get_SelectedBoard after ' + sel,
+        ctl.Get_SelectedBoard() === (opens ? 'location:' + firstLocation : ''),
+        ctl.Get_SelectedBoard());
+}
+throws('ListBoards of an unknown field', function() { ctl.ListBoards('port'); }, 'port');
+check('OpenUSBHidDevice after SelectBoard', ctl.OpenUSBHidDevice() === false);
+
 // A second control: with QVX_TRACE_DIR set, each control traces into a file of its own.
 var second = new ActiveXObject('QELVANTORIXAC.QelVantorixAcCtrl.1');
 check('a second control opens the board', second.OpenUSBHidDevice() === false);
