@@ -63,7 +63,7 @@ SharedBoard::TimePoint FromNanoseconds(std::int64_t ns) {
 
 BoardTurn SharedBoard::Enter() {
   turn_.lock();
-  if (turn_.HeldByMe() > 1) return began_;
+  if (++depth_ > 1) return began_;
   began_ = BoardTurn::kHeld;
   if (!others_) return began_;
   switch (others_->Take(others_timeout_ms_)) {
@@ -87,7 +87,7 @@ BoardTurn SharedBoard::Enter() {
 }
 
 void SharedBoard::Leave() {
-  if (others_ && began_ != BoardTurn::kRefused && turn_.HeldByMe() == 1) others_->Give();
+  if (--depth_ == 0 && others_ && began_ != BoardTurn::kRefused) others_->Give();
   turn_.unlock();
 }
 

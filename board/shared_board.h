@@ -93,6 +93,7 @@ class SharedBoard {
   const std::unique_ptr<platform::ProcessTurn> others_;
   unsigned others_timeout_ms_ = kProcessTurnTimeoutMs;
   // Only the holder of turn_ reads or writes these.
+  unsigned depth_ = 0;  // how often the holder entered
   BoardTurn began_ = BoardTurn::kHeld;
   bool owing_ = false;
   TimePoint owed_until_{};

@@ -375,19 +375,20 @@ T* SharedWithChildren() {
 }
 
 TEST(ProcessTurn, ProcessesOnOneKeyHoldItOneAtATime) {
+  constexpr int kChildren = 3;
+  constexpr int kRounds = 150;
   struct Exclusion {
     std::atomic<int> inside{0};
     std::atomic<int> overlaps{0};
     int counter = 0;  // read, then written back later: a second holder would lose updates
+    int holders[kChildren * kRounds] = {};  // which child had each turn
   };
   Exclusion* shared = SharedWithChildren<Exclusion>();
   ASSERT_NE(shared, nullptr);
   const UniqueKey key("exclusion");
-  constexpr int kChildren = 3;
-  constexpr int kRounds = 150;
   std::vector<pid_t> children;
   for (int c = 0; c < kChildren; ++c) {
-    children.push_back(Fork([&] {
+    children.push_back(Fork([&, c] {
       const std::unique_ptr<platform::ProcessTurn> turn = platform::OpenProcessTurn(key, nullptr);
       if (!turn) return 10;
       for (int i = 0; i < kRounds; ++i) {
@@ -395,6 +396,7 @@ TEST(ProcessTurn, ProcessesOnOneKeyHoldItOneAtATime) {
         if (shared->inside.exchange(1) != 0) ++shared->overlaps;
         const int before = shared->counter;
         std::this_thread::sleep_for(std::chrono::microseconds(30));
+        if (before < kChildren * kRounds) shared->holders[before] = c;
         shared->counter = before + 1;
         shared->inside = 0;
         turn->Give();
@@ -405,6 +407,13 @@ TEST(ProcessTurn, ProcessesOnOneKeyHoldItOneAtATime) {
   for (const pid_t child : children) EXPECT_EQ(Reap(child), 0);
   EXPECT_EQ(shared->overlaps.load(), 0);
   EXPECT_EQ(shared->counter, kChildren * kRounds);
+  // Each child asks again at once after giving the turn back; were it not to let the waiting
+  // ones in first, it would mostly keep the turn.
+  int changes = 0;
+  for (int i = 1; i < kChildren * kRounds; ++i)
+    changes += shared->holders[i] != shared->holders[i - 1];
+  // (kept to the end, the turn changes hands kChildren - 1 times; taking turns, hundreds).
+  EXPECT_GE(changes, 10 * (kChildren - 1)) << "the turn changed hands " << changes << " times";
 }
 
 // What a command of one process leaves in the shared record, and the next command of another

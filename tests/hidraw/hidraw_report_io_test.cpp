@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "fake_sysfs.h"
@@ -37,6 +39,22 @@ class HidrawFifo : public ::testing::Test {
   std::unique_ptr<platform::HidDevice> m_device;
   int m_board = -1;
 };
+
+// Two names of one node give one key (processes share the node, whatever name they opened it
+// by); a character device is told by its device number.
+TEST_F(HidrawFifo, TheCrossProcessKeyNamesTheNodeNotThePath) {
+  const std::string alias = m_tree.DevRoot() + "/alias";
+  ASSERT_EQ(::symlink(m_tree.DevPath(0).c_str(), alias.c_str()), 0);
+  platform::posix::HidrawBackend backend(m_tree.SysRoot(), m_tree.DevRoot());
+  const std::unique_ptr<platform::HidDevice> again = backend.Open(alias);
+  ::unlink(alias.c_str());
+  ASSERT_NE(again, nullptr);
+  EXPECT_NE(m_device->CrossProcessKey(), "");
+  EXPECT_EQ(again->CrossProcessKey(), m_device->CrossProcessKey());
+  platform::posix::HidrawDevice null(::open("/dev/null", O_RDWR | O_CLOEXEC), "/nonexistent",
+                                     "/nonexistent/hidraw0");
+  EXPECT_EQ(null.CrossProcessKey(), "hidraw:c1:3");
+}
 
 TEST_F(HidrawFifo, ReadWaitsForItsBoundAndLeavesTheBufferAlone) {
   std::uint8_t report[kReportSize];
