@@ -7,6 +7,7 @@
 // Prints "opened" once it has the board open, "first <ns>" (the steady clock when its first command
 // ended), one "wrong: ..." line per wrong result, and "done <n>" at the end; exits 0 when every
 // result was right, 1 otherwise. Board reset is left out: it would reset the other program's lines.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -114,9 +115,10 @@ class Workload {
       }
       case 2: {  // I2C write to the memory at 0x50, then the register read of what was written
         const Bytes data = Pattern(20, seed);
-        Bytes write = {static_cast<std::uint8_t>(MemoryAt(page) >> 8),
-                       static_cast<std::uint8_t>(MemoryAt(page))};
-        write.insert(write.end(), data.begin(), data.end());
+        Bytes write(2 + data.size());
+        write[0] = static_cast<std::uint8_t>(MemoryAt(page) >> 8);
+        write[1] = static_cast<std::uint8_t>(MemoryAt(page));
+        std::copy(data.begin(), data.end(), write.begin() + 2);
         Check(link_.WriteI2CLongBytes(0x50, write.data(), static_cast<std::uint32_t>(write.size()),
                                       true, true) == 0,
               i, "I2C write status");
