@@ -1,8 +1,7 @@
 #include "tools/emulated_session.h"
 
-#include <cstdio>
-
 #include "emulator/board_data.h"
+#include "tools/numbered_boards.h"
 
 namespace qvx {
 
@@ -18,13 +17,7 @@ void EmulatedSession::AddDefaultBoard() {
 
 EmulatedSession::EmulatedSession(unsigned count) {
   for (unsigned i = 0; i < count && i < kMaxEmulatedBoards; ++i) {
-    emulator::BoardData data;
-    char serial[16];
-    std::snprintf(serial, sizeof serial, "EMU%04u", i + 1);
-    data.serial.assign(serial, serial + std::char_traits<char>::length(serial));
-    data.location = "1-" + std::to_string(i + 1);
-    data.path = "\\\\?\\hid#vid_04b4&pid_e006#emulated&" + std::to_string(i) +
-                "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    const emulator::BoardData data = NumberedBoardData(i);
     boards_.emplace_back(data.path, std::make_shared<emulator::BoardEmulator>(data));
     system_.AddDevice(emulator::HidDescriptionOf(data), boards_.back().second);
   }
