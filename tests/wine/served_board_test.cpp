@@ -142,7 +142,8 @@ TEST_F(ServedBoardOnWindows, TwoProgramsAndQvxShareOneBoardAndTakeOnlyTheirOwnAn
   constexpr unsigned kSteps = 150;
   std::unique_ptr<Child> a = Client(L"work " + std::to_wstring(kSteps) + L" 0");
   std::unique_ptr<Child> b = Client(L"work " + std::to_wstring(kSteps) + L" 1");
-  // qvx meanwhile, on an EEPROM area of its own.
+  // qvx meanwhile, on an EEPROM area and a line of its own (the two programs check the pass,
+  // buzzer, fail and error lines they set: a line of theirs set by qvx would fail them rightly).
   struct Run {
     const wchar_t* args;
     const char* out;
@@ -150,7 +151,7 @@ TEST_F(ServedBoardOnWindows, TwoProgramsAndQvxShareOneBoardAndTakeOnlyTheirOwnAn
   const Run runs[] = {
       {L"eeprom write 0x4000 de ad be ef", "wrote 4 bytes at 0x4000"},
       {L"eeprom read 0x4000 4", "4000: DE AD BE EF"},
-      {L"set pass on", ""},
+      {L"set reset on", ""},
   };
   for (const Run& run : runs) {
     std::unique_ptr<Child> qvx = Qvx(run.args);
