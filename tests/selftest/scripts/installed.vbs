@@ -25,7 +25,7 @@ Else
   Check "Get_SelectedBoard is empty exactly when no board was opened", _
         (ctl.Get_SelectedBoard() = "") = noBoard
   Check "Get_I2Cm_Power reads a Boolean", VarType(ctl.Get_I2Cm_Power()) = vbBoolean
-  Check "the board answered exactly when it was opened", ctl.Get_LastAnswered() = Not noBoard
+  Check "the board answered exactly when it was opened", ctl.Get_LastAnswered() <> noBoard
   ctl.Set_RaiseErrors True
   On Error Resume Next
   ctl.Get_Key1
