@@ -232,6 +232,28 @@ std::string Expand(std::string_view token, const std::map<std::string, std::stri
   return out.append(token.substr(at));
 }
 
+std::string JoinJob(std::string_view job,
+                    const std::function<std::string(const std::string&)>& read) {
+  static const std::regex kScript(R"re(<script\b[^>]*\bsrc\s*=\s*"([^"]+)")re", std::regex::icase);
+  static const std::regex kExplicit(R"(^\s*option\s+explicit\b.*$)", std::regex::icase);
+  const std::string text(job);
+  bool any_explicit = false;
+  std::string body;
+  int parts = 0;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), kScript);
+       it != std::sregex_iterator(); ++it, ++parts) {
+    for (const std::string& line : Lines(read((*it)[1]))) {
+      if (std::regex_match(line, kExplicit)) {
+        any_explicit = true;
+        continue;
+      }
+      body += line + "\r\n";
+    }
+  }
+  if (parts == 0) throw std::invalid_argument("the job names no <script src=\"...\">");
+  return (any_explicit ? "Option Explicit\r\n" : "") + body;
+}
+
 Verdict Judge(const Step& step, unsigned long exit_code, bool timed_out, std::string_view output) {
   if (timed_out)
     return {Outcome::kFailed,

@@ -3,6 +3,7 @@
 // (selftest_runner.cpp) starts the programs on Windows.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -43,6 +44,13 @@ std::vector<Step> ParsePlan(std::string_view text);
 // Replaces every {name} in `token` with places.at(name); an unknown name throws
 // std::invalid_argument naming it.
 std::string Expand(std::string_view token, const std::map<std::string, std::string>& places);
+
+// A Windows Script Host job (.wsf) as one script: its <script src="..."> files in order, each
+// read by `read`, with an "Option Explicit" that any of them starts with once at the top. For
+// script hosts that run no .wsf jobs (Wine's cscript). Throws std::invalid_argument when the job
+// names no script file.
+std::string JoinJob(std::string_view job,
+                    const std::function<std::string(const std::string&)>& read);
 
 enum class Outcome { kPassed, kFailed, kSkipped };
 

@@ -73,6 +73,26 @@ TEST(SelftestPlan, PlacesAreExpandedAndAnUnknownOneIsRefused) {
   EXPECT_THROW(Expand("{here", places), std::invalid_argument);
 }
 
+TEST(SelftestPlan, AJobIsJoinedInOrderWithOneOptionExplicit) {
+  const std::map<std::string, std::string> files = {
+      {"checks.vbs", "' checks\r\nOption Explicit\r\nDim passed\r\n"},
+      {"suite.vbs", "option explicit ' again\nCheck 1\n"},
+      {"plain.vbs", "WScript.Echo 1\n"},
+  };
+  std::vector<std::string> asked;
+  auto read = [&](const std::string& name) {
+    asked.push_back(name);
+    return files.at(name);
+  };
+  EXPECT_EQ(JoinJob("<job><script language=\"VBScript\" src=\"checks.vbs\"></script>\n"
+                    "<SCRIPT language=\"VBScript\" SRC = \"suite.vbs\"/></job>",
+                    read),
+            "Option Explicit\r\n' checks\r\nDim passed\r\nCheck 1\r\n");
+  EXPECT_EQ(asked, (std::vector<std::string>{"checks.vbs", "suite.vbs"}));
+  EXPECT_EQ(JoinJob("<job><script src=\"plain.vbs\"/></job>", read), "WScript.Echo 1\r\n");
+  EXPECT_THROW(JoinJob("<job><script>inline</script></job>", read), std::invalid_argument);
+}
+
 Step Judged(const char* line) {
   return ParsePlan(line).front();
 }

@@ -159,6 +159,28 @@ std::wstring MakeWorkFolder() {
   return work;
 }
 
+// Wine's cscript runs no .wsf jobs: under Wine a job runs as the one script its files make
+// (JoinJob), written to the run's folder. On Windows the job runs as it is, as users run it.
+std::wstring RunnableScript(const std::wstring& script, const std::wstring& work) {
+  const size_t dot = script.find_last_of(L'.');
+  if (!OnWine() || dot == std::wstring::npos || _wcsicmp(script.c_str() + dot, L".wsf") != 0)
+    return script;
+  const std::wstring folder = script.substr(0, script.find_last_of(L"\\/") + 1);
+  std::string first_part;
+  const std::string joined = JoinJob(ReadAll(script), [&](const std::string& part) {
+    if (first_part.empty()) first_part = part;
+    if (!FileExists(folder + Wide(part)))
+      throw std::invalid_argument(Narrow(script) + ": no " + part + " beside it");
+    return ReadAll(folder + Wide(part));
+  });
+  const std::wstring name = script.substr(folder.size(), dot - folder.size());
+  const size_t ext = first_part.find_last_of('.');
+  const std::wstring out =
+      work + L"\\" + name + Wide(ext == std::string::npos ? ".vbs" : first_part.substr(ext));
+  std::ofstream(out.c_str(), std::ios::binary) << joined;
+  return out;
+}
+
 int Usage(const wchar_t* wrong) {
   std::fprintf(stderr, "selftest: %s%ls%s\nusage: selftest.cmd [/installed]\n",
                wrong ? "unknown argument '" : "", wrong ? wrong : L"", wrong ? "'" : "");
@@ -239,6 +261,7 @@ int Main(int argc, wchar_t** argv) {
           if (i == 0 && arg.find_first_of(L"\\/") == std::wstring::npos &&
               FileExists(here + L"\\" + arg))
             arg = here + L"\\" + arg;
+          if (i > 0) arg = RunnableScript(arg, work);
           line += (i ? L" " : L"") + Quoted(arg);
         }
         EnvironmentScope own;
