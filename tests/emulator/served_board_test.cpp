@@ -22,19 +22,15 @@
 
 #include "board/protocol.h"
 #include "platform/emulated/served_hid_system.h"
+#include "tests/support/child_lines.h"
 #include "tests/support/served_records.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using platform::ServedHidSystem;
+using testing_support::NowNs;
 namespace served = platform::served;
-
-long long NowNs() {
-  return static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                    std::chrono::steady_clock::now().time_since_epoch())
-                                    .count());
-}
 
 // A child process with its stdout on a pipe and its stderr in a file.
 class Child {
@@ -68,13 +64,8 @@ class Child {
   // The next line on its stdout ("" at its end or after `timeout`).
   std::string Line(std::chrono::milliseconds timeout = 20s) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      const std::size_t end = buffer_.find('\n');
-      if (end != std::string::npos) {
-        std::string line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 1);
-        return line;
-      }
+    for (std::string line;;) {
+      if (buffer_.Take(&line)) return line;
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
       pollfd ready{out_, POLLIN, 0};
@@ -82,7 +73,7 @@ class Child {
       char chunk[4096];
       const ssize_t n = ::read(out_, chunk, sizeof chunk);
       if (n <= 0) return "";
-      buffer_.append(chunk, static_cast<std::size_t>(n));
+      buffer_.Append(chunk, static_cast<std::size_t>(n));
     }
   }
   // Everything still to come on its stdout.
@@ -104,7 +95,7 @@ class Child {
   pid_t pid_ = -1;
   int out_ = -1;
   bool reaped_ = false;
-  std::string buffer_;
+  testing_support::LineBuffer buffer_;
 };
 
 std::string FileText(const std::string& path) {
