@@ -21,14 +21,11 @@
 #include "board/usb_channel.h"
 #include "platform/emulated/served_hid_system.h"
 #include "platform/pause.h"
+#include "tests/support/child_lines.h"
 
 namespace {
 
-long long NowNs() {
-  return static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                    std::chrono::steady_clock::now().time_since_epoch())
-                                    .count());
-}
+using testing_support::NowNs;
 
 // A device that stops for good, holding the board, when its `stall_at`th report is written.
 class StallingDevice : public platform::HidDevice {

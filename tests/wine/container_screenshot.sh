@@ -8,6 +8,7 @@ out=$2
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export QVX_WINEPREFIX="${QVX_WINEPREFIX:-$build/wineprefix-container}"
 export WINEPREFIX="$QVX_WINEPREFIX"
+export QVX_TEST_OCX="Z:$build/module/emulated/QelVantorixActiveX.ocx"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"; "$here/../../cmake/wine-server" stop' EXIT
 xvfb-run -a -s "-screen 0 320x200x24" bash -c '

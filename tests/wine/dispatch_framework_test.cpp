@@ -147,6 +147,8 @@ class FrameworkTest : public ::testing::Test {
   void SetUp() override {
     control_ = new TestControl;
     ASSERT_EQ(ole::CreateAndQuery(control_, IID_IDispatch, disp_.PutVoid()), S_OK);
+    ASSERT_EQ(cpc_.QueryFrom(disp_.Get(), IID_IConnectionPointContainer), S_OK);
+    ASSERT_EQ(cpc_->FindConnectionPoint(kTestEvents, cp_.Put()), S_OK);
   }
   template <class... A>
   CallResult Do(DISPID dispid, A&&... a) {
@@ -155,8 +157,17 @@ class FrameworkTest : public ::testing::Test {
     return Call(disp_.Get(), dispid, args);
   }
 
+  // Connects `sink` to the test events; its cookie.
+  DWORD Connect(Sink& sink) {
+    DWORD cookie = 0;
+    EXPECT_EQ(cp_->Advise(static_cast<IDispatch*>(&sink), &cookie), S_OK);
+    return cookie;
+  }
+
   TestControl* control_ = nullptr;
   ole::ComPtr<IDispatch> disp_;
+  ole::ComPtr<IConnectionPointContainer> cpc_;
+  ole::ComPtr<IConnectionPoint> cp_;  // the test events'
 };
 
 TEST_F(FrameworkTest, HandlersSeeArgumentsLeftToRightConverted) {
@@ -227,22 +238,14 @@ TEST_F(FrameworkTest, HandlerFailuresBecomeExceptionsWithTheirCodes) {
 }
 
 TEST_F(FrameworkTest, EventsReachEverySinkInOrderPastAFailingOne) {
-  ole::ComPtr<IConnectionPointContainer> cpc;
-  ASSERT_EQ(cpc.QueryFrom(disp_.Get(), IID_IConnectionPointContainer), S_OK);
-  ole::ComPtr<IConnectionPoint> cp;
-  ASSERT_EQ(cpc->FindConnectionPoint(kTestEvents, cp.Put()), S_OK);
-
   std::vector<int> log;
   Sink failing(&log, 1, E_FAIL), good(&log, 2, S_OK), third(&log, 3, DISP_E_EXCEPTION);
-  DWORD c1 = 0, c2 = 0, c3 = 0;
-  ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(&failing), &c1), S_OK);
-  ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(&good), &c2), S_OK);
-  ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(&third), &c3), S_OK);
+  const DWORD c1 = Connect(failing), c2 = Connect(good), c3 = Connect(third);
   EXPECT_NE(c1, 0u);
   EXPECT_NE(c1, c2);
 
   ole::ComPtr<IEnumConnections> connections;
-  ASSERT_EQ(cp->EnumConnections(connections.Put()), S_OK);
+  ASSERT_EQ(cp_->EnumConnections(connections.Put()), S_OK);
   CONNECTDATA data[4] = {};
   ULONG fetched = 0;
   EXPECT_EQ(connections->Next(4, data, &fetched), S_FALSE);
@@ -255,13 +258,13 @@ TEST_F(FrameworkTest, EventsReachEverySinkInOrderPastAFailingOne) {
   ASSERT_EQ(Do(6, Bool(true)).hr, S_OK);
   EXPECT_EQ(log, (std::vector<int>{11, 21, 31}));
   log.clear();
-  ASSERT_EQ(cp->Unadvise(c2), S_OK);
-  EXPECT_EQ(cp->Unadvise(c2), CONNECT_E_NOCONNECTION);
+  ASSERT_EQ(cp_->Unadvise(c2), S_OK);
+  EXPECT_EQ(cp_->Unadvise(c2), CONNECT_E_NOCONNECTION);
   ASSERT_EQ(Do(6, Bool(false)).hr, S_OK);
   EXPECT_EQ(log, (std::vector<int>{10, 30}));
 
-  ASSERT_EQ(cp->Unadvise(c1), S_OK);
-  ASSERT_EQ(cp->Unadvise(c3), S_OK);
+  ASSERT_EQ(cp_->Unadvise(c1), S_OK);
+  ASSERT_EQ(cp_->Unadvise(c3), S_OK);
   EXPECT_EQ(failing.refs, 1u);
   EXPECT_EQ(good.refs, 1u);
   EXPECT_EQ(third.refs, 1u);
@@ -271,20 +274,13 @@ TEST_F(FrameworkTest, EventsReachEverySinkInOrderPastAFailingOne) {
 // meanwhile is still listed (and held) until the enumerator goes; a clone starts where its
 // original stands.
 TEST_F(FrameworkTest, TheConnectionListIsASnapshotThatSkipsResetsAndClones) {
-  ole::ComPtr<IConnectionPointContainer> cpc;
-  ASSERT_EQ(cpc.QueryFrom(disp_.Get(), IID_IConnectionPointContainer), S_OK);
-  ole::ComPtr<IConnectionPoint> cp;
-  ASSERT_EQ(cpc->FindConnectionPoint(kTestEvents, cp.Put()), S_OK);
   std::vector<int> log;
   Sink a(&log, 1, S_OK), b(&log, 2, S_OK), c(&log, 3, S_OK);
-  DWORD cookies[3] = {};
-  ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(&a), &cookies[0]), S_OK);
-  ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(&b), &cookies[1]), S_OK);
-  ASSERT_EQ(cp->Advise(static_cast<IDispatch*>(&c), &cookies[2]), S_OK);
+  const DWORD cookies[3] = {Connect(a), Connect(b), Connect(c)};
 
   ole::ComPtr<IEnumConnections> walk;
-  ASSERT_EQ(cp->EnumConnections(walk.Put()), S_OK);
-  ASSERT_EQ(cp->Unadvise(cookies[1]), S_OK);
+  ASSERT_EQ(cp_->EnumConnections(walk.Put()), S_OK);
+  ASSERT_EQ(cp_->Unadvise(cookies[1]), S_OK);
   EXPECT_EQ(b.refs, 2u);  // the snapshot's reference
 
   ole::ComPtr<IEnumConnections> clone;
@@ -333,24 +329,20 @@ TEST_F(FrameworkTest, TheConnectionListIsASnapshotThatSkipsResetsAndClones) {
   walk.Reset();
   clone.Reset();
   EXPECT_EQ(b.refs, 1u);
-  ASSERT_EQ(cp->Unadvise(cookies[0]), S_OK);
-  ASSERT_EQ(cp->Unadvise(cookies[2]), S_OK);
+  ASSERT_EQ(cp_->Unadvise(cookies[0]), S_OK);
+  ASSERT_EQ(cp_->Unadvise(cookies[2]), S_OK);
   EXPECT_EQ(a.refs, 1u);
   EXPECT_EQ(c.refs, 1u);
 }
 
 TEST_F(FrameworkTest, ASinkWithoutTheEventInterfaceCannotConnect) {
-  ole::ComPtr<IConnectionPointContainer> cpc;
-  ASSERT_EQ(cpc.QueryFrom(disp_.Get(), IID_IConnectionPointContainer), S_OK);
-  ole::ComPtr<IConnectionPoint> cp;
-  ASSERT_EQ(cpc->FindConnectionPoint(kTestEvents, cp.Put()), S_OK);
   ole::ComPtr<IConnectionPointContainer> back;
-  ASSERT_EQ(cp->GetConnectionPointContainer(back.Put()), S_OK);
-  EXPECT_EQ(back.Get(), cpc.Get());
+  ASSERT_EQ(cp_->GetConnectionPointContainer(back.Put()), S_OK);
+  EXPECT_EQ(back.Get(), cpc_.Get());
   // An object with neither the event interface nor IDispatch is refused.
   Plain plain;
   DWORD cookie = 99;
-  EXPECT_EQ(cp->Advise(&plain, &cookie), CONNECT_E_CANNOTCONNECT);
+  EXPECT_EQ(cp_->Advise(&plain, &cookie), CONNECT_E_CANNOTCONNECT);
   EXPECT_EQ(cookie, 0u);
 }
 

@@ -2,67 +2,53 @@
 
 #include <gtest/gtest.h>
 
-#include "control/identity.h"
+#include <cstdio>
+#include <cstdlib>
 
-#ifndef QVX_EMULATED_OCX
-#error "QVX_EMULATED_OCX must name the emulated OCX"
-#endif
+#include "control/identity.h"
+#include "test_files.h"
 
 namespace dispatch_test {
 
-ole::Variant U1(std::uint8_t v) {
+namespace {
+
+// A VARIANT of type `vt` whose value `set` writes.
+template <class Set>
+ole::Variant Typed(VARTYPE vt, Set set) {
   ole::Variant r;
-  V_VT(r.Get()) = VT_UI1;
-  V_UI1(r.Get()) = v;
+  V_VT(r.Get()) = vt;
+  set(r.Get());
   return r;
+}
+
+}  // namespace
+
+ole::Variant U1(std::uint8_t v) {
+  return Typed(VT_UI1, [&](VARIANT* p) { V_UI1(p) = v; });
 }
 ole::Variant I2(short v) {
-  ole::Variant r;
-  V_VT(r.Get()) = VT_I2;
-  V_I2(r.Get()) = v;
-  return r;
+  return Typed(VT_I2, [&](VARIANT* p) { V_I2(p) = v; });
 }
 ole::Variant I4(long v) {
-  ole::Variant r;
-  V_VT(r.Get()) = VT_I4;
-  V_I4(r.Get()) = v;
-  return r;
+  return Typed(VT_I4, [&](VARIANT* p) { V_I4(p) = v; });
 }
 ole::Variant R8(double v) {
-  ole::Variant r;
-  V_VT(r.Get()) = VT_R8;
-  V_R8(r.Get()) = v;
-  return r;
+  return Typed(VT_R8, [&](VARIANT* p) { V_R8(p) = v; });
 }
 ole::Variant Bool(bool v) {
-  ole::Variant r;
-  V_VT(r.Get()) = VT_BOOL;
-  V_BOOL(r.Get()) = v ? VARIANT_TRUE : VARIANT_FALSE;
-  return r;
+  return Typed(VT_BOOL, [&](VARIANT* p) { V_BOOL(p) = v ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 ole::Variant Str(const wchar_t* text) {
-  ole::Variant r;
-  V_VT(r.Get()) = VT_BSTR;
-  V_BSTR(r.Get()) = SysAllocString(text);
-  return r;
+  return Typed(VT_BSTR, [&](VARIANT* p) { V_BSTR(p) = SysAllocString(text); });
 }
-ole::Variant ByteRef(std::uint8_t* p) {
-  ole::Variant r;
-  V_VT(r.Get()) = VT_UI1 | VT_BYREF;
-  V_UI1REF(r.Get()) = p;
-  return r;
+ole::Variant ByteRef(std::uint8_t* target) {
+  return Typed(VT_UI1 | VT_BYREF, [&](VARIANT* p) { V_UI1REF(p) = target; });
 }
 ole::Variant VariantRef(VARIANT* target) {
-  ole::Variant r;
-  V_VT(r.Get()) = VT_VARIANT | VT_BYREF;
-  V_VARIANTREF(r.Get()) = target;
-  return r;
+  return Typed(VT_VARIANT | VT_BYREF, [&](VARIANT* p) { V_VARIANTREF(p) = target; });
 }
 ole::Variant Error(HRESULT scode) {
-  ole::Variant r;
-  V_VT(r.Get()) = VT_ERROR;
-  V_ERROR(r.Get()) = scode;
-  return r;
+  return Typed(VT_ERROR, [&](VARIANT* p) { V_ERROR(p) = scode; });
 }
 
 ole::Variant ByteArray(const std::vector<std::uint8_t>& bytes, VARTYPE element, LONG lower) {
@@ -106,9 +92,13 @@ CallResult Call(IDispatch* object, DISPID dispid, WORD flags) {
   return Call(object, dispid, none, flags);
 }
 
-std::vector<Element> Elements(const VARIANT* array) {
-  std::vector<Element> out;
-  if (V_VT(array) != (VT_ARRAY | VT_VARIANT)) return out;
+namespace {
+
+// Calls `take(index, element)` for each element of a returned VT_ARRAY|VT_VARIANT, which must
+// be one-dimensional and start at 0; nothing for anything else.
+template <class Take>
+void ForEachElement(const VARIANT* array, Take take) {
+  if (V_VT(array) != (VT_ARRAY | VT_VARIANT)) return;
   SAFEARRAY* psa = V_ARRAY(array);
   LONG lower = -1, upper = -2;
   SafeArrayGetLBound(psa, 1, &lower);
@@ -118,31 +108,31 @@ std::vector<Element> Elements(const VARIANT* array) {
   for (LONG i = lower; i <= upper; ++i) {
     ole::Variant e;
     SafeArrayGetElement(psa, &i, e.Get());
+    take(i, e);
+  }
+}
+
+}  // namespace
+
+std::vector<Element> Elements(const VARIANT* array) {
+  std::vector<Element> out;
+  ForEachElement(array, [&](LONG, const ole::Variant& e) {
     const VARTYPE vt = e.Type();
     const unsigned value = vt == VT_UI1   ? V_UI1(e.Get())
                            : vt == VT_UI2 ? V_UI2(e.Get())
                            : vt == VT_I4  ? static_cast<unsigned>(V_I4(e.Get()))
                                           : 0xDEADu;
     out.push_back({vt, value});
-  }
+  });
   return out;
 }
 
 std::vector<std::wstring> Strings(const VARIANT* array) {
   std::vector<std::wstring> out;
-  if (V_VT(array) != (VT_ARRAY | VT_VARIANT)) return out;
-  SAFEARRAY* psa = V_ARRAY(array);
-  LONG lower = -1, upper = -2;
-  SafeArrayGetLBound(psa, 1, &lower);
-  SafeArrayGetUBound(psa, 1, &upper);
-  EXPECT_EQ(lower, 0);
-  EXPECT_EQ(SafeArrayGetDim(psa), 1u);
-  for (LONG i = lower; i <= upper; ++i) {
-    ole::Variant e;
-    SafeArrayGetElement(psa, &i, e.Get());
+  ForEachElement(array, [&](LONG i, const ole::Variant& e) {
     EXPECT_EQ(e.Type(), VT_BSTR) << "element " << i;
     out.push_back(e.Type() == VT_BSTR && V_BSTR(e.Get()) ? V_BSTR(e.Get()) : L"<not a string>");
-  }
+  });
   return out;
 }
 
@@ -165,19 +155,18 @@ void Resolve(HMODULE module, const char* name, F* out) {
 
 }  // namespace
 
-std::string EmulatedOcxPath() {
-  char given[MAX_PATH] = {};
-  const DWORD n = GetEnvironmentVariableA("QVX_TEST_OCX", given, sizeof given);
-  if (n > 0 && n < sizeof given) return given;
-  return std::string("Z:") + QVX_EMULATED_OCX;
-}
-
 EmulatedOcx::EmulatedOcx() {
-  const std::string path = EmulatedOcxPath();
-  module_ = LoadLibraryA(path.c_str());
+  const test_files::Location ocx = test_files::EmulatedOcx();
+  module_ = LoadLibraryW(ocx.path.c_str());
   if (!module_) {
-    ADD_FAILURE() << "cannot load " << path;
-    return;
+    // Every test of the program needs it: one message, and the program fails.
+    const DWORD error = GetLastError();
+    const bool present = GetFileAttributesW(ocx.path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::fprintf(stderr, "the emulated OCX %s %s (error %lu)\n", ocx.Describe().c_str(),
+                 present ? "cannot be loaded" : "does not exist",
+                 static_cast<unsigned long>(error));
+    std::fflush(stderr);
+    std::exit(1);
   }
   Resolve(module_, "QvxEmuPlug", &Plug);
   Resolve(module_, "QvxEmuUnplug", &Unplug);

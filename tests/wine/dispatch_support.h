@@ -72,11 +72,8 @@ std::vector<std::uint8_t> Bytes(const VARIANT* array);
 // Elements of a returned VT_ARRAY|VT_VARIANT that must all be VT_BSTR.
 std::vector<std::wstring> Strings(const VARIANT* array);
 
-// The emulated OCX of this build, loaded once for the process.
-// The emulated OCX the tests load: the one QVX_TEST_OCX names (a Windows path, for test
-// programs run away from their build tree), else the build's own.
-std::string EmulatedOcxPath();
-
+// The emulated OCX (test_files::EmulatedOcx()), loaded once for the process; a program whose
+// OCX cannot be loaded says so and exits with 1.
 class EmulatedOcx {
  public:
   static EmulatedOcx& Get();

@@ -23,6 +23,7 @@
 
 #include "control/identity.h"
 #include "dispatch_support.h"
+#include "test_files.h"
 #include "tests/support/model_examples.h"
 #include "tools/board_server.h"
 
@@ -49,7 +50,9 @@ std::string UseModel(const std::string& text, const std::string& name) {
 }
 
 std::string Documented(const char* name) {
-  const std::string text = testing_support::DocumentedModel(QVX_DOCS_EMULATOR, name);
+  const test_files::Location docs = test_files::DataFile(L"emulator.md");
+  if (!test_files::Present(docs, "the emulator's documentation")) return "";
+  const std::string text = testing_support::DocumentedModel(test_files::Narrow(docs.path), name);
   EXPECT_FALSE(text.empty()) << name;
   return text;
 }
@@ -77,6 +80,29 @@ std::vector<std::uint8_t> Read(IDispatch* ctl, std::uint8_t slave, long count) {
 }
 
 using B = std::vector<std::uint8_t>;
+
+// Creates a control that the library must refuse (E_FAIL, no control) and returns the
+// description of the error it set ("" when it set none).
+std::wstring RefusalMessage() {
+  using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+  auto get = reinterpret_cast<GetClassObjectFn>(
+      GetProcAddress(EmulatedOcx::Get().module(), "DllGetClassObject"));
+  ole::ComPtr<IClassFactory> factory;
+  if (get == nullptr || get(qvx::kClsidCtrl, IID_IClassFactory, factory.PutVoid()) != S_OK) {
+    ADD_FAILURE() << "no class factory for the control";
+    return L"";
+  }
+  ole::ComPtr<IDispatch> ctl;
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, ctl.PutVoid()), E_FAIL);
+  EXPECT_FALSE(ctl);
+  ole::ComPtr<IErrorInfo> info;
+  ole::Bstr description;
+  if (GetErrorInfo(0, info.Put()) != S_OK || info->GetDescription(description.Put()) != S_OK) {
+    ADD_FAILURE() << "the refusal set no error information";
+    return L"";
+  }
+  return description.Get();
+}
 
 TEST(EmulatedModel, TheSensorExampleReadsThroughTheControl) {
   UseModel(Documented("sensor-and-eeprom"), "qvx_model_sensor.json");
@@ -109,20 +135,7 @@ TEST(EmulatedModel, ABadModelRefusesTheControlWithTheLoadersMessage) {
       R"({"boards": [{"slaves": [{"address": "0x50", "kind": "memory", "size": 100,
           "page_size": 8}]}]})",
       "qvx_model_bad.json");
-  using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-  auto get = reinterpret_cast<GetClassObjectFn>(
-      GetProcAddress(EmulatedOcx::Get().module(), "DllGetClassObject"));
-  ASSERT_NE(get, nullptr);
-  ole::ComPtr<IClassFactory> factory;
-  ASSERT_EQ(get(qvx::kClsidCtrl, IID_IClassFactory, factory.PutVoid()), S_OK);
-  ole::ComPtr<IDispatch> ctl;
-  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, ctl.PutVoid()), E_FAIL);
-  EXPECT_FALSE(ctl);
-  ole::ComPtr<IErrorInfo> info;
-  ASSERT_EQ(GetErrorInfo(0, info.Put()), S_OK);
-  ole::Bstr description;
-  ASSERT_EQ(info->GetDescription(description.Put()), S_OK);
-  const std::wstring text(description.Get());
+  const std::wstring text = RefusalMessage();
   const std::wstring wide_path(path.begin(), path.end());
   EXPECT_EQ(text, L"QelVantorixActiveX: " + wide_path +
                       L": /boards/0/slaves/0/page_size: expected a page size that divides the "
@@ -194,20 +207,7 @@ TEST(EmulatedServer, TheControlRunsOnTheServedBoardAndTheBoardExportsDoNothing) 
 
 TEST(EmulatedServer, AServerThatCannotBeReachedRefusesTheControlWithItsName) {
   ASSERT_EQ(_putenv_s("QVX_EMULATED_SERVER", "qvx-no-such-server"), 0);
-  using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-  auto get = reinterpret_cast<GetClassObjectFn>(
-      GetProcAddress(EmulatedOcx::Get().module(), "DllGetClassObject"));
-  ASSERT_NE(get, nullptr);
-  ole::ComPtr<IClassFactory> factory;
-  ASSERT_EQ(get(qvx::kClsidCtrl, IID_IClassFactory, factory.PutVoid()), S_OK);
-  ole::ComPtr<IDispatch> ctl;
-  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, ctl.PutVoid()), E_FAIL);
-  EXPECT_FALSE(ctl);
-  ole::ComPtr<IErrorInfo> info;
-  ASSERT_EQ(GetErrorInfo(0, info.Put()), S_OK);
-  ole::Bstr description;
-  ASSERT_EQ(info->GetDescription(description.Put()), S_OK);
-  const std::wstring text(description.Get());
+  const std::wstring text = RefusalMessage();
   const std::wstring expected =
       L"QelVantorixActiveX: the emulated board server '\\\\.\\pipe\\qvx-no-such-server' "
       L"(QVX_EMULATED_SERVER) cannot be reached: ";

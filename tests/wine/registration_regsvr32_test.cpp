@@ -9,6 +9,7 @@
 
 #include "control/identity.h"
 #include "registration_support.h"
+#include "test_files.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ DWORD RunRegsvr32(const std::wstring& options, const std::wstring& file = regtes
 }
 
 TEST(Regsvr32, RegistersTwiceAndUnregisters) {
+  QVX_NEEDS_ADMIN("regsvr32 writes the machine's classes root");
   const std::wstring ctrl_key = L"CLSID\\" + GuidText(qvx::kClsidCtrl);
   const std::wstring registered_file =
       DefaultValue(HKEY_CLASSES_ROOT, ctrl_key + L"\\InprocServer32");

@@ -3,23 +3,17 @@
 #include <string>
 #include <vector>
 
-#ifndef QVX_OCX_PATH
-#error "QVX_OCX_PATH names the OCX under test"
-#endif
+#include <gtest/gtest.h>
+
+#include "test_files.h"
 
 namespace regtest {
 
 const wchar_t* OcxPath() {
-  // The build passes the path with forward slashes; Windows reports module paths with back
-  // slashes, and registration writes what Windows reports.
-  static const std::wstring path = [] {
-    std::wstring p = QVX_OCX_PATH;
-    for (wchar_t& c : p) {
-      if (c == L'/') c = L'\\';
-    }
-    return p;
-  }();
-  return path.c_str();
+  static const test_files::Location ocx = test_files::RealOcx();
+  // Every test that reaches for a missing OCX fails with the reason, not only the first.
+  test_files::Present(ocx, "the product OCX");
+  return ocx.path.c_str();
 }
 
 std::wstring OcxShortPath() {
@@ -44,6 +38,9 @@ const Exports& Ocx() {
         reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(e.module, "DllCanUnloadNow"));
     return e;
   }();
+  if (exports.module == nullptr) {
+    ADD_FAILURE() << "the product OCX " << test_files::Narrow(OcxPath()) << " cannot be loaded";
+  }
   return exports;
 }
 

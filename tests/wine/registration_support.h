@@ -10,7 +10,8 @@
 
 namespace regtest {
 
-// The OCX the tests load (a Windows path).
+// The product OCX the tests load (test_files::RealOcx()); a failure of the calling test when the
+// file is missing.
 const wchar_t* OcxPath();
 // GetShortPathNameW of OcxPath(), as registration writes it.
 std::wstring OcxShortPath();
@@ -22,7 +23,8 @@ struct Exports {
   HRESULT(WINAPI* DllGetClassObject)(REFCLSID, REFIID, void**) = nullptr;
   HRESULT(WINAPI* DllCanUnloadNow)() = nullptr;
 };
-// Loads the OCX once for the process and resolves the four exports.
+// Loads the OCX once for the process and resolves the four exports; while it cannot be loaded,
+// each call adds a failure that says why.
 const Exports& Ocx();
 
 // Redirects HKEY_CLASSES_ROOT of this process to an empty scratch key for its lifetime, so the

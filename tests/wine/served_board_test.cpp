@@ -4,23 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
-#include "board/protocol.h"
 #include "platform/emulated/served_hid_system.h"
+#include "test_files.h"
+#include "tests/support/child_lines.h"
 #include "tests/support/served_records.h"
 
 namespace {
 
 namespace served = platform::served;
-
-long long NowNs() {
-  return static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                    std::chrono::steady_clock::now().time_since_epoch())
-                                    .count());
-}
+using testing_support::NowNs;
 
 // A child process with its stdout on a pipe (stderr goes where the test's goes).
 class Child {
@@ -59,14 +54,8 @@ class Child {
   // The next line on its stdout, without the line end ("" at its end or after `timeout_ms`).
   std::string Line(DWORD timeout_ms = 60000) {
     const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-    for (;;) {
-      const std::size_t end = buffer_.find('\n');
-      if (end != std::string::npos) {
-        std::string line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        return line;
-      }
+    for (std::string line;;) {
+      if (buffer_.Take(&line)) return line;
       DWORD ready = 0;
       if (!PeekNamedPipe(read_, nullptr, 0, nullptr, &ready, nullptr)) return "";
       if (ready == 0) {
@@ -77,7 +66,7 @@ class Child {
       char chunk[4096];
       DWORD n = 0;
       if (!ReadFile(read_, chunk, sizeof chunk, &n, nullptr) || n == 0) return "";
-      buffer_.append(chunk, n);
+      buffer_.Append(chunk, n);
     }
   }
   std::string Rest() {
@@ -97,18 +86,21 @@ class Child {
  private:
   HANDLE read_ = nullptr;
   PROCESS_INFORMATION process_ = {};
-  std::string buffer_;
+  testing_support::LineBuffer buffer_;
 };
 
-std::wstring Quoted(const std::wstring& path) {
-  return L"\"" + path + L"\"";
+// The program's name, quoted for a command line; a failure naming it when it is missing.
+std::wstring QuotedProgram(const wchar_t* program) {
+  const test_files::Location where = test_files::Program(program);
+  test_files::Present(where, "the program");
+  return L"\"" + where.path + L"\"";
 }
 
 class ServedBoardOnWindows : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::wstring name = L"qvx-served-test-" + std::to_wstring(GetCurrentProcessId());
-    server_ = std::make_unique<Child>(Quoted(QVX_PROGRAM) + L" serve --name " + name);
+    server_ = std::make_unique<Child>(QuotedProgram(L"qvx.exe") + L" serve --name " + name);
     ASSERT_TRUE(server_->Started());
     name_ = server_->Line();
     ASSERT_EQ(name_, "\\\\.\\pipe\\" + std::string(name.begin(), name.end()));
@@ -125,11 +117,11 @@ class ServedBoardOnWindows : public ::testing::Test {
     EXPECT_EQ(server_->Wait(), 0u);
   }
   std::unique_ptr<Child> Client(const std::wstring& args) {
-    return std::make_unique<Child>(Quoted(SERVED_CLIENT_PROGRAM) + L" " +
+    return std::make_unique<Child>(QuotedProgram(L"served_board_client.exe") + L" " +
                                    std::wstring(name_.begin(), name_.end()) + L" " + args);
   }
   std::unique_ptr<Child> Qvx(const std::wstring& args) {
-    return std::make_unique<Child>(Quoted(QVX_PROGRAM) + L" --emulated " + args);
+    return std::make_unique<Child>(QuotedProgram(L"qvx.exe") + L" --emulated " + args);
   }
 
   std::string name_;
@@ -161,17 +153,14 @@ TEST_F(ServedBoardOnWindows, TwoProgramsAndQvxShareOneBoardAndTakeOnlyTheirOwnAn
   }
   const std::string a_out = a->Rest();
   const std::string b_out = b->Rest();
-  EXPECT_EQ(a->Wait(), 0u) << a_out;
-  EXPECT_EQ(b->Wait(), 0u) << b_out;
-  EXPECT_NE(a_out.find("done " + std::to_string(kSteps)), std::string::npos) << a_out;
-  EXPECT_NE(b_out.find("done " + std::to_string(kSteps)), std::string::npos) << b_out;
+  testing_support::ExpectWorkDone(a_out, a->Wait(), kSteps);
+  testing_support::ExpectWorkDone(b_out, b->Wait(), kSteps);
   std::vector<served::Taken> taken;
   ASSERT_TRUE(system_->TakenReports(0, &taken, nullptr));
   testing_support::ExpectEveryAnswerTakenByItsSender(taken, 2 * kSteps, 3);
 }
 
 TEST_F(ServedBoardOnWindows, AProgramKilledWhileHoldingTheBoardDoesNotBlockTheOtherBeyondTheBound) {
-  constexpr long long kTwoUsersBoundMs = 2 * (board::kAnswerTimeoutMs + board::kOwedAnswerGraceMs);
   std::unique_ptr<Child> holder = Client(L"hold");
   ASSERT_EQ(holder->Line(), "holding");
   std::unique_ptr<Child> other = Client(L"work 40 1");
@@ -180,13 +169,7 @@ TEST_F(ServedBoardOnWindows, AProgramKilledWhileHoldingTheBoardDoesNotBlockTheOt
   const long long killed = NowNs();
   holder->Kill();
   EXPECT_EQ(holder->Wait(), 137u);
-  const std::string first = other->Line();
-  ASSERT_EQ(first.rfind("first ", 0), 0u) << first;
-  const long long first_done = std::stoll(first.substr(6));
-  EXPECT_GT(first_done, killed) << "the other program got the board while the holder held it";
-  EXPECT_LE((first_done - killed) / 1000000, kTwoUsersBoundMs)
-      << "the other program's first command ended " << (first_done - killed) / 1000000
-      << " ms after the holder was killed";
+  testing_support::ExpectTheOtherGotTheBoardSoonAfterTheKill(other->Line(), killed);
   const std::string rest = other->Rest();
   EXPECT_EQ(other->Wait(), 0u) << rest;
 }

@@ -13,6 +13,7 @@
 #include "container_support.h"
 #include "control/identity.h"
 #include "dispatch_support.h"
+#include "test_files.h"
 
 namespace container_test {
 namespace {
@@ -252,7 +253,8 @@ TEST_F(Visual, OtherAspectsAndMissingBoundsAreRefused) {
 // The slot index of a GDI object made and deleted now. Wine answers GetGuiResources with 0, but
 // its handle table hands freed slots out again: while nothing leaks, new objects keep landing in
 // the same small range of slots; a paint that kept even one object would push them up by one
-// slot per paint.
+// slot per paint. Windows counts the objects, the check there; the order in which it hands
+// slots out is not documented.
 unsigned ProbeSlot() {
   HGDIOBJ probe = CreateSolidBrush(RGB(1, 2, 3));
   DeleteObject(probe);
@@ -275,7 +277,9 @@ TEST_F(Visual, AThousandPaintsLeaveNoGdiObjectBehind) {
     highest = std::max(highest, ProbeSlot());
   }
   EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), objects_before);
-  EXPECT_LT(highest - slot_before, 32u) << "GDI objects pile up over the paints";
+  if (test_files::OnWine()) {
+    EXPECT_LT(highest - slot_before, 32u) << "GDI objects pile up over the paints";
+  }
   EXPECT_EQ(drawn.At(0, 0), kGreen);
 }
 

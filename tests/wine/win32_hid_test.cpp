@@ -20,6 +20,7 @@
 #include "platform/win32/win32_hid_backend.h"
 #include "platform/win32/win32_hid_device.h"
 #include "platform/win32/win32_placement.h"
+#include "test_files.h"
 
 namespace {
 
@@ -60,6 +61,7 @@ TEST(Win32Discovery, NoBoardMeansNotFoundAndTheOutHandleIsLeftAlone) {
 }
 
 TEST(Win32Discovery, OpenBoardWithoutABoardReportsFailureAndHoldsNothing) {
+  QVX_WINE_ONLY("a PC may have the board attached; Wine's HID bus never has");
   CUSBHardWare link;
   for (int pass = 0; pass < 2; ++pass) {
     EXPECT_NE(link.OpenBoard(), 0) << "pass " << pass;

@@ -24,6 +24,22 @@ Function SameBytes(a, b)
   SameBytes = True
 End Function
 
+' A case that checks what only Wine's engine does is skipped elsewhere, and counted.
+Dim skipped
+skipped = 0
+Sub SkipOffWine(name, why)
+  skipped = skipped + 1
+  WScript.Echo "SKIP " & name & ": " & why
+End Sub
+
+' Wine puts its configuration program in the system folder; Windows has none. (WSH has no test
+' for a registry key as such, and Wine's key has no default value for RegRead to read.)
+Function OnWine()
+  Dim files
+  Set files = CreateObject("Scripting.FileSystemObject")
+  OnWine = files.FileExists(files.GetSpecialFolder(1).Path & "\winecfg.exe")
+End Function
+
 Function Pattern(n, seed)
   ' Wine's VBScript fails on "Dim a()" followed by ReDim inside a function.
   Dim a, i
@@ -92,7 +108,11 @@ ctl.HardwareReset
 Dim sensor
 sensor = ctl.GetSensorRawDataEx(False, 0)
 Check "sensor array of 32", UBound(sensor) = 31
-Check "sensor elements are words", VarType(sensor(0)) = vbInteger Or VarType(sensor(0)) = 18
+If OnWine() Then
+  Check "sensor elements are words", VarType(sensor(0)) = vbInteger Or VarType(sensor(0)) = 18
+Else
+  SkipOffWine "sensor elements are words", "Windows' VBScript refuses to read a VT_UI2 element"
+End If
 
 ' Status, verdict, flagged transfers and the repeated-start read.
 Const NOBODY = &H23
@@ -187,5 +207,5 @@ Check "TraceStart refuses an existing file", ctl.TraceStart(tracePath) = False
 Check "TraceStart refuses a name of another kind", ctl.TraceStart("trace.htm") = False
 fso.DeleteFile tracePath
 
-WScript.Echo passed & " passed, " & failed & " failed"
+WScript.Echo passed & " passed, " & failed & " failed, " & skipped & " skipped"
 If failed = 0 Then WScript.Quit 0 Else WScript.Quit 1
