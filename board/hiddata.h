@@ -10,13 +10,12 @@
 #include "board/shared_board.h"
 #include "board/trace.h"
 #include "platform/hid_device.h"
+#include "platform/non_copyable.h"
 
-class hiddata {
+class hiddata : private platform::NonCopyable {
  public:
   hiddata();
   virtual ~hiddata();
-  hiddata(const hiddata&) = delete;
-  hiddata& operator=(const hiddata&) = delete;
 
   // True while a device handle is held (it may belong to a board that has since been removed).
   bool HasDevice() const { return m_hDevice != nullptr; }

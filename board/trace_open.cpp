@@ -69,7 +69,7 @@ std::unique_ptr<TraceRecorder> MakeTraceRecorder(TraceFileKind kind,
   if (kind == TraceFileKind::kPcapng) {
     format = std::make_unique<PcapngTraceFormat>();
   } else {
-    format = std::make_unique<TextTraceFormat>();
+    format = NewTextTraceFormat();
   }
   return std::make_unique<TraceRecorder>(std::move(format), std::move(output), program);
 }

@@ -8,16 +8,33 @@ namespace board {
 
 namespace {
 
-struct CommandName {
-  std::uint8_t code;
-  const char* name;
+// The words the traces give command codes and verdicts.
+template <class Key>
+struct Word {
+  Key key;
+  const char* word;
 };
-constexpr CommandName kCommandNames[] = {
+
+template <class Key, std::size_t N>
+const char* WordFor(const Word<Key> (&words)[N], Key key) {
+  for (const Word<Key>& w : words) {
+    if (w.key == key) return w.word;
+  }
+  return nullptr;
+}
+
+constexpr Word<std::uint8_t> kCommandNames[] = {
     {CMD_I2C_READ, "i2c-read"},       {CMD_I2C_WRITE, "i2c-write"},
     {CMD_I2C_SPEED, "i2c-speed"},     {CMD_EEPROM_WRITE, "eeprom-write"},
     {CMD_EEPROM_READ, "eeprom-read"}, {CMD_GET_LINES, "get-lines"},
     {CMD_SET_LINES, "set-lines"},     {CMD_SENSOR_DATA, "sensor-data"},
     {CMD_EXPAND_CHANNEL, "expander"}, {CMD_HARDWARE_RESET, "hardware-reset"},
+};
+
+constexpr Word<CommandVerdict> kVerdictWords[] = {
+    {CommandVerdict::kAnswered, "answered"},      {CommandVerdict::kReadTimedOut, "read-timed-out"},
+    {CommandVerdict::kReadFailed, "read-failed"}, {CommandVerdict::kWriteFailed, "write-failed"},
+    {CommandVerdict::kNoBoard, "no-board"},       {CommandVerdict::kNoTurn, "no-turn"},
 };
 
 std::string Hex2(std::uint8_t b) {
@@ -51,21 +68,8 @@ bool Received(const std::vector<const TracedReport*>& in, std::size_t index) {
 }  // namespace
 
 const char* VerdictName(CommandVerdict verdict) {
-  switch (verdict) {
-    case CommandVerdict::kAnswered:
-      return "answered";
-    case CommandVerdict::kReadTimedOut:
-      return "read-timed-out";
-    case CommandVerdict::kReadFailed:
-      return "read-failed";
-    case CommandVerdict::kWriteFailed:
-      return "write-failed";
-    case CommandVerdict::kNoBoard:
-      return "no-board";
-    case CommandVerdict::kNoTurn:
-      return "no-turn";
-  }
-  return "?";
+  const char* word = WordFor(kVerdictWords, verdict);
+  return word ? word : "?";
 }
 
 CommandDescription DescribeCommand(const TracedCommand& command) {
@@ -78,10 +82,8 @@ CommandDescription DescribeCommand(const TracedCommand& command) {
   }
   const auto& announce = out[0]->bytes;
   d.code = announce[kAnnounceCommand];
-  d.name = "command-" + Hex2(d.code);
-  for (const CommandName& n : kCommandNames) {
-    if (n.code == d.code) d.name = n.name;
-  }
+  const char* word = WordFor(kCommandNames, d.code);
+  d.name = word ? word : "command-" + Hex2(d.code);
   // The status (or answer) byte sits in the answer after `data` data reports.
   auto status_after = [&](std::size_t data) {
     if (!Received(in, data)) return;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 namespace board {
 
@@ -70,27 +71,35 @@ std::string TraceCommandSummary(const TracedCommand& command, const CommandDescr
   return line;
 }
 
-std::string TextTraceFormat::Header(const TraceOrigin& origin, const std::string& program,
-                                    const std::string& board_path) {
-  return "# qvx trace " + TraceDate(origin) + " program=" + program +
-         " board=" + BoardName(board_path) + "\n";
-}
+namespace {
 
-std::string TextTraceFormat::BoardRecord(const TraceOrigin& origin, const std::string& board_path,
-                                         TraceTime at) {
-  return "# " + Ms(origin.SinceMs(at)) + " board=" + BoardName(board_path) + "\n";
-}
+class TextTraceFormat : public TraceFormat {
+ public:
+  std::string Header(const TraceOrigin& origin, const std::string& program,
+                     const std::string& board_path) override {
+    return "# qvx trace " + TraceDate(origin) + " program=" + program +
+           " board=" + BoardName(board_path) + "\n";
+  }
+  std::string BoardRecord(const TraceOrigin& origin, const std::string& board_path,
+                          TraceTime at) override {
+    return "# " + Ms(origin.SinceMs(at)) + " board=" + BoardName(board_path) + "\n";
+  }
+  std::string CommandRecord(const TraceOrigin& origin, const TracedCommand& command,
+                            const CommandDescription& what) override {
+    const double took =
+        std::chrono::duration<double, std::milli>(command.ended - command.started).count();
+    return Ms(origin.SinceMs(command.started)) + " +" + Ms(took) + " " +
+           TraceCommandSummary(command, what) + "\n";
+  }
+  std::string StopNote(const TraceOrigin& origin, TraceTime at) override {
+    return "# " + Ms(origin.SinceMs(at)) + " trace stopped: the file could not be written\n";
+  }
+};
 
-std::string TextTraceFormat::CommandRecord(const TraceOrigin& origin, const TracedCommand& command,
-                                           const CommandDescription& what) {
-  const double took =
-      std::chrono::duration<double, std::milli>(command.ended - command.started).count();
-  return Ms(origin.SinceMs(command.started)) + " +" + Ms(took) + " " +
-         TraceCommandSummary(command, what) + "\n";
-}
+}  // namespace
 
-std::string TextTraceFormat::StopNote(const TraceOrigin& origin, TraceTime at) {
-  return "# " + Ms(origin.SinceMs(at)) + " trace stopped: the file could not be written\n";
+std::unique_ptr<TraceFormat> NewTextTraceFormat() {
+  return std::make_unique<TextTraceFormat>();
 }
 
 }  // namespace board

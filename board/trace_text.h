@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,16 +23,8 @@ std::tm UtcTime(std::chrono::system_clock::time_point when);
 // `bytes` as hex pairs in brackets, long runs cut: "[01 02 ... 14 more]".
 std::string TraceHexRun(const std::vector<std::uint8_t>& bytes);
 
-class TextTraceFormat : public TraceFormat {
- public:
-  std::string Header(const TraceOrigin& origin, const std::string& program,
-                     const std::string& board_path) override;
-  std::string BoardRecord(const TraceOrigin& origin, const std::string& board_path,
-                          TraceTime at) override;
-  std::string CommandRecord(const TraceOrigin& origin, const TracedCommand& command,
-                            const CommandDescription& what) override;
-  std::string StopNote(const TraceOrigin& origin, TraceTime at) override;
-};
+// The text format, for a TraceRecorder.
+std::unique_ptr<TraceFormat> NewTextTraceFormat();
 
 // The command line without its times, as the pcapng trace's comments repeat it.
 std::string TraceCommandSummary(const TracedCommand& command, const CommandDescription& what);

@@ -23,25 +23,6 @@ void CUSBChannel::SetLine(std::size_t recordByte, int nStatus) {
   WriteLineState(record);
 }
 
-void CUSBChannel::SetPower(int nStatus) {
-  SetLine(kLinePower, nStatus);
-}
-void CUSBChannel::SetReset(int nStatus) {
-  SetLine(kLineReset, nStatus);
-}
-void CUSBChannel::SetBuzzer(int nStatus) {
-  SetLine(kLineBuzzer, nStatus);
-}
-void CUSBChannel::SetLedPass(int nStatus) {
-  SetLine(kLineLedPass, nStatus);
-}
-void CUSBChannel::SetLedFail(int nStatus) {
-  SetLine(kLineLedFail, nStatus);
-}
-void CUSBChannel::SetLedError(int nStatus) {
-  SetLine(kLineLedError, nStatus);
-}
-
 void CUSBChannel::ReadSensorRawData(std::uint16_t (&values)[kSensorValueCount]) {
   platform::CsLock sensor(m_csSensor);
   std::uint8_t raw[kSensorBlockSize];

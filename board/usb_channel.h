@@ -16,12 +16,12 @@ class CUSBChannel : public CUSBHardWare {
 
   // Line setters: read the record, change one byte, write it back, all under the board-state
   // lock and the exchange lock.
-  void SetPower(int nStatus);
-  void SetReset(int nStatus);
-  void SetBuzzer(int nStatus);
-  void SetLedPass(int nStatus);
-  void SetLedFail(int nStatus);
-  void SetLedError(int nStatus);
+  void SetPower(int nStatus) { SetLine(board::kLinePower, nStatus); }
+  void SetReset(int nStatus) { SetLine(board::kLineReset, nStatus); }
+  void SetBuzzer(int nStatus) { SetLine(board::kLineBuzzer, nStatus); }
+  void SetLedPass(int nStatus) { SetLine(board::kLineLedPass, nStatus); }
+  void SetLedFail(int nStatus) { SetLine(board::kLineLedFail, nStatus); }
+  void SetLedError(int nStatus) { SetLine(board::kLineLedError, nStatus); }
 
   // 32 values from the raw sensor block, high byte first, under the sensor lock.
   void ReadSensorRawData(std::uint16_t (&values)[board::kSensorValueCount]);

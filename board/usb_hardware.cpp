@@ -90,40 +90,40 @@ int CUSBHardWare::SetI2CSpeed(std::uint16_t nSpeed) {
   return (m_Answer[kAnswerStatus] >> kSpeedAnswerShift) & kSpeedAnswerMask;
 }
 
-int CUSBHardWare::ReadI2CLongBytes(std::uint8_t bSlaveAddr, std::uint8_t* pbXferData,
-                                   std::uint32_t bBytesCnts, bool fGenStart, bool fGenStop) {
-  if (bBytesCnts > kMaxTransferCount) return kCountRefused;
+template <class EachDataReport>
+int CUSBHardWare::TransferI2C(std::uint8_t code, std::uint8_t bSlaveAddr, std::uint32_t count,
+                              bool fGenStart, bool fGenStop, EachDataReport each) {
+  if (count > kMaxTransferCount) return kCountRefused;
   Exchange lock(*this);
-  SendAnnounce(CMD_I2C_READ);
-  SendI2cParameters(bSlaveAddr, bBytesCnts, fGenStart, fGenStop);
-  const std::uint32_t reports = DataReportCount(bBytesCnts);
+  SendAnnounce(code);
+  SendI2cParameters(bSlaveAddr, count, fGenStart, fGenStop);
+  const std::uint32_t reports = DataReportCount(count);
   for (std::uint32_t k = 0; k < reports; ++k) {
-    ReceiveReport();
     const std::uint32_t offset = k * kPayloadSize;
-    const std::uint32_t n = std::min<std::uint32_t>(kPayloadSize, bBytesCnts - offset);
-    if (n != 0) std::memcpy(pbXferData + offset, m_Answer + kPayloadOffset, n);
+    each(offset, std::min<std::uint32_t>(kPayloadSize, count - offset));
   }
   ReceiveReport();  // status report
   return m_Answer[kAnswerStatus];
 }
 
+int CUSBHardWare::ReadI2CLongBytes(std::uint8_t bSlaveAddr, std::uint8_t* pbXferData,
+                                   std::uint32_t bBytesCnts, bool fGenStart, bool fGenStop) {
+  return TransferI2C(CMD_I2C_READ, bSlaveAddr, bBytesCnts, fGenStart, fGenStop,
+                     [&](std::uint32_t offset, std::uint32_t n) {
+                       ReceiveReport();
+                       if (n != 0) std::memcpy(pbXferData + offset, m_Answer + kPayloadOffset, n);
+                     });
+}
+
 int CUSBHardWare::WriteI2CLongBytes(std::uint8_t bSlaveAddr, const std::uint8_t* pbXferData,
                                     std::uint32_t bBytesCnts, bool fGenStart, bool fGenStop) {
-  if (bBytesCnts > kMaxTransferCount) return kCountRefused;
-  Exchange lock(*this);
-  SendAnnounce(CMD_I2C_WRITE);
-  SendI2cParameters(bSlaveAddr, bBytesCnts, fGenStart, fGenStop);
-  const std::uint32_t reports = DataReportCount(bBytesCnts);
-  for (std::uint32_t k = 0; k < reports; ++k) {
-    Report report;
-    Clear(report);
-    const std::uint32_t offset = k * kPayloadSize;
-    const std::uint32_t n = std::min<std::uint32_t>(kPayloadSize, bBytesCnts - offset);
-    if (n != 0) std::memcpy(report + kPayloadOffset, pbXferData + offset, n);
-    SendReport(report);
-  }
-  ReceiveReport();  // status report
-  return m_Answer[kAnswerStatus];
+  return TransferI2C(CMD_I2C_WRITE, bSlaveAddr, bBytesCnts, fGenStart, fGenStop,
+                     [&](std::uint32_t offset, std::uint32_t n) {
+                       Report report;
+                       Clear(report);
+                       if (n != 0) std::memcpy(report + kPayloadOffset, pbXferData + offset, n);
+                       SendReport(report);
+                     });
 }
 
 CUSBHardWare::WriteReadResult CUSBHardWare::WriteReadI2C(std::uint8_t bSlaveAddr,

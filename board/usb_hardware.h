@@ -90,4 +90,12 @@ class CUSBHardWare : public hiddata {
   void SendI2cParameters(std::uint8_t bSlaveAddr, std::uint32_t count, bool fGenStart,
                          bool fGenStop);
   void SendEepromParameters(std::int32_t nAddr, std::uint8_t cnt);
+
+ private:
+  // An I2C read or write (`code`): the announce and parameter reports, `each(offset, bytes)`
+  // for every data report (which carries `bytes` bytes of the transfer from `offset`), then
+  // the status report. Returns the status byte, or kCountRefused with nothing sent.
+  template <class EachDataReport>
+  int TransferI2C(std::uint8_t code, std::uint8_t bSlaveAddr, std::uint32_t count, bool fGenStart,
+                  bool fGenStop, EachDataReport each);
 };

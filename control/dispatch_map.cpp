@@ -34,18 +34,15 @@ struct CtrlDispatchMap {
   static void EEPROM_ReadByte(C& t, DispCall& c) {
     t.EEPROM_ReadByte(c.I4(0), c.ByteBuffer(1, PageBytes(c.U1(2))), c.U1(2));
   }
-  static void Set_I2Cm_Power(C& t, DispCall& c) { t.Set_I2Cm_Power(c.Bool(0)); }
-  static void Get_I2Cm_Power(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_Power()); }
-  static void Set_I2Cm_Reset(C& t, DispCall& c) { t.Set_I2Cm_Reset(c.Bool(0)); }
-  static void Get_I2Cm_Reset(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_Reset()); }
-  static void Set_I2Cm_Buzzer(C& t, DispCall& c) { t.Set_I2Cm_Buzzer(c.Bool(0)); }
-  static void Get_I2Cm_Buzzer(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_Buzzer()); }
-  static void Set_I2Cm_LED_Pass(C& t, DispCall& c) { t.Set_I2Cm_LED_Pass(c.Bool(0)); }
-  static void Get_I2Cm_LED_Pass(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_LED_Pass()); }
-  static void Set_I2Cm_LED_Fail(C& t, DispCall& c) { t.Set_I2Cm_LED_Fail(c.Bool(0)); }
-  static void Get_I2Cm_LED_Fail(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_LED_Fail()); }
-  static void Set_I2Cm_LED_Error(C& t, DispCall& c) { t.Set_I2Cm_LED_Error(c.Bool(0)); }
-  static void Get_I2Cm_LED_Error(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_LED_Error()); }
+  // Every board line's pair of members: the row gives the line.
+  template <void (CUSBChannel::*Set)(int)>
+  static void SetLine(C& t, DispCall& c) {
+    t.SwitchLine(c.Member(), Set, c.Bool(0));
+  }
+  template <std::size_t RecordByte>
+  static void GetLine(C& t, DispCall& c) {
+    c.ReturnBool(t.ReadLine(c.Member(), RecordByte));
+  }
   static void SetExpandChannel(C& t, DispCall& c) { t.SetExpandChannel(c.U1(0), c.U1(1)); }
   static void GetSensorRawDataEx(C& t, DispCall& c) {
     c.ReturnVariant(t.GetSensorRawDataEx(c.Bool(0), c.U1(1)));
@@ -63,10 +60,6 @@ struct CtrlDispatchMap {
     c.ReturnBool(t.I2Cm_fWriteLongBytesEx(c.U1(0), c.Var(1)));
   }
   static void EEPROM_WriteByteEx(C& t, DispCall& c) { t.EEPROM_WriteByteEx(c.I4(0), c.Var(1)); }
-  static void Get_I2Cm_INT(C& t, DispCall& c) { c.ReturnBool(t.Get_I2Cm_INT()); }
-  static void Get_Key1(C& t, DispCall& c) { c.ReturnBool(t.Get_Key1()); }
-  static void Get_Key2(C& t, DispCall& c) { c.ReturnBool(t.Get_Key2()); }
-  static void Get_Key3(C& t, DispCall& c) { c.ReturnBool(t.Get_Key3()); }
   static void Get_LastStatus(C& t, DispCall& c) { c.ReturnU1(t.Get_LastStatus()); }
   static void Get_LastAnswered(C& t, DispCall& c) { c.ReturnBool(t.Get_LastAnswered()); }
   static void Set_RaiseErrors(C& t, DispCall& c) { t.Set_RaiseErrors(c.Bool(0)); }
@@ -118,38 +111,52 @@ QVX_PARAMS(kListBoards, {L"bstrField", VT_BSTR})
 QVX_PARAMS(kSelectBoard, {L"bstrSelector", VT_BSTR})
 #undef QVX_PARAMS
 
-#define QVX_METHOD(name, dispid, params, result)                    \
-  {                                                                 \
-    L## #name, dispid, params, ARRAYSIZE(params), result,           \
-        ole::ControlRow<CtrlDispatchMap::C, &CtrlDispatchMap::name> \
+// The parameter list of a member that takes none.
+constexpr std::nullptr_t kNone = nullptr;
+
+template <std::size_t N>
+constexpr std::size_t ParamCount(const DispParam (&)[N]) {
+  return N;
+}
+constexpr std::size_t ParamCount(std::nullptr_t) {
+  return 0;
+}
+
+#define QVX_ROW(name, dispid, params, result, handler)                 \
+  {                                                                    \
+    L## #name, dispid, params, ParamCount(params), result,             \
+        ole::ControlRow<CtrlDispatchMap::C, &CtrlDispatchMap::handler> \
   }
-#define QVX_METHOD0(name, dispid, result)                           \
-  {                                                                 \
-    L## #name, dispid, nullptr, 0, result,                          \
-        ole::ControlRow<CtrlDispatchMap::C, &CtrlDispatchMap::name> \
-  }
+#define QVX_METHOD(name, dispid, params, result) QVX_ROW(name, dispid, params, result, name)
+// A board line's members: Set_<line> and Get_<line> with their DISPIDs, the line's setter in
+// CUSBChannel and its byte of the line-state record; the input lines have Get_<line> alone.
+#define QVX_LINE(name, set_dispid, get_dispid, setter, line)                         \
+  QVX_ROW(Set_##name, set_dispid, kStatus, VT_EMPTY, SetLine<&CUSBChannel::setter>), \
+      QVX_ROW(Get_##name, get_dispid, kNone, VT_BOOL, GetLine<board::line>)
+#define QVX_INPUT_LINE(name, dispid, line) \
+  QVX_ROW(Get_##name, dispid, kNone, VT_BOOL, GetLine<board::line>)
 
 const ole::DispMember kMembers[] = {
-    QVX_METHOD0(AboutBox, QVX_DISPID_ABOUTBOX, VT_EMPTY),
-    QVX_METHOD0(OpenUSBHidDevice, QVX_DISPID_OPENUSBHIDDEVICE, VT_BOOL),
+    QVX_METHOD(AboutBox, QVX_DISPID_ABOUTBOX, kNone, VT_EMPTY),
+    QVX_METHOD(OpenUSBHidDevice, QVX_DISPID_OPENUSBHIDDEVICE, kNone, VT_BOOL),
     QVX_METHOD(I2Cm_Speed, QVX_DISPID_I2CM_SPEED, kSpeed, VT_EMPTY),
     QVX_METHOD(I2Cm_fReadLongBytes, QVX_DISPID_I2CM_FREADLONGBYTES, kI2cTransfer, VT_UI1),
     QVX_METHOD(I2Cm_fWriteLongBytes, QVX_DISPID_I2CM_FWRITELONGBYTES, kI2cTransfer, VT_UI1),
-    QVX_METHOD0(HardwareReset, QVX_DISPID_HARDWARERESET, VT_EMPTY),
+    QVX_METHOD(HardwareReset, QVX_DISPID_HARDWARERESET, kNone, VT_EMPTY),
     QVX_METHOD(EEPROM_WriteByte, QVX_DISPID_EEPROM_WRITEBYTE, kEepromPage, VT_EMPTY),
     QVX_METHOD(EEPROM_ReadByte, QVX_DISPID_EEPROM_READBYTE, kEepromPage, VT_EMPTY),
-    QVX_METHOD(Set_I2Cm_Power, QVX_DISPID_SET_I2CM_POWER, kStatus, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_Power, QVX_DISPID_GET_I2CM_POWER, VT_BOOL),
-    QVX_METHOD(Set_I2Cm_Reset, QVX_DISPID_SET_I2CM_RESET, kStatus, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_Reset, QVX_DISPID_GET_I2CM_RESET, VT_BOOL),
-    QVX_METHOD(Set_I2Cm_Buzzer, QVX_DISPID_SET_I2CM_BUZZER, kStatus, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_Buzzer, QVX_DISPID_GET_I2CM_BUZZER, VT_BOOL),
-    QVX_METHOD(Set_I2Cm_LED_Pass, QVX_DISPID_SET_I2CM_LED_PASS, kStatus, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_LED_Pass, QVX_DISPID_GET_I2CM_LED_PASS, VT_BOOL),
-    QVX_METHOD(Set_I2Cm_LED_Fail, QVX_DISPID_SET_I2CM_LED_FAIL, kStatus, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_LED_Fail, QVX_DISPID_GET_I2CM_LED_FAIL, VT_BOOL),
-    QVX_METHOD(Set_I2Cm_LED_Error, QVX_DISPID_SET_I2CM_LED_ERROR, kStatus, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_LED_Error, QVX_DISPID_GET_I2CM_LED_ERROR, VT_BOOL),
+    QVX_LINE(I2Cm_Power, QVX_DISPID_SET_I2CM_POWER, QVX_DISPID_GET_I2CM_POWER, SetPower,
+             kLinePower),
+    QVX_LINE(I2Cm_Reset, QVX_DISPID_SET_I2CM_RESET, QVX_DISPID_GET_I2CM_RESET, SetReset,
+             kLineReset),
+    QVX_LINE(I2Cm_Buzzer, QVX_DISPID_SET_I2CM_BUZZER, QVX_DISPID_GET_I2CM_BUZZER, SetBuzzer,
+             kLineBuzzer),
+    QVX_LINE(I2Cm_LED_Pass, QVX_DISPID_SET_I2CM_LED_PASS, QVX_DISPID_GET_I2CM_LED_PASS, SetLedPass,
+             kLineLedPass),
+    QVX_LINE(I2Cm_LED_Fail, QVX_DISPID_SET_I2CM_LED_FAIL, QVX_DISPID_GET_I2CM_LED_FAIL, SetLedFail,
+             kLineLedFail),
+    QVX_LINE(I2Cm_LED_Error, QVX_DISPID_SET_I2CM_LED_ERROR, QVX_DISPID_GET_I2CM_LED_ERROR,
+             SetLedError, kLineLedError),
     QVX_METHOD(SetExpandChannel, QVX_DISPID_SETEXPANDCHANNEL, kExpand, VT_EMPTY),
     QVX_METHOD(GetSensorRawDataEx, QVX_DISPID_GETSENSORRAWDATAEX, kSensorEx, VT_VARIANT),
     QVX_METHOD(EEPROM_ReadByteEx, QVX_DISPID_EEPROM_READBYTEEX, kEepromReadEx, VT_VARIANT),
@@ -157,26 +164,28 @@ const ole::DispMember kMembers[] = {
     QVX_METHOD(I2Cm_fReadLongBytesEx, QVX_DISPID_I2CM_FREADLONGBYTESEX, kI2cReadEx, VT_VARIANT),
     QVX_METHOD(I2Cm_fWriteLongBytesEx, QVX_DISPID_I2CM_FWRITELONGBYTESEX, kI2cWriteEx, VT_BOOL),
     QVX_METHOD(EEPROM_WriteByteEx, QVX_DISPID_EEPROM_WRITEBYTEEX, kEepromWriteEx, VT_EMPTY),
-    QVX_METHOD0(Get_I2Cm_INT, QVX_DISPID_GET_I2CM_INT, VT_BOOL),
-    QVX_METHOD0(Get_Key1, QVX_DISPID_GET_KEY1, VT_BOOL),
-    QVX_METHOD0(Get_Key2, QVX_DISPID_GET_KEY2, VT_BOOL),
-    QVX_METHOD0(Get_Key3, QVX_DISPID_GET_KEY3, VT_BOOL),
-    QVX_METHOD0(Get_LastStatus, QVX_DISPID_GET_LASTSTATUS, VT_UI1),
-    QVX_METHOD0(Get_LastAnswered, QVX_DISPID_GET_LASTANSWERED, VT_BOOL),
+    QVX_INPUT_LINE(I2Cm_INT, QVX_DISPID_GET_I2CM_INT, kLineInt),
+    QVX_INPUT_LINE(Key1, QVX_DISPID_GET_KEY1, kLineKey1),
+    QVX_INPUT_LINE(Key2, QVX_DISPID_GET_KEY2, kLineKey2),
+    QVX_INPUT_LINE(Key3, QVX_DISPID_GET_KEY3, kLineKey3),
+    QVX_METHOD(Get_LastStatus, QVX_DISPID_GET_LASTSTATUS, kNone, VT_UI1),
+    QVX_METHOD(Get_LastAnswered, QVX_DISPID_GET_LASTANSWERED, kNone, VT_BOOL),
     QVX_METHOD(Set_RaiseErrors, QVX_DISPID_SET_RAISEERRORS, kRaise, VT_EMPTY),
-    QVX_METHOD0(Get_RaiseErrors, QVX_DISPID_GET_RAISEERRORS, VT_BOOL),
+    QVX_METHOD(Get_RaiseErrors, QVX_DISPID_GET_RAISEERRORS, kNone, VT_BOOL),
     QVX_METHOD(I2Cm_fWriteReadEx, QVX_DISPID_I2CM_FWRITEREADEX, kWriteReadEx, VT_VARIANT),
     QVX_METHOD(I2Cm_fReadBytesEx, QVX_DISPID_I2CM_FREADBYTESEX, kReadBytesEx, VT_VARIANT),
     QVX_METHOD(I2Cm_fWriteBytesEx, QVX_DISPID_I2CM_FWRITEBYTESEX, kWriteBytesEx, VT_UI1),
     QVX_METHOD(GetSensorValuesEx, QVX_DISPID_GETSENSORVALUESEX, kSensorEx, VT_VARIANT),
     QVX_METHOD(TraceStart, QVX_DISPID_TRACESTART, kTraceStart, VT_BOOL),
-    QVX_METHOD0(TraceStop, QVX_DISPID_TRACESTOP, VT_EMPTY),
+    QVX_METHOD(TraceStop, QVX_DISPID_TRACESTOP, kNone, VT_EMPTY),
     QVX_METHOD(ListBoards, QVX_DISPID_LISTBOARDS, kListBoards, VT_VARIANT),
     QVX_METHOD(SelectBoard, QVX_DISPID_SELECTBOARD, kSelectBoard, VT_BOOL),
-    QVX_METHOD0(Get_SelectedBoard, QVX_DISPID_GET_SELECTEDBOARD, VT_BSTR),
+    QVX_METHOD(Get_SelectedBoard, QVX_DISPID_GET_SELECTEDBOARD, kNone, VT_BSTR),
 };
 #undef QVX_METHOD
-#undef QVX_METHOD0
+#undef QVX_LINE
+#undef QVX_INPUT_LINE
+#undef QVX_ROW
 
 const ole::DispatchTable kDispatchTable(kMembers, ARRAYSIZE(kMembers));
 

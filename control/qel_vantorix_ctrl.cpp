@@ -84,6 +84,17 @@ void CQelVantorixActiveXCtrl::FireEVENT_PLUG(BOOL connected) {
   FireEvent(QVX_DISPID_EVENT_PLUG, &params);
 }
 
+template <class Byte>
+int CQelVantorixActiveXCtrl::Transfer(const wchar_t* method,
+                                      int (CUSBHardWare::*transfer)(std::uint8_t, Byte*,
+                                                                    std::uint32_t, bool, bool),
+                                      std::uint8_t bSlaveAddr, Byte* data, std::uint32_t count,
+                                      bool fGenStart, bool fGenStop) {
+  const int status = (m_UsbChannel.*transfer)(bSlaveAddr, data, count, fGenStart, fGenStop);
+  ConcludeTransfer(method, m_UsbChannel.LastCommandAnswered(), bSlaveAddr, status);
+  return status;
+}
+
 void CQelVantorixActiveXCtrl::I2Cm_Speed(std::uint16_t nSpeed) {
   CsLock board_state(m_UsbChannel.m_csBoardState);
   CsLock exchange(m_UsbChannel.m_csExchange);
@@ -95,20 +106,18 @@ std::uint8_t CQelVantorixActiveXCtrl::I2Cm_fReadLongBytes(std::uint8_t bSlaveAdd
                                                           std::uint8_t* pbXferData,
                                                           std::uint16_t bBytesCnts, int fGenStart,
                                                           int fGenStop) {
-  const int status = m_UsbChannel.ReadI2CLongBytes(bSlaveAddr, pbXferData, bBytesCnts,
-                                                   fGenStart != 0, fGenStop != 0);
-  ConcludeTransfer(L"I2Cm_fReadLongBytes", m_UsbChannel.LastCommandAnswered(), bSlaveAddr, status);
-  return static_cast<std::uint8_t>(status);
+  return static_cast<std::uint8_t>(Transfer(L"I2Cm_fReadLongBytes", &CUSBHardWare::ReadI2CLongBytes,
+                                            bSlaveAddr, pbXferData, bBytesCnts, fGenStart != 0,
+                                            fGenStop != 0));
 }
 
 std::uint8_t CQelVantorixActiveXCtrl::I2Cm_fWriteLongBytes(std::uint8_t bSlaveAddr,
                                                            const std::uint8_t* pbXferData,
                                                            std::uint16_t bBytesCnts, int fGenStart,
                                                            int fGenStop) {
-  const int status = m_UsbChannel.WriteI2CLongBytes(bSlaveAddr, pbXferData, bBytesCnts,
-                                                    fGenStart != 0, fGenStop != 0);
-  ConcludeTransfer(L"I2Cm_fWriteLongBytes", m_UsbChannel.LastCommandAnswered(), bSlaveAddr, status);
-  return static_cast<std::uint8_t>(status);
+  return static_cast<std::uint8_t>(Transfer(L"I2Cm_fWriteLongBytes",
+                                            &CUSBHardWare::WriteI2CLongBytes, bSlaveAddr,
+                                            pbXferData, bBytesCnts, fGenStart != 0, fGenStop != 0));
 }
 
 void CQelVantorixActiveXCtrl::HardwareReset() {
@@ -136,25 +145,6 @@ void CQelVantorixActiveXCtrl::SwitchLine(const wchar_t* method, void (CUSBChanne
   Conclude(method, m_UsbChannel.LastCommandAnswered());
 }
 
-void CQelVantorixActiveXCtrl::Set_I2Cm_Power(int nStatus) {
-  SwitchLine(L"Set_I2Cm_Power", &CUSBChannel::SetPower, nStatus);
-}
-void CQelVantorixActiveXCtrl::Set_I2Cm_Reset(int nStatus) {
-  SwitchLine(L"Set_I2Cm_Reset", &CUSBChannel::SetReset, nStatus);
-}
-void CQelVantorixActiveXCtrl::Set_I2Cm_Buzzer(int nStatus) {
-  SwitchLine(L"Set_I2Cm_Buzzer", &CUSBChannel::SetBuzzer, nStatus);
-}
-void CQelVantorixActiveXCtrl::Set_I2Cm_LED_Pass(int nStatus) {
-  SwitchLine(L"Set_I2Cm_LED_Pass", &CUSBChannel::SetLedPass, nStatus);
-}
-void CQelVantorixActiveXCtrl::Set_I2Cm_LED_Fail(int nStatus) {
-  SwitchLine(L"Set_I2Cm_LED_Fail", &CUSBChannel::SetLedFail, nStatus);
-}
-void CQelVantorixActiveXCtrl::Set_I2Cm_LED_Error(int nStatus) {
-  SwitchLine(L"Set_I2Cm_LED_Error", &CUSBChannel::SetLedError, nStatus);
-}
-
 short CQelVantorixActiveXCtrl::ReadLine(const wchar_t* method, std::size_t recordByte) {
   std::uint8_t record[board::kLineRecordSize] = {};
   {
@@ -164,37 +154,6 @@ short CQelVantorixActiveXCtrl::ReadLine(const wchar_t* method, std::size_t recor
   }
   Conclude(method, m_UsbChannel.LastCommandAnswered());
   return record[recordByte];
-}
-
-short CQelVantorixActiveXCtrl::Get_I2Cm_Power() {
-  return ReadLine(L"Get_I2Cm_Power", board::kLinePower);
-}
-short CQelVantorixActiveXCtrl::Get_I2Cm_Reset() {
-  return ReadLine(L"Get_I2Cm_Reset", board::kLineReset);
-}
-short CQelVantorixActiveXCtrl::Get_I2Cm_Buzzer() {
-  return ReadLine(L"Get_I2Cm_Buzzer", board::kLineBuzzer);
-}
-short CQelVantorixActiveXCtrl::Get_I2Cm_LED_Pass() {
-  return ReadLine(L"Get_I2Cm_LED_Pass", board::kLineLedPass);
-}
-short CQelVantorixActiveXCtrl::Get_I2Cm_LED_Fail() {
-  return ReadLine(L"Get_I2Cm_LED_Fail", board::kLineLedFail);
-}
-short CQelVantorixActiveXCtrl::Get_I2Cm_LED_Error() {
-  return ReadLine(L"Get_I2Cm_LED_Error", board::kLineLedError);
-}
-short CQelVantorixActiveXCtrl::Get_I2Cm_INT() {
-  return ReadLine(L"Get_I2Cm_INT", board::kLineInt);
-}
-short CQelVantorixActiveXCtrl::Get_Key1() {
-  return ReadLine(L"Get_Key1", board::kLineKey1);
-}
-short CQelVantorixActiveXCtrl::Get_Key2() {
-  return ReadLine(L"Get_Key2", board::kLineKey2);
-}
-short CQelVantorixActiveXCtrl::Get_Key3() {
-  return ReadLine(L"Get_Key3", board::kLineKey3);
 }
 
 void CQelVantorixActiveXCtrl::SetExpandChannel(std::uint8_t nAddress, std::uint8_t nChannel) {
@@ -271,9 +230,8 @@ ole::Variant CQelVantorixActiveXCtrl::ReadBytes(const wchar_t* method, std::uint
                                                 bool fGenStop) {
   if (count > control::kMaxArrayArgument) control::RefuseCount(method, count);
   std::vector<std::uint8_t> buffer(count ? count : 1, 0);
-  const int status =
-      m_UsbChannel.ReadI2CLongBytes(bSlaveAddr, buffer.data(), count, fGenStart, fGenStop);
-  ConcludeTransfer(method, m_UsbChannel.LastCommandAnswered(), bSlaveAddr, status);
+  Transfer(method, &CUSBHardWare::ReadI2CLongBytes, bSlaveAddr, buffer.data(), count, fGenStart,
+           fGenStop);
   return control::MakeByteArray(buffer.data(), count);
 }
 
@@ -282,10 +240,9 @@ int CQelVantorixActiveXCtrl::WriteBytes(const wchar_t* method, std::uint8_t bSla
   const control::ByteArrayArgument data(bytes, 1, method);
   std::vector<std::uint8_t> buffer(data.Count() ? data.Count() : 1, 0);
   data.CopyTo(buffer.data());
-  const int status = m_UsbChannel.WriteI2CLongBytes(
-      bSlaveAddr, buffer.data(), static_cast<std::uint32_t>(data.Count()), fGenStart, fGenStop);
-  ConcludeTransfer(method, m_UsbChannel.LastCommandAnswered(), bSlaveAddr, status);
-  return status;
+  return Transfer(method, &CUSBHardWare::WriteI2CLongBytes, bSlaveAddr,
+                  static_cast<const std::uint8_t*>(buffer.data()),
+                  static_cast<std::uint32_t>(data.Count()), fGenStart, fGenStop);
 }
 
 ole::Variant CQelVantorixActiveXCtrl::I2Cm_fReadLongBytesEx(std::uint8_t bSlaveAddr,

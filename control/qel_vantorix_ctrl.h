@@ -2,7 +2,9 @@
 // flag, and adapts every dispatch method to one board operation with its locks.
 //
 // The script-facing methods carry the interface's names and plain C++ types, so that they can
-// be called directly as well as through the dispatch table (control/dispatch_map.cpp).
+// be called directly as well as through the dispatch table (control/dispatch_map.cpp). The
+// board lines are the exception: every Set_<line> is SwitchLine and every Get_<line> ReadLine,
+// and the table's row for the member gives the line.
 #pragma once
 
 #include <windows.h>
@@ -36,18 +38,6 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   void HardwareReset();
   void EEPROM_WriteByte(std::int32_t nAddr, const std::uint8_t* pbData, std::uint8_t cnt);
   void EEPROM_ReadByte(std::int32_t nAddr, std::uint8_t* pbData, std::uint8_t cnt);
-  void Set_I2Cm_Power(int nStatus);
-  short Get_I2Cm_Power();
-  void Set_I2Cm_Reset(int nStatus);
-  short Get_I2Cm_Reset();
-  void Set_I2Cm_Buzzer(int nStatus);
-  short Get_I2Cm_Buzzer();
-  void Set_I2Cm_LED_Pass(int nStatus);
-  short Get_I2Cm_LED_Pass();
-  void Set_I2Cm_LED_Fail(int nStatus);
-  short Get_I2Cm_LED_Fail();
-  void Set_I2Cm_LED_Error(int nStatus);
-  short Get_I2Cm_LED_Error();
   void SetExpandChannel(std::uint8_t nAddress, std::uint8_t nChannel);
   ole::Variant GetSensorRawDataEx(int fEnableExternBoard, std::uint8_t nChannel);
   ole::Variant EEPROM_ReadByteEx(std::uint32_t nAddr, std::uint32_t cnt);
@@ -58,10 +48,6 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   // ole::ArgumentError for parameter 1 before anything is sent.
   VARIANT_BOOL I2Cm_fWriteLongBytesEx(std::uint8_t bSlaveAddr, const VARIANT* bXferData);
   void EEPROM_WriteByteEx(std::int32_t nAddr, const VARIANT* bData);
-  short Get_I2Cm_INT();
-  short Get_Key1();
-  short Get_Key2();
-  short Get_Key3();
   // Starts tracing this control's board link into the new file `path` (.pcapng, .txt or
   // .log), replacing a trace already running; false, and the running trace kept, when the
   // name is refused or the file cannot be created.
@@ -123,9 +109,17 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   // The dispatch table's adapters (control/dispatch_map.cpp).
   friend struct CtrlDispatchMap;
 
-  short ReadLine(const wchar_t* method, std::size_t recordByte);
+  // The board lines, `method` naming the member called: Set_<line> switches the line with its
+  // CUSBChannel setter, Get_<line> reads the line's byte of the line-state record.
   void SwitchLine(const wchar_t* method, void (CUSBChannel::*set)(int), int nStatus);
-  // The command sequences that several methods share.
+  short ReadLine(const wchar_t* method, std::size_t recordByte);
+  // The command sequences that several methods share. Transfer: one I2C read or write
+  // (CUSBHardWare::ReadI2CLongBytes or WriteI2CLongBytes) concluded for `method`; its status.
+  template <class Byte>
+  int Transfer(const wchar_t* method,
+               int (CUSBHardWare::*transfer)(std::uint8_t, Byte*, std::uint32_t, bool, bool),
+               std::uint8_t bSlaveAddr, Byte* data, std::uint32_t count, bool fGenStart,
+               bool fGenStop);
   ole::Variant ReadBytes(const wchar_t* method, std::uint8_t bSlaveAddr, std::uint32_t count,
                          bool fGenStart, bool fGenStop);
   int WriteBytes(const wchar_t* method, std::uint8_t bSlaveAddr, const VARIANT* bytes,

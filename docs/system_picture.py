@@ -5,29 +5,52 @@ rewrites the picture; `--check` exits 1 when the file in the tree differs from w
 import sys
 from pathlib import Path
 
-# (key, x, y, width, height, title, detail lines, fill)
+
+def box(key, x, y, width, height, fill, text):
+    """A box of the picture: its title is the first line of `text`, its detail lines the rest."""
+    title, *lines = [line.strip() for line in text.strip().splitlines()]
+    return key, x, y, width, height, title, lines, fill
+
+
+# (key, x, y, width, height, title, detail lines, fill), each made by box().
 BOXES = [
-    ("hosts", 20, 20, 300, 120, "Hosts (Windows)",
-     ["mshta, IE-mode pages, cscript/wscript", "VBA (Office), PowerShell, Python,",
-      "C#, OLE containers"], "#e8f0fe"),
-    ("qvx", 620, 20, 260, 120, "qvx (Windows and Linux)",
-     ["list, lines, set, speed, reset,", "i2c read/write/wr/scan, eeprom,",
-      "sensor; --trace, --board"], "#e8f0fe"),
-    ("ocx", 20, 200, 300, 150, "QelVantorixActiveX.ocx",
-     ["IDispatch: 31 methods + 100..109", "EVENT_PLUG, the lamp, persistence",
-      "control/ on ole/ (own ActiveX framework)", "32-bit and 64-bit builds"], "#fff4e0"),
-    ("link", 420, 200, 280, 150, "Board link (board/, link/)",
-     ["one member per board command", "65-byte HID reports, answers in 200 ms",
-      "discovery: IDs + manufacturer", "and product strings; trace"], "#fff4e0"),
-    ("hid", 420, 410, 280, 100, "HID back ends (platform/)",
-     ["Win32: SetupAPI + HID, overlapped I/O", "Linux: /dev/hidraw*",
-      "emulated: in-process"], "#eef7ee"),
-    ("board", 20, 570, 300, 110, "The adapter board (USB HID)",
-     ["04B4:E006, Qelvantorix Ltd,", "I2C master, EEPROM, lines, keys,",
-      "expander 0x70, sensor block"], "#f3e8fd"),
-    ("emu", 620, 570, 260, 110, "Board emulator (emulator/)",
-     ["the board's side of the protocol", "JSON board models, state files",
-      "emulated OCX: QvxEmu* exports"], "#f3e8fd"),
+    box("hosts", 20, 20, 300, 120, "#e8f0fe", """
+         Hosts (Windows)
+         mshta, IE-mode pages, cscript/wscript
+         VBA (Office), PowerShell, Python,
+         C#, OLE containers"""),
+    box("qvx", 620, 20, 260, 120, "#e8f0fe", """
+         qvx (Windows and Linux)
+         list, lines, set, speed, reset,
+         i2c read/write/wr/scan, eeprom,
+         sensor; --trace, --board"""),
+    box("ocx", 20, 200, 300, 150, "#fff4e0", """
+         QelVantorixActiveX.ocx
+         IDispatch: 31 methods + 100..109
+         EVENT_PLUG, the lamp, persistence
+         control/ on ole/ (own ActiveX framework)
+         32-bit and 64-bit builds"""),
+    box("link", 420, 200, 280, 150, "#fff4e0", """
+         Board link (board/, link/)
+         one member per board command
+         65-byte HID reports, answers in 200 ms
+         discovery: IDs + manufacturer
+         and product strings; trace"""),
+    box("hid", 420, 410, 280, 100, "#eef7ee", """
+         HID back ends (platform/)
+         Win32: SetupAPI + HID, overlapped I/O
+         Linux: /dev/hidraw*
+         emulated: in-process"""),
+    box("board", 20, 570, 300, 110, "#f3e8fd", """
+         The adapter board (USB HID)
+         04B4:E006, Qelvantorix Ltd,
+         I2C master, EEPROM, lines, keys,
+         expander 0x70, sensor block"""),
+    box("emu", 620, 570, 260, 110, "#f3e8fd", """
+         Board emulator (emulator/)
+         the board's side of the protocol
+         JSON board models, state files
+         emulated OCX: QvxEmu* exports"""),
 ]
 
 # (from, to, label): arrows between box edges.

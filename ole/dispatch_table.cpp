@@ -147,6 +147,7 @@ HRESULT DispatchTable::Invoke(void* object, DISPID dispid, REFIID riid, WORD fla
   }
 
   DispCall call;
+  call.member_ = member->name;
   Variant missing;
   V_VT(missing.Get()) = VT_ERROR;
   V_ERROR(missing.Get()) = DISP_E_PARAMNOTFOUND;

@@ -59,6 +59,8 @@ class DispCall {
   }
   // A VT_VARIANT parameter: the caller's VARIANT as passed.
   const VARIANT* Var(std::size_t i) const { return Arg(i); }
+  // The member called, by its row's name: for a handler that serves several rows.
+  const wchar_t* Member() const { return member_; }
 
   void ReturnBool(int value) {
     V_VT(result_.Get()) = VT_BOOL;
@@ -77,6 +79,7 @@ class DispCall {
   friend class DispatchTable;
   const VARIANT* Arg(std::size_t i) const { return args_[i]; }
 
+  const wchar_t* member_ = L"";
   const VARIANT* args_[kMaxDispParams] = {};
   Variant converted_[kMaxDispParams];
   Variant result_;

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "platform/non_copyable.h"
+
 namespace ole {
 
 // At start-up: creates the activation context from manifest resource 2 of `module`. A module
@@ -17,12 +19,10 @@ void ReleaseModuleActivationContext();
 HANDLE ModuleActivationContext();
 
 // Activates the module's context for one scope and restores the previous one on every way out.
-class ModuleStateScope {
+class ModuleStateScope : private platform::NonCopyable {
  public:
   ModuleStateScope();
   ~ModuleStateScope();
-  ModuleStateScope(const ModuleStateScope&) = delete;
-  ModuleStateScope& operator=(const ModuleStateScope&) = delete;
 
   // Whether the module's context was activated (false when the module has none).
   bool active() const { return active_; }

@@ -204,8 +204,9 @@ class CVisualControl : public IOleObject,
   HRESULT RunVerb(std::size_t index, LPMSG msg, HWND parent, LPCRECT pos);
   std::size_t VerbCount() const;
   void ResetState();
-  // Runs the property exchange and then accounts for what it loaded.
-  void ExchangeState(PropExchange& px);
+  // Runs the property exchange and then accounts for what it loaded, or after a save that
+  // wrote everything and `clear_dirty`, for the control being clean. The exchange's result.
+  HRESULT ExchangeState(PropExchange& px, bool clear_dirty = false);
 
   ComPtr<IOleClientSite> client_site_;
   ComPtr<IOleAdviseHolder> advise_holder_;

@@ -6,6 +6,17 @@
 
 namespace ole {
 
+namespace {
+
+// The persistence calls given a medium (a stream, a bag, a storage, the size's slot): E_POINTER
+// without one, and no exception out of `body`.
+template <class Medium, class Body>
+HRESULT OnMedium(Medium* medium, Body body) {
+  return Guarded([&]() -> HRESULT { return medium ? body() : E_POINTER; });
+}
+
+}  // namespace
+
 bool ResetPropExchange::ExchangeLong(const wchar_t*, LONG* value, LONG default_value) {
   *value = default_value;
   return true;
@@ -89,12 +100,15 @@ void CVisualControl::DoPropExchange(PropExchange& px) {
   }
 }
 
-void CVisualControl::ExchangeState(PropExchange& px) {
+HRESULT CVisualControl::ExchangeState(PropExchange& px, bool clear_dirty) {
   DoPropExchange(px);
   if (px.IsLoading()) {
     modified_ = false;
     InvalidateControl();
+  } else if (clear_dirty && SUCCEEDED(px.result())) {
+    modified_ = false;
   }
+  return px.result();
 }
 
 void CVisualControl::ResetState() {
@@ -113,27 +127,21 @@ STDMETHODIMP CVisualControl::IsDirty() {
 }
 
 STDMETHODIMP CVisualControl::Load(LPSTREAM stream) {
-  return ole::Guarded([&]() -> HRESULT {
-    if (!stream) return E_POINTER;
+  return OnMedium(stream, [&] {
     StreamPropExchange px(stream, PropExchange::Mode::kLoad);
-    ExchangeState(px);
-    return px.result();
+    return ExchangeState(px);
   });
 }
 
 STDMETHODIMP CVisualControl::Save(LPSTREAM stream, BOOL clear_dirty) {
-  return ole::Guarded([&]() -> HRESULT {
-    if (!stream) return E_POINTER;
+  return OnMedium(stream, [&] {
     StreamPropExchange px(stream, PropExchange::Mode::kSave);
-    DoPropExchange(px);
-    if (SUCCEEDED(px.result()) && clear_dirty) modified_ = false;
-    return px.result();
+    return ExchangeState(px, clear_dirty != FALSE);
   });
 }
 
 STDMETHODIMP CVisualControl::GetSizeMax(ULARGE_INTEGER* size) {
-  return ole::Guarded([&]() -> HRESULT {
-    if (!size) return E_POINTER;
+  return OnMedium(size, [&] {
     SizePropExchange px;
     DoPropExchange(px);
     size->QuadPart = px.bytes();
@@ -149,51 +157,41 @@ STDMETHODIMP CVisualControl::InitNew() {
 }
 
 STDMETHODIMP CVisualControl::Load(IPropertyBag* bag, IErrorLog* log) {
-  return ole::Guarded([&]() -> HRESULT {
-    if (!bag) return E_POINTER;
+  return OnMedium(bag, [&] {
     BagPropExchange px(bag, log, PropExchange::Mode::kLoad);
-    ExchangeState(px);
-    return px.result();
+    return ExchangeState(px);
   });
 }
 
 STDMETHODIMP CVisualControl::Save(IPropertyBag* bag, BOOL clear_dirty, BOOL) {
-  return ole::Guarded([&]() -> HRESULT {
-    if (!bag) return E_POINTER;
+  return OnMedium(bag, [&] {
     BagPropExchange px(bag, nullptr, PropExchange::Mode::kSave);
-    DoPropExchange(px);
-    if (SUCCEEDED(px.result()) && clear_dirty) modified_ = false;
-    return px.result();
+    return ExchangeState(px, clear_dirty != FALSE);
   });
 }
 
 STDMETHODIMP CVisualControl::InitNew(IStorage* storage) {
-  return ole::Guarded([&]() -> HRESULT {
-    if (!storage) return E_POINTER;
+  return OnMedium(storage, [&] {
     ResetState();
     return S_OK;
   });
 }
 
 STDMETHODIMP CVisualControl::Load(IStorage* storage) {
-  return ole::Guarded([&]() -> HRESULT {
-    if (!storage) return E_POINTER;
+  return OnMedium(storage, [&] {
     ComPtr<IStream> stream;
     const HRESULT hr = storage->OpenStream(kContentsStreamName, nullptr,
                                            STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Put());
-    if (FAILED(hr)) return hr;
-    return Load(stream.Get());
+    return FAILED(hr) ? hr : Load(stream.Get());
   });
 }
 
 STDMETHODIMP CVisualControl::Save(IStorage* storage, BOOL) {
-  return ole::Guarded([&]() -> HRESULT {
-    if (!storage) return E_POINTER;
+  return OnMedium(storage, [&] {
     ComPtr<IStream> stream;
     const HRESULT hr = storage->CreateStream(
         kContentsStreamName, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, stream.Put());
-    if (FAILED(hr)) return hr;
-    return Save(stream.Get(), TRUE);
+    return FAILED(hr) ? hr : Save(stream.Get(), TRUE);
   });
 }
 

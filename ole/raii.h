@@ -61,36 +61,48 @@ class ComPtr {
   T* p_ = nullptr;
 };
 
-class Bstr {
+// Owning handle of type T (a Win32 or an OLE Automation one), released with `Close` when the holder
+// goes or is Reset. Put() hands out the slot for functions that return a handle through a pointer
+// (RegOpenKeyExW), after releasing what was held.
+template <class T, auto Close>
+class UniqueHandle {
  public:
-  Bstr() = default;
-  explicit Bstr(const wchar_t* text) : b_(text ? SysAllocString(text) : nullptr) {}
-  Bstr(const wchar_t* text, UINT length) : b_(SysAllocStringLen(text, length)) {}
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  Bstr(Bstr&& other) noexcept : b_(std::exchange(other.b_, nullptr)) {}
-  Bstr& operator=(Bstr&& other) noexcept {
+  UniqueHandle() = default;
+  explicit UniqueHandle(T handle) : handle_(handle) {}
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     if (this != &other) {
       Reset();
-      b_ = std::exchange(other.b_, nullptr);
+      handle_ = std::exchange(other.handle_, nullptr);
     }
     return *this;
   }
-  ~Bstr() { Reset(); }
+  ~UniqueHandle() { Reset(); }
 
   void Reset() {
-    if (BSTR b = std::exchange(b_, nullptr)) SysFreeString(b);
+    if (T handle = std::exchange(handle_, nullptr)) Close(handle);
   }
-  BSTR* Put() {
+  T* Put() {
     Reset();
-    return &b_;
+    return &handle_;
   }
-  BSTR Get() const { return b_; }
-  BSTR Detach() { return std::exchange(b_, nullptr); }
-  UINT Length() const { return b_ ? SysStringLen(b_) : 0; }
+  T Get() const { return handle_; }
+  T Detach() { return std::exchange(handle_, nullptr); }
+  explicit operator bool() const { return handle_ != nullptr; }
 
  private:
-  BSTR b_ = nullptr;
+  T handle_ = nullptr;
+};
+
+// BSTR, freed with SysFreeString; made from a copy of the text it is given.
+class Bstr : public UniqueHandle<BSTR, &SysFreeString> {
+ public:
+  Bstr() = default;
+  explicit Bstr(const wchar_t* text) : UniqueHandle(text ? SysAllocString(text) : nullptr) {}
+  Bstr(const wchar_t* text, UINT length) : UniqueHandle(SysAllocStringLen(text, length)) {}
+  UINT Length() const { return Get() ? SysStringLen(Get()) : 0; }
 };
 
 class Variant {
@@ -132,36 +144,8 @@ class Variant {
   VARIANT v_;
 };
 
-class SafeArray {
- public:
-  SafeArray() = default;
-  explicit SafeArray(SAFEARRAY* psa) : psa_(psa) {}
-  SafeArray(const SafeArray&) = delete;
-  SafeArray& operator=(const SafeArray&) = delete;
-  SafeArray(SafeArray&& other) noexcept : psa_(std::exchange(other.psa_, nullptr)) {}
-  SafeArray& operator=(SafeArray&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      psa_ = std::exchange(other.psa_, nullptr);
-    }
-    return *this;
-  }
-  ~SafeArray() { Reset(); }
-
-  void Reset() {
-    if (SAFEARRAY* p = std::exchange(psa_, nullptr)) SafeArrayDestroy(p);
-  }
-  SAFEARRAY** Put() {
-    Reset();
-    return &psa_;
-  }
-  SAFEARRAY* Get() const { return psa_; }
-  SAFEARRAY* Detach() { return std::exchange(psa_, nullptr); }
-  explicit operator bool() const { return psa_ != nullptr; }
-
- private:
-  SAFEARRAY* psa_ = nullptr;
-};
+// SAFEARRAY, destroyed with SafeArrayDestroy.
+using SafeArray = UniqueHandle<SAFEARRAY*, &SafeArrayDestroy>;
 
 // Direct access to an array's data for the span of a scope.
 class SafeArrayAccess {
@@ -185,40 +169,6 @@ class SafeArrayAccess {
   SAFEARRAY* psa_;
   void* data_ = nullptr;
   HRESULT hr_;
-};
-
-// Owning Win32 handle of type T, released with `Close` when the holder goes or is Reset. Put()
-// hands out the slot for functions that return a handle through a pointer (RegOpenKeyExW),
-// after releasing what was held.
-template <class T, auto Close>
-class UniqueHandle {
- public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(T handle) : handle_(handle) {}
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      handle_ = std::exchange(other.handle_, nullptr);
-    }
-    return *this;
-  }
-  ~UniqueHandle() { Reset(); }
-
-  void Reset() {
-    if (T handle = std::exchange(handle_, nullptr)) Close(handle);
-  }
-  T* Put() {
-    Reset();
-    return &handle_;
-  }
-  T Get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  T handle_ = nullptr;
 };
 
 // Registry key, closed with RegCloseKey.

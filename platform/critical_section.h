@@ -9,14 +9,14 @@
 #include <mutex>
 #endif
 
+#include "platform/non_copyable.h"
+
 namespace platform {
 
-class CriticalSection {
+class CriticalSection : private NonCopyable {
  public:
   CriticalSection();
   ~CriticalSection();
-  CriticalSection(const CriticalSection&) = delete;
-  CriticalSection& operator=(const CriticalSection&) = delete;
 
   void Enter();
   void Leave();

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/posix/write_fully.h"
+
 namespace platform {
 
 namespace {
@@ -18,15 +20,8 @@ class PosixOutputFile : public OutputFile {
   ~PosixOutputFile() override { ::close(fd_); }
 
   bool Write(const void* data, std::size_t bytes) override {
-    const auto* p = static_cast<const char*>(data);
-    while (bytes > 0) {
-      const ssize_t n = ::write(fd_, p, bytes);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      bytes -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return WriteFully(data, bytes,
+                      [this](const char* p, std::size_t n) { return ::write(fd_, p, n); });
   }
   // Every Write has reached the system already; a crash of this process loses none of it.
   bool Flush() override { return true; }

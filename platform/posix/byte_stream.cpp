@@ -18,6 +18,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/posix/write_fully.h"
+
 namespace platform {
 
 namespace {
@@ -32,16 +34,13 @@ class SocketStream : public ByteStream {
   ~SocketStream() override { ::close(fd_); }
 
   bool WriteAll(const void* data, std::size_t bytes) override {
-    const char* p = static_cast<const char*>(data);
-    while (bytes > 0) {
-      if (shut_.load()) return false;
-      const ssize_t n = ::send(fd_, p, bytes, MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return Break();
-      p += n;
-      bytes -= static_cast<std::size_t>(n);
+    // Nothing more is sent once the stream is broken (Break is then a no-op).
+    if (WriteFully(data, bytes, [this](const char* p, std::size_t n) -> ssize_t {
+          return shut_.load() ? 0 : ::send(fd_, p, n, MSG_NOSIGNAL);
+        })) {
+      return true;
     }
-    return true;
+    return Break();
   }
 
   ReadResult ReadExact(void* data, std::size_t bytes, unsigned timeout_ms) override {

@@ -1,14 +1,9 @@
 // JScript suite against the registered emulated control: real work through the dispatch
 // interface, and the errors that must reach a script as exceptions. Prints "N passed, N failed".
-var passed = 0, failed = 0;
-function check(name, ok, detail) {
-  if (ok) {
-    passed++;
-  } else {
-    failed++;
-    WScript.Echo('FAIL ' + name + (detail === undefined ? '' : ': ' + detail));
-  }
-}
+// The shared checks (checks.js beside this script): JScript has no include of its own.
+eval(new ActiveXObject('Scripting.FileSystemObject')
+         .OpenTextFile(WScript.ScriptFullName.replace(/[^\\\/]*$/, '') + 'checks.js')
+         .ReadAll());
 function throws(name, fn, mustMention) {
   try {
     fn();

@@ -1,18 +1,7 @@
 ' VBScript suite against the registered emulated control: arrays passed by reference, calls
 ' without parentheses, and errors through Err. Prints "N passed, N failed".
+' Run through control_suite.wsf, which runs checks.vbs (Check, passed, failed) first.
 Option Explicit
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(name, ok)
-  If ok Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & name
-  End If
-End Sub
 
 Function SameBytes(a, b)
   Dim i

@@ -2,15 +2,10 @@
 // boards (four_sockets.json) enumerated in another order than their sockets: each socket's
 // control, bound by location, reaches the board in that socket (whose memory at 0x50 starts
 // "S" and the socket's number) and tells it by Get_SelectedBoard. Prints "N passed, N failed".
-var passed = 0, failed = 0;
-function check(name, ok, detail) {
-  if (ok) {
-    passed++;
-  } else {
-    failed++;
-    WScript.Echo('FAIL ' + name + (detail === undefined ? '' : ': ' + detail));
-  }
-}
+// The shared checks (checks.js beside this script): JScript has no include of its own.
+eval(new ActiveXObject('Scripting.FileSystemObject')
+         .OpenTextFile(WScript.ScriptFullName.replace(/[^\\\/]*$/, '') + 'checks.js')
+         .ReadAll());
 function list(ctl, field) {
   var x = ctl.ListBoards(field);
   return x === undefined ? [] : new VBArray(x).toArray();

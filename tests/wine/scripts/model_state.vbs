@@ -1,19 +1,9 @@
 ' Two runs against the emulated control with a board model and a state file (QVX_EMULATED_MODEL,
 ' QVX_EMULATED_STATE): "write" stores bytes in the modelled EEPROM at 0x50 and in the board's
 ' EEPROM, "read", in the next process, finds them there. Prints "N passed, N failed".
+' Run through model_state.wsf, which runs checks.vbs (Check, passed, failed) first.
 Option Explicit
-Dim passed, failed, ctl, mode, r
-passed = 0
-failed = 0
-
-Sub Check(name, ok)
-  If ok Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & name
-  End If
-End Sub
+Dim ctl, mode, r
 
 mode = WScript.Arguments(0)
 Set ctl = CreateObject("QELVANTORIXAC.QelVantorixAcCtrl.1")

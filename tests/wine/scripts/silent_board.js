@@ -2,15 +2,10 @@
 // silent_board.json): every kind of command that expects an answer is unanswered, and raises on
 // request; the commands the board never answers count as answered when their writes went
 // through. Prints "N passed, N failed".
-var passed = 0, failed = 0;
-function check(name, ok, detail) {
-  if (ok) {
-    passed++;
-  } else {
-    failed++;
-    WScript.Echo('FAIL ' + name + (detail === undefined ? '' : ': ' + detail));
-  }
-}
+// The shared checks (checks.js beside this script): JScript has no include of its own.
+eval(new ActiveXObject('Scripting.FileSystemObject')
+         .OpenTextFile(WScript.ScriptFullName.replace(/[^\\\/]*$/, '') + 'checks.js')
+         .ReadAll());
 var QVX_E_NO_ANSWER = 0x80040202 | 0;
 var ctl = new ActiveXObject('QELVANTORIXAC.QelVantorixAcCtrl.1');
 check('the silent board opens', ctl.OpenUSBHidDevice() === false);

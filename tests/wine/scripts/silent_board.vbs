@@ -1,17 +1,7 @@
 ' VBScript against the silent board of silent_board.json: the verdict and the exception of an
 ' unanswered command, and a command the board never answers. Prints "N passed, N failed".
+' Run through silent_board.wsf, which runs checks.vbs (Check, passed, failed) first.
 Option Explicit
-Dim passed, failed
-passed = 0
-failed = 0
-Sub Check(name, ok)
-  If ok Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & name
-  End If
-End Sub
 
 Dim ctl, values
 Set ctl = CreateObject("QELVANTORIXAC.QelVantorixAcCtrl.1")
