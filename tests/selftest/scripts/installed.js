@@ -1,15 +1,10 @@
 // The control installed on this PC, created by its ProgID, with a board plugged in or not.
 // Reads only: no line is switched and nothing is written to the board or its EEPROM.
 // Prints the board it found, then "N passed, N failed".
-var passed = 0, failed = 0;
-function check(name, ok, detail) {
-  if (ok) {
-    passed++;
-  } else {
-    failed++;
-    WScript.Echo('FAIL ' + name + (detail === undefined ? '' : ': ' + detail));
-  }
-}
+// The shared checks (checks.js beside this script): JScript has no include of its own.
+eval(new ActiveXObject('Scripting.FileSystemObject')
+         .OpenTextFile(WScript.ScriptFullName.replace(/[^\\\/]*$/, '') + 'checks.js')
+         .ReadAll());
 function count(v) { return v === undefined ? 0 : new VBArray(v).toArray().length; }
 // The scode of what `fn` raised as an unsigned number, or 0 when it raised nothing.
 function raised(fn) {

@@ -1,17 +1,8 @@
 ' The control installed on this PC, created by its ProgID from VBScript, with a board plugged
 ' in or not. Reads only. Prints "N passed, N failed".
+' Run through installed.wsf, which runs checks.vbs (Check, passed, failed) first.
 Option Explicit
-Dim passed, failed, ctl, noBoard, scode
-passed = 0
-failed = 0
-Sub Check(name, ok)
-  If ok Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & name
-  End If
-End Sub
+Dim ctl, noBoard, scode
 
 On Error Resume Next
 Set ctl = CreateObject("QELVANTORIXAC.QelVantorixAcCtrl.1")
