@@ -19,6 +19,8 @@
 #include "emulator/board_emulator.h"
 #include "platform/emulated/emulated_hid_system.h"
 #include "platform/pause.h"
+#include "tests/support/forwarding_device.h"
+#include "tests/support/test_channel.h"
 
 namespace {
 
@@ -137,61 +139,19 @@ void TracedRead64KiB(benchmark::State& state) {
 }
 BENCHMARK(TracedRead64KiB)->ArgName("trace")->Arg(0)->Arg(1)->Arg(2);
 
-// An emulated board handle that names a cross-process key, as a real device does.
-class KeyedHandle : public platform::HidDevice {
- public:
-  KeyedHandle(std::unique_ptr<platform::HidDevice> inner, std::string key)
-      : inner_(std::move(inner)), key_(std::move(key)) {}
-  bool WriteReport(const std::uint8_t (&report)[platform::kReportSize]) override {
-    return inner_->WriteReport(report);
-  }
-  platform::ReadResult ReadReport(std::uint8_t (&report)[platform::kReportSize],
-                                  unsigned timeout_ms) override {
-    return inner_->ReadReport(report, timeout_ms);
-  }
-  platform::ReadResult SkipReport(unsigned timeout_ms) override {
-    return inner_->SkipReport(timeout_ms);
-  }
-  std::size_t DiscardPendingInput() override { return inner_->DiscardPendingInput(); }
-  TimePoint Now() const override { return inner_->Now(); }
-  std::string CrossProcessKey() const override { return key_; }
-  bool GetAttributes(platform::HidAttributes* a) override { return inner_->GetAttributes(a); }
-  bool GetManufacturerString(char16_t* b, std::size_t n) override {
-    return inner_->GetManufacturerString(b, n);
-  }
-  bool GetProductString(char16_t* b, std::size_t n) override {
-    return inner_->GetProductString(b, n);
-  }
-
- private:
-  std::unique_ptr<platform::HidDevice> inner_;
-  std::string key_;
-};
-
-// A channel whose device the benchmark puts in place.
-class KeyedChannel : public CUSBChannel {
- public:
-  bool Attach(platform::HidBackend& system, const std::string& path, const std::string& key) {
-    std::unique_ptr<platform::HidDevice> device = system.Open(path);
-    if (!device) return false;
-    platform::CsLock lock(m_csExchange);
-    ReplaceDevice(std::make_unique<KeyedHandle>(std::move(device), key), path);
-    return true;
-  }
-};
-
 // state.range(0): 0 the turn in the process only, 1 the turn among processes as well.
 void Turn(benchmark::State& state, void (*command)(CUSBChannel&)) {
   platform::EmulatedHidSystem system;
   const platform::EmulatedDeviceDescription description =
       emulator::HidDescriptionOf(emulator::BoardData());
   system.AddDevice(description, std::make_shared<emulator::BoardEmulator>());
-  KeyedChannel channel;
+  std::unique_ptr<platform::HidDevice> device = system.Open(description.path);
+  if (!device) return state.SkipWithError("the emulated board was not found");
   const std::string key =
       state.range(0) == 0 ? std::string() : "qvx_board_bench:" + description.path;
-  if (!channel.Attach(system, description.path, key)) {
-    return state.SkipWithError("the emulated board was not found");
-  }
+  testing_support::TestChannel channel;
+  channel.Attach(std::make_unique<testing_support::KeyedDevice>(std::move(device), key),
+                 description.path);
   for (auto _ : state) command(channel);
 }
 

@@ -73,11 +73,10 @@ std::size_t BoardEmulator::FollowingReports(std::uint8_t code,
 
 BoardEmulator::BoardEmulator(BoardData data)
     : data_(std::move(data)),
+      eeprom_(kEepromSize, kErasedByte, data_.eeprom),
       own_block_(DefaultSensorBlock(kOwnSensorBlock)),
       memory_(std::make_shared<SerialMemory>()),
       late_delay_ms_(data_.late_delay_ms) {
-  eeprom_ = data_.eeprom;
-  eeprom_.resize(kEepromSize, kErasedByte);
   for (int c = 0; c < static_cast<int>(channel_blocks_.size()); ++c) {
     channel_blocks_[static_cast<std::size_t>(c)] = DefaultSensorBlock(c);
   }
@@ -202,7 +201,7 @@ void BoardEmulator::EepromWrite(const Command& c, Answers*) {
   const Report& d = c.follow.at(1);
   const std::size_t address = EepromAddress(p);
   const std::size_t n = EepromCount(p);
-  for (std::size_t i = 0; i < n; ++i) eeprom_[(address + i) % kEepromSize] = d[kPayloadOffset + i];
+  eeprom_.Write(address, d.data() + kPayloadOffset, n);
 }
 
 void BoardEmulator::EepromRead(const Command& c, Answers* out) {
@@ -210,7 +209,7 @@ void BoardEmulator::EepromRead(const Command& c, Answers* out) {
   const std::size_t address = EepromAddress(p);
   const std::size_t n = EepromCount(p);
   Report r{};
-  for (std::size_t i = 0; i < n; ++i) r[kPayloadOffset + i] = eeprom_[(address + i) % kEepromSize];
+  eeprom_.Read(address, r.data() + kPayloadOffset, n);
   out->push_back(r);
 }
 
@@ -299,15 +298,11 @@ int BoardEmulator::ExpanderChannel() const {
 }
 
 std::vector<std::uint8_t> BoardEmulator::Eeprom(std::size_t address, std::size_t n) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<std::uint8_t> out(n);
-  for (std::size_t i = 0; i < n; ++i) out[i] = eeprom_[(address + i) % kEepromSize];
-  return out;
+  return eeprom_.Peek(address, n);
 }
 
 void BoardEmulator::SetEeprom(std::size_t address, const std::vector<std::uint8_t>& bytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (std::size_t i = 0; i < bytes.size(); ++i) eeprom_[(address + i) % kEepromSize] = bytes[i];
+  eeprom_.Poke(address, bytes);
 }
 
 SensorBlock BoardEmulator::Sensor(int channel) const {
@@ -343,7 +338,7 @@ void BoardEmulator::DetachI2cSlave(std::uint8_t address) {
 BoardState BoardEmulator::SaveState() const {
   std::lock_guard<std::mutex> lock(mutex_);
   BoardState state;
-  state.eeprom = eeprom_;
+  state.eeprom = eeprom_.Peek(0, kEepromSize);
   state.serial_memory = memory_->Peek(0, kSerialMemorySize);
   state.serial_pointer = memory_->Pointer();
   state.lines = lines_;
@@ -378,7 +373,7 @@ bool BoardEmulator::LoadState(const BoardState& state) {
       return false;
     }
   }
-  eeprom_ = state.eeprom;
+  eeprom_.Poke(0, state.eeprom);
   memory_->Poke(0, state.serial_memory);
   memory_->SetPointer(state.serial_pointer);
   lines_ = state.lines;

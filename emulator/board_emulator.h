@@ -16,6 +16,7 @@
 #include "emulator/i2c_bus.h"
 #include "emulator/model_slaves.h"
 #include "emulator/serial_memory.h"
+#include "emulator/wrapping_memory.h"
 #include "platform/emulated/simulated_device.h"
 
 namespace emulator {
@@ -154,7 +155,7 @@ class BoardEmulator : public platform::SimulatedDevice {
 
   mutable std::mutex mutex_;
   BoardData data_;
-  std::vector<std::uint8_t> eeprom_;
+  WrappingMemory eeprom_;
   LineRecord lines_{};
   std::array<bool, 3> keys_{};
   bool int_high_ = false;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "emulator/i2c_bus.h"
+#include "emulator/wrapping_memory.h"
 
 namespace emulator {
 
@@ -33,8 +34,8 @@ class SerialMemory : public I2cSlave {
   void SetPointer(std::size_t address);  // modulo 32 KiB
 
  private:
-  mutable std::mutex mutex_;
-  std::vector<std::uint8_t> cells_;
+  mutable std::mutex mutex_;  // the pointer's
+  WrappingMemory cells_{kSerialMemorySize, 0xFF};
   std::size_t pointer_ = 0;
 };
 

@@ -102,45 +102,59 @@ std::u16string Utf16Of(const wchar_t* text) {
   return out;
 }
 
+// Runs what an export does to the boards of this process. Served boards are the server's: the
+// export then leaves them alone and gives `served`.
+template <typename Act>
+void OnOwnBoards(Act act) {
+  if (!emulator::ServedBoards()) act();
+}
+template <typename Result, typename Act>
+Result OnOwnBoards(Result served, Act act) {
+  return emulator::ServedBoards() ? served : act();
+}
+
 }  // namespace
 
 extern "C" {
 
 void WINAPI QvxEmuPlug() {
-  if (emulator::ServedBoards()) return;
-  PlugDevice(emulator::DefaultBoardId(), emulator::HidDescriptionOf(emulator::BoardData()).path,
-             true);
+  OnOwnBoards([] {
+    PlugDevice(emulator::DefaultBoardId(), emulator::HidDescriptionOf(emulator::BoardData()).path,
+               true);
+  });
 }
 
 void WINAPI QvxEmuUnplug() {
-  if (emulator::ServedBoards()) return;
-  PlugDevice(emulator::DefaultBoardId(), emulator::HidDescriptionOf(emulator::BoardData()).path,
-             false);
+  OnOwnBoards([] {
+    PlugDevice(emulator::DefaultBoardId(), emulator::HidDescriptionOf(emulator::BoardData()).path,
+               false);
+  });
 }
 
 int WINAPI QvxEmuAddBoard(const wchar_t* serial, const wchar_t* location) {
-  if (emulator::ServedBoards()) return 0;  // the served boards are the server's to add
-  try {
-    AddedBoard added{};
-    {
-      std::lock_guard<std::mutex> lock(g_added_mutex);
-      added.id = static_cast<int>(g_added.size()) + 1;
-      emulator::BoardData data;
-      data.path = "\\\\?\\hid#vid_04b4&pid_e006#emulated&" + std::to_string(added.id) +
-                  "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
-      data.serial = Utf16Of(serial);
-      data.location = location != nullptr ? platform::win32::NarrowUtf8(location) : std::string();
-      added.path = data.path;
-      added.board = std::make_shared<emulator::BoardEmulator>(data);
-      added.device =
-          emulator::DefaultSystem().AddDevice(emulator::HidDescriptionOf(data), added.board);
-      g_added.push_back(added);
+  return OnOwnBoards(0, [serial, location] {
+    try {
+      AddedBoard added{};
+      {
+        std::lock_guard<std::mutex> lock(g_added_mutex);
+        added.id = static_cast<int>(g_added.size()) + 1;
+        emulator::BoardData data;
+        data.path = "\\\\?\\hid#vid_04b4&pid_e006#emulated&" + std::to_string(added.id) +
+                    "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+        data.serial = Utf16Of(serial);
+        data.location = location != nullptr ? platform::win32::NarrowUtf8(location) : std::string();
+        added.path = data.path;
+        added.board = std::make_shared<emulator::BoardEmulator>(data);
+        added.device =
+            emulator::DefaultSystem().AddDevice(emulator::HidDescriptionOf(data), added.board);
+        g_added.push_back(added);
+      }
+      Deliver(DBT_DEVICEARRIVAL, added.path);
+      return added.id;
+    } catch (...) {
+      return 0;
     }
-    Deliver(DBT_DEVICEARRIVAL, added.path);
-    return added.id;
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 void WINAPI QvxEmuRemoveBoard(int id) {
@@ -168,12 +182,13 @@ void WINAPI QvxEmuReadBoardEeprom(int id, UINT address, BYTE* bytes, UINT count)
 }
 
 void WINAPI QvxEmuSetPlugged(BOOL plugged) {
-  if (emulator::ServedBoards()) return;
-  if (plugged) {
-    emulator::DefaultSystem().Plug(emulator::DefaultBoardId());
-  } else {
-    emulator::DefaultSystem().Unplug(emulator::DefaultBoardId());
-  }
+  OnOwnBoards([plugged] {
+    if (plugged) {
+      emulator::DefaultSystem().Plug(emulator::DefaultBoardId());
+    } else {
+      emulator::DefaultSystem().Unplug(emulator::DefaultBoardId());
+    }
+  });
 }
 
 void WINAPI QvxEmuRefuseNotifications(BOOL refuse) {
@@ -181,86 +196,90 @@ void WINAPI QvxEmuRefuseNotifications(BOOL refuse) {
 }
 
 BOOL WINAPI QvxEmuIsPlugged() {
-  if (emulator::ServedBoards()) return FALSE;
-  return emulator::DefaultSystem().IsPlugged(emulator::DefaultBoardId()) ? TRUE : FALSE;
+  return OnOwnBoards(FALSE, [] {
+    return emulator::DefaultSystem().IsPlugged(emulator::DefaultBoardId()) ? TRUE : FALSE;
+  });
 }
 
 void WINAPI QvxEmuSetKey(int key, BOOL pressed) {
-  if (emulator::ServedBoards()) return;
-  Board().SetKey(key, pressed != FALSE);
+  OnOwnBoards([key, pressed] { Board().SetKey(key, pressed != FALSE); });
 }
 
 void WINAPI QvxEmuSetInt(BOOL high) {
-  if (emulator::ServedBoards()) return;
-  Board().SetInt(high != FALSE);
+  OnOwnBoards([high] { Board().SetInt(high != FALSE); });
 }
 
 void WINAPI QvxEmuSetSilent(BOOL silent) {
-  if (emulator::ServedBoards()) return;
-  Board().SetAnswerMode(silent ? emulator::AnswerMode::kSilent : emulator::AnswerMode::kNormal);
+  OnOwnBoards([silent] {
+    Board().SetAnswerMode(silent ? emulator::AnswerMode::kSilent : emulator::AnswerMode::kNormal);
+  });
 }
 
 void WINAPI QvxEmuSetLate(UINT delay_ms) {
-  if (emulator::ServedBoards()) return;
-  if (delay_ms == 0) {
-    Board().SetAnswerMode(emulator::AnswerMode::kNormal);
-    return;
-  }
-  Board().SetLateDelayMs(delay_ms);
-  Board().SetAnswerMode(emulator::AnswerMode::kLate);
+  OnOwnBoards([delay_ms] {
+    if (delay_ms == 0) {
+      Board().SetAnswerMode(emulator::AnswerMode::kNormal);
+      return;
+    }
+    Board().SetLateDelayMs(delay_ms);
+    Board().SetAnswerMode(emulator::AnswerMode::kLate);
+  });
 }
 
 void WINAPI QvxEmuDuplicateNextAnswer() {
-  if (emulator::ServedBoards()) return;
-  Board().DuplicateNextAnswer();
+  OnOwnBoards([] { Board().DuplicateNextAnswer(); });
 }
 
 UINT WINAPI QvxEmuOpenHandleCount() {
-  if (emulator::ServedBoards()) return 0;
-  return static_cast<UINT>(emulator::DefaultSystem().OpenHandleCount(emulator::DefaultBoardId()));
+  return OnOwnBoards(UINT{0}, [] {
+    return static_cast<UINT>(emulator::DefaultSystem().OpenHandleCount(emulator::DefaultBoardId()));
+  });
 }
 
 UINT WINAPI QvxEmuCommandCount(int code) {
-  if (emulator::ServedBoards()) return 0;
-  if (code < 0) return static_cast<UINT>(Board().CommandCount());
-  return static_cast<UINT>(Board().CommandCount(static_cast<std::uint8_t>(code)));
+  return OnOwnBoards(UINT{0}, [code] {
+    if (code < 0) return static_cast<UINT>(Board().CommandCount());
+    return static_cast<UINT>(Board().CommandCount(static_cast<std::uint8_t>(code)));
+  });
 }
 
 void WINAPI QvxEmuGetLines(BYTE* record) {
-  if (emulator::ServedBoards()) return;
-  if (record == nullptr) return;
-  const emulator::LineRecord lines = Board().Lines();
-  std::copy(lines.begin(), lines.end(), record);
+  OnOwnBoards([record] {
+    if (record == nullptr) return;
+    const emulator::LineRecord lines = Board().Lines();
+    std::copy(lines.begin(), lines.end(), record);
+  });
 }
 
 void WINAPI QvxEmuReadEeprom(UINT address, BYTE* bytes, UINT count) {
-  if (emulator::ServedBoards()) return;
-  if (bytes == nullptr) return;
-  const std::vector<std::uint8_t> content = Board().Eeprom(address, count);
-  std::copy(content.begin(), content.end(), bytes);
+  OnOwnBoards([address, bytes, count] {
+    if (bytes == nullptr) return;
+    const std::vector<std::uint8_t> content = Board().Eeprom(address, count);
+    std::copy(content.begin(), content.end(), bytes);
+  });
 }
 
 void WINAPI QvxEmuWriteEeprom(UINT address, const BYTE* bytes, UINT count) {
-  if (emulator::ServedBoards()) return;
-  if (bytes == nullptr) return;
-  Board().SetEeprom(address, std::vector<std::uint8_t>(bytes, bytes + count));
+  OnOwnBoards([address, bytes, count] {
+    if (bytes == nullptr) return;
+    Board().SetEeprom(address, std::vector<std::uint8_t>(bytes, bytes + count));
+  });
 }
 
 void WINAPI QvxEmuSetSensor(int channel, const BYTE* block) {
-  if (emulator::ServedBoards()) return;
-  if (block == nullptr) return;
-  emulator::SensorBlock data{};
-  std::copy(block, block + data.size(), data.begin());
-  Board().SetSensor(channel, data);
+  OnOwnBoards([channel, block] {
+    if (block == nullptr) return;
+    emulator::SensorBlock data{};
+    std::copy(block, block + data.size(), data.begin());
+    Board().SetSensor(channel, data);
+  });
 }
 
 int WINAPI QvxEmuExpanderChannel() {
-  if (emulator::ServedBoards()) return emulator::kNoChannel;
-  return Board().ExpanderChannel();
+  return OnOwnBoards(emulator::kNoChannel, [] { return Board().ExpanderChannel(); });
 }
 
 BYTE WINAPI QvxEmuSpeedCode() {
-  if (emulator::ServedBoards()) return 0;
-  return Board().SpeedCode();
+  return OnOwnBoards(BYTE{0}, [] { return Board().SpeedCode(); });
 }
 }

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/emulated/device_text.h"
+
 namespace platform {
 
 namespace {
@@ -44,16 +46,6 @@ struct Device {
   bool writes_fail = false;
   std::vector<TakenReport> taken;
 };
-
-// Copies `text` as a zero-terminated UTF-16 string into `bytes` bytes, cutting it to fit.
-bool CopyString(const std::u16string& text, char16_t* buffer, std::size_t bytes) {
-  const std::size_t units = bytes / sizeof(char16_t);
-  if (buffer == nullptr || units == 0) return false;
-  const std::size_t n = std::min(text.size(), units - 1);
-  std::copy_n(text.begin(), n, buffer);
-  buffer[n] = 0;
-  return true;
-}
 
 }  // namespace
 
@@ -174,19 +166,13 @@ class EmulatedHandle : public HidDevice {
   }
 
   bool GetManufacturerString(char16_t* buffer, std::size_t bytes) override {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    if (Device* queried = state_->Find(id_)) ++queried->manufacturer_queries;
-    const Device* device = Usable();
-    if (device == nullptr || device->description.manufacturer_fails) return false;
-    return CopyString(device->description.manufacturer, buffer, bytes);
+    return QueryString(&Device::manufacturer_queries, &EmulatedDeviceDescription::manufacturer,
+                       &EmulatedDeviceDescription::manufacturer_fails, buffer, bytes);
   }
 
   bool GetProductString(char16_t* buffer, std::size_t bytes) override {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    if (Device* queried = state_->Find(id_)) ++queried->product_queries;
-    const Device* device = Usable();
-    if (device == nullptr || device->description.product_fails) return false;
-    return CopyString(device->description.product, buffer, bytes);
+    return QueryString(&Device::product_queries, &EmulatedDeviceDescription::product,
+                       &EmulatedDeviceDescription::product_fails, buffer, bytes);
   }
 
  private:
@@ -215,6 +201,17 @@ class EmulatedHandle : public HidDevice {
       if (!queue_->reports.empty()) wake = std::min(wake, queue_->reports.front().due);
       state_->WaitUntil(lock, wake);
     }
+  }
+
+  // One string query: counted on the device (failed ones too), refused on a failed handle or
+  // where the description makes this query fail.
+  bool QueryString(std::size_t Device::*queries, std::u16string EmulatedDeviceDescription::*text,
+                   bool EmulatedDeviceDescription::*fails, char16_t* buffer, std::size_t bytes) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (Device* queried = state_->Find(id_)) ++(queried->*queries);
+    const Device* device = Usable();
+    if (device == nullptr || device->description.*fails) return false;
+    return CopyDeviceString(device->description.*text, buffer, bytes);
   }
 
   // The device behind this handle, or nullptr once the handle has failed. Lock held.
@@ -440,12 +437,7 @@ bool EmulatedHidSystem::PeekPlacement(const std::string& path, std::string* seri
   std::lock_guard<std::mutex> lock(state_->mutex);
   for (const Device& d : state_->devices) {
     if (!d.plugged || d.description.path != path) continue;
-    if (serial != nullptr) {
-      serial->clear();
-      for (char16_t unit : d.description.serial) {
-        serial->push_back(unit < 256 ? static_cast<char>(unit) : '?');
-      }
-    }
+    if (serial != nullptr) *serial = NarrowDeviceString(d.description.serial);
     if (location != nullptr) *location = d.description.location;
     return true;
   }

@@ -1,8 +1,9 @@
 #include "platform/emulated/served_hid_system.h"
 
-#include <algorithm>
 #include <mutex>
 #include <utility>
+
+#include "platform/emulated/device_text.h"
 
 namespace platform {
 
@@ -45,18 +46,22 @@ bool Exchange(ByteStream& stream, Type type, const std::vector<std::uint8_t>& bo
   return true;
 }
 
-std::string Narrow(const std::u16string& text) {
-  std::string narrow;
-  for (char16_t unit : text) narrow.push_back(unit < 256 ? static_cast<char>(unit) : '?');
-  return narrow;
-}
-
-bool CopyString(const std::u16string& text, char16_t* buffer, std::size_t bytes) {
-  const std::size_t units = bytes / sizeof(char16_t);
-  if (buffer == nullptr || units == 0) return false;
-  const std::size_t n = std::min(text.size(), units - 1);
-  std::copy_n(text.begin(), n, buffer);
-  buffer[n] = 0;
+// A reply that is a u32 count and that many items, nothing more. Otherwise `items` is left
+// empty and `why` says the server sent a bad `what`.
+template <typename Item>
+bool ReadCountedList(const std::vector<std::uint8_t>& reply, std::vector<Item>* items,
+                     const char* what, std::string* why) {
+  served::Reader reader(reply);
+  std::uint32_t count = 0;
+  reader.U32(&count);
+  items->clear();
+  for (std::uint32_t i = 0; i < count && reader.Get(&items->emplace_back()); ++i) {
+  }
+  if (!reader.Done() || items->size() != count) {
+    if (why != nullptr) *why = std::string("the server sent a bad ") + what;
+    items->clear();
+    return false;
+  }
   return true;
 }
 
@@ -101,10 +106,10 @@ class ServedHandle : public HidDevice {
     return true;
   }
   bool GetManufacturerString(char16_t* buffer, std::size_t bytes) override {
-    return !Broken() && CopyString(board_.manufacturer, buffer, bytes);
+    return !Broken() && CopyDeviceString(board_.manufacturer, buffer, bytes);
   }
   bool GetProductString(char16_t* buffer, std::size_t bytes) override {
-    return !Broken() && CopyString(board_.product, buffer, bytes);
+    return !Broken() && CopyDeviceString(board_.product, buffer, bytes);
   }
 
  private:
@@ -198,18 +203,7 @@ bool ServedHidSystem::Request(Type type, const std::vector<std::uint8_t>& body, 
 bool ServedHidSystem::Boards(std::vector<served::Board>* boards, std::string* why) const {
   std::vector<std::uint8_t> reply;
   if (!Request(Type::kList, {}, Type::kBoards, &reply, why)) return false;
-  served::Reader reader(reply);
-  std::uint32_t count = 0;
-  reader.U32(&count);
-  boards->clear();
-  for (std::uint32_t i = 0; i < count && reader.Get(&boards->emplace_back()); ++i) {
-  }
-  if (!reader.Done() || boards->size() != count) {
-    if (why != nullptr) *why = "the server sent a bad list of boards";
-    boards->clear();
-    return false;
-  }
-  return true;
+  return ReadCountedList(reply, boards, "list of boards", why);
 }
 
 bool ServedHidSystem::FindBoard(const std::string& path, served::Board* board) const {
@@ -273,7 +267,7 @@ bool ServedHidSystem::PeekPlacement(const std::string& path, std::string* serial
                                     std::string* location) {
   served::Board board;
   if (!FindBoard(path, &board)) return false;
-  if (serial != nullptr) *serial = Narrow(board.serial);
+  if (serial != nullptr) *serial = NarrowDeviceString(board.serial);
   if (location != nullptr) *location = board.location;
   return true;
 }
@@ -314,18 +308,7 @@ bool ServedHidSystem::TakenReports(std::uint32_t board, std::vector<served::Take
   if (!Request(Type::kTaken, served::Writer().U32(board).Bytes(), Type::kTakenList, &reply, why)) {
     return false;
   }
-  served::Reader reader(reply);
-  std::uint32_t count = 0;
-  reader.U32(&count);
-  taken->clear();
-  for (std::uint32_t i = 0; i < count && reader.Get(&taken->emplace_back()); ++i) {
-  }
-  if (!reader.Done() || taken->size() != count) {
-    if (why != nullptr) *why = "the server sent a bad record";
-    taken->clear();
-    return false;
-  }
-  return true;
+  return ReadCountedList(reply, taken, "record", why);
 }
 
 bool ServedHidSystem::StopServer(std::string* why) const {

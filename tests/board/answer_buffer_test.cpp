@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "channel_fixtures.h"
 #include "platform/pause.h"
-#include "recorded_channel.h"
 
 namespace {
 
@@ -43,13 +43,21 @@ TEST(NoBoard, BeforeAnyAnswerResultsComeFromTheZeroedBuffer) {
   EXPECT_TRUE(std::all_of(std::begin(data), std::end(data), [](auto b) { return b == 0; }));
 }
 
-// A board was open, answered once, and has been closed: the answer buffer keeps that answer.
-class BoardClosed : public RecordedChannel {
+// A board that has answered one command with LastAnswer(): the answer buffer holds it.
+class AnsweredOnce : public RecordedChannel {
  protected:
   void SetUp() override {
     device_->QueueAnswer(LastAnswer());
     std::uint8_t record[64];
     channel_.ReadLineState(record);
+  }
+};
+
+// A board was open, answered once, and has been closed: the answer buffer keeps that answer.
+class BoardClosed : public AnsweredOnce {
+ protected:
+  void SetUp() override {
+    AnsweredOnce::SetUp();
     channel_.Attach(nullptr);
     device_ = nullptr;
   }
@@ -103,12 +111,10 @@ TEST_F(BoardClosed, EepromWriteStillPauses) {
 }
 
 // A board that answers nothing: every read waits for its bound and times out.
-class SilentBoard : public RecordedChannel {
+class SilentBoard : public AnsweredOnce {
  protected:
   void SetUp() override {
-    device_->QueueAnswer(LastAnswer());
-    std::uint8_t record[64];
-    channel_.ReadLineState(record);
+    AnsweredOnce::SetUp();
     device_->SetWhenEmpty(RecordingDevice::WhenEmpty::kTimeOut);
     log_.clear();
   }

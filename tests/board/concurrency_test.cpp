@@ -28,11 +28,10 @@
 #include "board/protocol.h"
 #include "board/shared_board.h"
 #include "board/trace_open.h"
+#include "channel_fixtures.h"
 #include "platform/pause.h"
 #include "platform/process_turn.h"
-#include "recording_device.h"
-#include "report_text.h"
-#include "strict_channel.h"
+#include "tests/support/forwarding_device.h"
 #include "tests/trace/trace_support.h"
 
 namespace {
@@ -328,17 +327,6 @@ TEST(ProcessTurnName, IsTheKeysFnv1aHash) {
 
 #if defined(__linux__)
 
-// A recording device that other processes reach under `key`.
-class KeyedDevice : public RecordingDevice {
- public:
-  KeyedDevice(std::vector<Event>* log, std::string key)
-      : RecordingDevice(log), key_(std::move(key)) {}
-  std::string CrossProcessKey() const override { return key_; }
-
- private:
-  std::string key_;
-};
-
 // A key that no other test, nor another run of this one, uses; its lock file goes with it.
 class UniqueKey {
  public:
@@ -429,10 +417,10 @@ TEST(ProcessTurn, TheNextProcessTakesTheNoteOfAnswersAnotherGaveUpOn) {
     const pid_t child = Fork([&] {
       std::vector<Event> log;
       TestChannel link;
-      auto device = std::make_unique<KeyedDevice>(&log, key);
+      auto device = std::make_unique<RecordingDevice>(&log);
       device->SetWhenEmpty(RecordingDevice::WhenEmpty::kTimeOut);
       if (c.answered) device->QueueAnswerAfterWrites(ReportOf({0, 1, 2}), 1);
-      link.Attach(std::move(device));
+      link.Attach(std::make_unique<KeyedDevice>(std::move(device), key));
       std::uint8_t record[board::kLineRecordSize];
       link.ReadLineState(record);
       return link.LastCommandAnswered() == c.answered ? 0 : 1;
@@ -445,9 +433,9 @@ TEST(ProcessTurn, TheNextProcessTakesTheNoteOfAnswersAnotherGaveUpOn) {
 
     std::vector<Event> log;
     TestChannel link;
-    auto device = std::make_unique<KeyedDevice>(&log, key);
+    auto device = std::make_unique<RecordingDevice>(&log);
     device->QueueAnswerAfterWrites(ReportOf({0, 7}), 1);
-    link.Attach(std::move(device));
+    link.Attach(std::make_unique<KeyedDevice>(std::move(device), key));
     std::uint8_t record[board::kLineRecordSize];
     link.ReadLineState(record);
     EXPECT_TRUE(link.LastCommandAnswered());
@@ -487,10 +475,10 @@ TEST(ProcessTurn, AStoppedHolderIsWaitedForBoundedlyAndAKilledOneTakenOver) {
                                         "concurrency_tests");
   std::vector<Event> log;
   TestChannel link;
-  auto device = std::make_unique<KeyedDevice>(&log, key);
-  KeyedDevice* raw = device.get();
+  auto device = std::make_unique<RecordingDevice>(&log);
+  RecordingDevice* raw = device.get();
   device->QueueAnswerAfterWrites(ReportOf({0, 7}), 1);
-  link.Attach(std::move(device));
+  link.Attach(std::make_unique<KeyedDevice>(std::move(device), key));
   link.AttachTrace(trace.get());
   const std::shared_ptr<board::SharedBoard> shared = board::SharedBoardFor("", key);
   ASSERT_TRUE(shared->SharedWithOtherProcesses());

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "channel_fixtures.h"
 #include "platform/pause.h"
-#include "recorded_channel.h"
 
 namespace {
 

@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include "board/protocol.h"
+#include "emulator/board_data.h"
+#include "platform/emulated/device_text.h"
 
 using namespace board;
 
@@ -73,31 +75,6 @@ void FakeBoard::SetLineRecord(const Bytes& record) {
   state.keys = {record[kLineKey1] != 0, record[kLineKey2] != 0, record[kLineKey3] != 0};
   state.int_high = record[kLineInt] != 0;
   board_.LoadState(state);
-}
-
-std::vector<std::string> FakeBoard::Problems() const {
-  std::lock_guard<std::mutex> g(mutex_);
-  return problems_;
-}
-
-int FakeBoard::StaleLineWrites() const {
-  std::lock_guard<std::mutex> g(mutex_);
-  return stale_line_writes_;
-}
-
-std::size_t FakeBoard::LineWrites() const {
-  std::lock_guard<std::mutex> g(mutex_);
-  return line_writes_;
-}
-
-std::vector<std::uint8_t> FakeBoard::Commands() const {
-  std::lock_guard<std::mutex> g(mutex_);
-  return commands_;
-}
-
-std::size_t FakeBoard::Discards() const {
-  std::lock_guard<std::mutex> g(mutex_);
-  return discards_;
 }
 
 void FakeBoard::DelayNextAnswers() {
@@ -277,6 +254,21 @@ std::size_t FakeBoard::DiscardPendingInput() {
   answers_.clear();
   ++discards_;
   return dropped;
+}
+
+bool FakeBoard::GetAttributes(platform::HidAttributes* attributes) {
+  const emulator::BoardData board;
+  attributes->vendor_id = board.vendor_id;
+  attributes->product_id = board.product_id;
+  return true;
+}
+
+bool FakeBoard::GetManufacturerString(char16_t* buffer, std::size_t bytes) {
+  return platform::CopyDeviceString(emulator::BoardData().manufacturer, buffer, bytes);
+}
+
+bool FakeBoard::GetProductString(char16_t* buffer, std::size_t bytes) {
+  return platform::CopyDeviceString(emulator::BoardData().product, buffer, bytes);
 }
 
 }  // namespace testing_support

@@ -4,7 +4,8 @@
 // reports of one command coming from two threads, an answer taken by a thread other than the
 // one whose command it answers, a command starting while answers are still unread, a read with
 // no answer due. Every I2C address answers with bytes of its own (SlaveByte) and every sensor
-// block is the same (SensorByte). Thread-safe.
+// block is the same (SensorByte). To discovery's queries it answers as the emulated board does.
+// Thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -14,13 +15,13 @@
 #include <thread>
 #include <vector>
 
-#include "board_device.h"
 #include "emulator/board_emulator.h"
+#include "platform/hid_device.h"
 #include "tests/support/byte_pattern.h"
 
 namespace testing_support {
 
-class FakeBoard : public BoardDevice {
+class FakeBoard : public platform::HidDevice {
  public:
   FakeBoard();
 
@@ -35,14 +36,14 @@ class FakeBoard : public BoardDevice {
   Bytes LineRecord() const;
   void SetLineRecord(const Bytes& record);
   // Departures from the protocol seen so far; empty when the host kept to it.
-  std::vector<std::string> Problems() const;
+  std::vector<std::string> Problems() const { return Locked(problems_); }
   // Line-state writes that changed more than one byte of the record: write-backs that carried a
   // stale copy of another line.
-  int StaleLineWrites() const;
-  std::size_t LineWrites() const;
+  int StaleLineWrites() const { return Locked(stale_line_writes_); }
+  std::size_t LineWrites() const { return Locked(line_writes_); }
   // Command codes in the order their announce reports arrived.
-  std::vector<std::uint8_t> Commands() const;
-  std::size_t Discards() const;
+  std::vector<std::uint8_t> Commands() const { return Locked(commands_); }
+  std::size_t Discards() const { return Locked(discards_); }
   // The answers of the next command arrive too late: its first read times out, and they are
   // waiting in the input queue afterwards.
   void DelayNextAnswers();
@@ -51,6 +52,9 @@ class FakeBoard : public BoardDevice {
   platform::ReadResult ReadReport(std::uint8_t (&report)[platform::kReportSize],
                                   unsigned timeout_ms) override;
   std::size_t DiscardPendingInput() override;
+  bool GetAttributes(platform::HidAttributes* attributes) override;
+  bool GetManufacturerString(char16_t* buffer, std::size_t bytes) override;
+  bool GetProductString(char16_t* buffer, std::size_t bytes) override;
 
  private:
   class PatternSlave;
@@ -75,6 +79,12 @@ class FakeBoard : public BoardDevice {
   void OnEepromParams(const std::uint8_t* r);
   void ExpectZeroFrom(const std::uint8_t* r, std::size_t from, const char* what);
   void Problem(const std::string& text);
+  // A copy of `member`, taken under the lock: the workers keep changing it.
+  template <typename T>
+  T Locked(const T& member) const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return member;
+  }
 
   mutable std::mutex mutex_;
   emulator::BoardEmulator board_;

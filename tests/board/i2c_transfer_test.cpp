@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "recorded_channel.h"
+#include "channel_fixtures.h"
 
 namespace {
 

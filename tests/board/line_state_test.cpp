@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "recorded_channel.h"
+#include "channel_fixtures.h"
 
 namespace {
 

@@ -1,8 +1,11 @@
 // A HidDevice that records every output report and answers from a script of input reports.
-// Reads beyond the script behave as the test asks: fail at once, or time out.
+// Reads beyond the script behave as the test asks: fail at once, or time out. Its log reads as
+// short text lines (Describe), so that a whole exchange compares in one assertion with what the
+// test expects (Expected).
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <initializer_list>
@@ -10,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "board_device.h"
+#include "platform/hid_device.h"
 #include "tests/support/byte_pattern.h"
 
 namespace testing_support {
@@ -23,12 +26,19 @@ inline Bytes ReportOf(std::initializer_list<int> head) {
   return r;
 }
 
+// A 65-byte report: byte 0 is 0, `payload` from byte 1 on, the rest 0.
+inline Bytes ReportWithPayload(const std::uint8_t* payload, std::size_t n) {
+  Bytes report(platform::kReportSize, 0);
+  for (std::size_t i = 0; i < n; ++i) report[1 + i] = payload[i];
+  return report;
+}
+
 struct Event {
   enum Kind { kWrite, kRead, kDiscard, kMark } kind;
   Bytes report;  // the report written, or the report returned by a read (empty when none)
 };
 
-class RecordingDevice : public BoardDevice {
+class RecordingDevice : public platform::HidDevice {
  public:
   enum class WhenEmpty { kFail, kTimeOut };
 
@@ -104,6 +114,10 @@ class RecordingDevice : public BoardDevice {
     answers_.clear();
     return dropped;
   }
+  // The test attaches the device itself: discovery, which would ask these, never sees it.
+  bool GetAttributes(platform::HidAttributes*) override { return false; }
+  bool GetManufacturerString(char16_t*, std::size_t) override { return false; }
+  bool GetProductString(char16_t*, std::size_t) override { return false; }
 
  private:
   struct Guard {
@@ -129,6 +143,66 @@ class RecordingDevice : public BoardDevice {
   long fail_from_ = -1;
   unsigned last_timeout_ms_ = 0;
   std::vector<unsigned> read_timeouts_;
+};
+
+// The log as text: "W 00 AA 55 1C" is a 65-byte write whose later bytes are all 0, "R" a read
+// that returned a report, "R-" a read that returned none, "M" a marker the test put in.
+// Discards of pending input, which start every command, are left out of a whole log.
+inline std::string HexHead(const Bytes& report) {
+  std::size_t end = report.size();
+  while (end > 1 && report[end - 1] == 0) --end;
+  std::string text;
+  for (std::size_t i = 0; i < end; ++i) {
+    char byte[4];
+    std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", report[i]);
+    text += byte;
+  }
+  if (report.size() != platform::kReportSize)
+    text += " [size " + std::to_string(report.size()) + "]";
+  return text;
+}
+
+inline std::string Describe(const Event& event) {
+  switch (event.kind) {
+    case Event::kWrite:
+      return "W " + HexHead(event.report);
+    case Event::kRead:
+      return event.report.empty() ? "R-" : "R";
+    case Event::kDiscard:
+      return "D";
+    case Event::kMark:
+      return "M";
+  }
+  return "?";
+}
+
+inline std::vector<std::string> Describe(const std::vector<Event>& log) {
+  std::vector<std::string> lines;
+  for (const Event& event : log) {
+    if (event.kind != Event::kDiscard) lines.push_back(Describe(event));
+  }
+  return lines;
+}
+
+// The expected side of a comparison with Describe().
+class Expected {
+ public:
+  Expected& Write(const Bytes& report) { return Add("W " + HexHead(report)); }
+  Expected& Write(std::initializer_list<int> head) { return Write(ReportOf(head)); }
+  Expected& Read(int times = 1) {
+    for (int i = 0; i < times; ++i) Add("R");
+    return *this;
+  }
+  Expected& ReadNone() { return Add("R-"); }
+  Expected& Mark() { return Add("M"); }
+  const std::vector<std::string>& lines() const { return lines_; }
+
+ private:
+  Expected& Add(std::string line) {
+    lines_.push_back(std::move(line));
+    return *this;
+  }
+  std::vector<std::string> lines_;
 };
 
 }  // namespace testing_support

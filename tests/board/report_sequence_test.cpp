@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "recorded_channel.h"
+#include "channel_fixtures.h"
 
 using testing_support::Event;
 using testing_support::RecordedChannel;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "strict_channel.h"
+#include "channel_fixtures.h"
 
 namespace {
 

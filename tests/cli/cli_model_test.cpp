@@ -45,6 +45,13 @@ class CliModel : public StateRunner {
     args.insert(args.begin(), {"--emulated-model", model});
     return Run(args);
   }
+  // Runs of qvx with `model` that share the test's state file, one after the other.
+  std::function<Result(std::vector<std::string>)> StatefulWithModel(const std::string& model) {
+    return [this, model](std::vector<std::string> args) {
+      args.insert(args.begin(), {"--emulated-model", model});
+      return Stateful(args);
+    };
+  }
   const std::string m_folder;  // of the test's own: its models and content files
   std::vector<std::string> m_files;
 };
@@ -83,10 +90,7 @@ TEST_F(CliModel, TheSensorExampleIsTheOneInExamplesAndReadsAsDocumented) {
               {{"i2c", "write", "50", "00"}, 0, "status 0x00\n"},
               {{"i2c", "read", "50", "6"}, 0, "status 0x00\n0000: 51 56 58 2D 31 FF\n"},
               {{"i2c", "read", "49", "1"}, qvx::kExitI2cStatus, "status 0x01\n0000: FF\n"}},
-             [&](std::vector<std::string> a) {
-               a.insert(a.begin(), {"--emulated-model", model});
-               return Stateful(a);
-             });
+             StatefulWithModel(model));
 }
 
 TEST_F(CliModel, ThePowerGatedExampleNacksUntilPowerIsOn) {
@@ -98,10 +102,7 @@ TEST_F(CliModel, ThePowerGatedExampleNacksUntilPowerIsOn) {
               {{"i2c", "read", "50", "2"}, 0, "status 0x00\n0000: AB 00\n"},
               {{"set", "power", "off"}, 0, "power off\n"},
               {{"i2c", "read", "50", "1"}, qvx::kExitI2cStatus, "status 0x01\n0000: FF\n"}},
-             [&](std::vector<std::string> a) {
-               a.insert(a.begin(), {"--emulated-model", model});
-               return Stateful(a);
-             });
+             StatefulWithModel(model));
 }
 
 TEST_F(CliModel, BoardSelectorsPickOneOfTheBenchBoards) {
@@ -240,10 +241,7 @@ TEST_F(CliModel, AContentFileBesideTheModelIsRead) {
 // and a version 1 file (of the default board) still loads into the modelled board.
 TEST_F(CliModel, AModelledMemoryKeepsItsContentAcrossRuns) {
   const std::string model = Documented("sensor-and-eeprom");
-  auto run = [&](std::vector<std::string> a) {
-    a.insert(a.begin(), {"--emulated-model", model});
-    return Stateful(a);
-  };
+  const auto run = StatefulWithModel(model);
   RunSession({{{"i2c", "write", "50", "10", "CA", "FE"}, 0, "status 0x00\n"},
               {{"eeprom", "write", "0100", "77"}, 0, "wrote 1 bytes at 0x0100\n"},
               {{"i2c", "write", "50", "10"}, 0, "status 0x00\n"},

@@ -22,40 +22,27 @@
 #include "platform/emulated/served_hid_system.h"
 #include "platform/pause.h"
 #include "tests/support/child_lines.h"
+#include "tests/support/forwarding_device.h"
 
 namespace {
 
 using testing_support::NowNs;
 
 // A device that stops for good, holding the board, when its `stall_at`th report is written.
-class StallingDevice : public platform::HidDevice {
+class StallingDevice : public testing_support::ForwardingDevice {
  public:
   StallingDevice(std::unique_ptr<platform::HidDevice> inner, int stall_at)
-      : inner_(std::move(inner)), stall_at_(stall_at) {}
+      : ForwardingDevice(std::move(inner)), stall_at_(stall_at) {}
   bool WriteReport(const std::uint8_t (&report)[platform::kReportSize]) override {
     if (++writes_ == stall_at_) {
       std::printf("holding\n");
       std::fflush(stdout);
       for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
     }
-    return inner_->WriteReport(report);
-  }
-  platform::ReadResult ReadReport(std::uint8_t (&report)[platform::kReportSize],
-                                  unsigned timeout_ms) override {
-    return inner_->ReadReport(report, timeout_ms);
-  }
-  std::size_t DiscardPendingInput() override { return inner_->DiscardPendingInput(); }
-  std::string CrossProcessKey() const override { return inner_->CrossProcessKey(); }
-  bool GetAttributes(platform::HidAttributes* a) override { return inner_->GetAttributes(a); }
-  bool GetManufacturerString(char16_t* b, std::size_t n) override {
-    return inner_->GetManufacturerString(b, n);
-  }
-  bool GetProductString(char16_t* b, std::size_t n) override {
-    return inner_->GetProductString(b, n);
+    return ForwardingDevice::WriteReport(report);
   }
 
  private:
-  std::unique_ptr<platform::HidDevice> inner_;
   const int stall_at_;
   int writes_ = 0;
 };

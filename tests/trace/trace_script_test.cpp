@@ -112,6 +112,16 @@ void RunScript(CUSBChannel& channel) {
   platform::SetPauseSleeps(true);
 }
 
+// The pcapng trace of the script; `crossed` (when given) receives the reports that crossed the
+// device meanwhile.
+testing_support::Pcapng ScriptInPcapng(std::vector<testing_support::Crossed>* crossed = nullptr) {
+  TracedLink link(Board(), board::TraceFileKind::kPcapng);
+  RunScript(link.channel);
+  testing_support::Pcapng file = testing_support::ReadPcapng(link.Finish());
+  if (crossed != nullptr) *crossed = link.crossed;
+  return file;
+}
+
 double Ms(const std::string& field) {
   return std::stod(field.substr(field[0] == '+' ? 1 : 0));
 }
@@ -160,9 +170,8 @@ TEST(TextTrace, OneLinePerCommandWithItsFields) {
 }
 
 TEST(PcapngTrace, HoldsExactlyTheReportsThatCrossedTheDeviceInOrder) {
-  TracedLink link(Board(), board::TraceFileKind::kPcapng);
-  RunScript(link.channel);
-  const testing_support::Pcapng file = testing_support::ReadPcapng(link.Finish());
+  std::vector<testing_support::Crossed> crossed;
+  const testing_support::Pcapng file = ScriptInPcapng(&crossed);
   ASSERT_EQ(file.problem, "");
   EXPECT_EQ(file.link_types, (std::vector<std::uint16_t>{249, 209}));
 
@@ -177,14 +186,11 @@ TEST(PcapngTrace, HoldsExactlyTheReportsThatCrossedTheDeviceInOrder) {
     EXPECT_EQ(view.transfer, 1u);  // interrupt
     usb.push_back({(view.endpoint & 0x80) == 0, view.report});
   }
-  EXPECT_TRUE(usb == link.crossed)
-      << usb.size() << " packets, " << link.crossed.size() << " reports crossed";
+  EXPECT_TRUE(usb == crossed) << usb.size() << " packets, " << crossed.size() << " reports crossed";
 }
 
 TEST(PcapngTrace, HoldsExactlyTheI2cTransfersAsTheyTravelled) {
-  TracedLink link(Board(), board::TraceFileKind::kPcapng);
-  RunScript(link.channel);
-  const testing_support::Pcapng file = testing_support::ReadPcapng(link.Finish());
+  const testing_support::Pcapng file = ScriptInPcapng();
   std::vector<testing_support::PcapngPacket> i2c;
   for (const auto& packet : file.packets) {
     if (packet.interface_id == 1) i2c.push_back(packet);
@@ -214,9 +220,7 @@ TEST(PcapngTrace, HoldsExactlyTheI2cTransfersAsTheyTravelled) {
 }
 
 TEST(PcapngTrace, FirstPacketOfEveryCommandNamesIt) {
-  TracedLink link(Board(), board::TraceFileKind::kPcapng);
-  RunScript(link.channel);
-  const testing_support::Pcapng file = testing_support::ReadPcapng(link.Finish());
+  const testing_support::Pcapng file = ScriptInPcapng();
   std::vector<std::string> names;
   for (const auto& packet : file.packets) {
     if (packet.interface_id != 0 || packet.comment.empty()) continue;

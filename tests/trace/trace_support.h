@@ -13,8 +13,8 @@
 #include "board/protocol.h"
 #include "platform/hid_device.h"
 #include "platform/output_file.h"
-#include "tests/board/board_device.h"
 #include "tests/support/byte_pattern.h"
+#include "tests/support/forwarding_device.h"
 
 namespace testing_support {
 
@@ -55,31 +55,25 @@ struct Crossed {
 };
 
 // Passes everything to `inner` and logs every report written and every report read.
-class LoggingDevice : public BoardDevice {
+class LoggingDevice : public ForwardingDevice {
  public:
   LoggingDevice(std::unique_ptr<platform::HidDevice> inner, std::vector<Crossed>* log)
-      : inner_(std::move(inner)), log_(log) {}
+      : ForwardingDevice(std::move(inner)), log_(log) {}
   bool WriteReport(const std::uint8_t (&report)[platform::kReportSize]) override {
-    const bool ok = inner_->WriteReport(report);
+    const bool ok = ForwardingDevice::WriteReport(report);
     if (ok) log_->push_back({true, Bytes(report, report + platform::kReportSize)});
     return ok;
   }
   platform::ReadResult ReadReport(std::uint8_t (&report)[platform::kReportSize],
                                   unsigned timeout_ms) override {
-    const platform::ReadResult r = inner_->ReadReport(report, timeout_ms);
+    const platform::ReadResult r = ForwardingDevice::ReadReport(report, timeout_ms);
     if (r == platform::ReadResult::kOk) {
       log_->push_back({false, Bytes(report, report + platform::kReportSize)});
     }
     return r;
   }
-  platform::ReadResult SkipReport(unsigned timeout_ms) override {
-    return inner_->SkipReport(timeout_ms);
-  }
-  std::size_t DiscardPendingInput() override { return inner_->DiscardPendingInput(); }
-  TimePoint Now() const override { return inner_->Now(); }
 
  private:
-  std::unique_ptr<platform::HidDevice> inner_;
   std::vector<Crossed>* log_;
 };
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "board/trace_open.h"
-#include "tests/board/test_channel.h"
+#include "tests/support/test_channel.h"
 #include "trace_support.h"
 
 namespace testing_support {

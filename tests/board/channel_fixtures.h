@@ -1,4 +1,5 @@
-// Fixture: a channel whose device records every report and answers from a script.
+// Fixtures: a board link with the test's device in place. StrictChannel's device is the strict
+// board; RecordedChannel's records every report and answers from the test's script.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,19 +8,23 @@
 #include <string>
 #include <vector>
 
+#include "fake_board.h"
 #include "recording_device.h"
-#include "report_text.h"
-#include "test_channel.h"
-#include "tests/support/byte_pattern.h"
+#include "tests/support/test_channel.h"
 
 namespace testing_support {
 
-// A 65-byte report: byte 0 is 0, `payload` from byte 1 on, the rest 0.
-inline Bytes ReportWithPayload(const std::uint8_t* payload, std::size_t n) {
-  Bytes report(platform::kReportSize, 0);
-  for (std::size_t i = 0; i < n; ++i) report[1 + i] = payload[i];
-  return report;
-}
+class StrictChannel : public ::testing::Test {
+ protected:
+  StrictChannel() {
+    auto device = std::make_unique<FakeBoard>();
+    board_ = device.get();
+    channel_.Attach(std::move(device));
+  }
+
+  FakeBoard* board_ = nullptr;  // owned by the channel
+  TestChannel channel_;
+};
 
 class RecordedChannel : public ::testing::Test {
  protected:
