@@ -4,6 +4,8 @@ using namespace board;
 
 CUSBChannel::CUSBChannel() = default;
 
+CUSBChannel::CUSBChannel(BoardOpener& opener) : CUSBHardWare(opener) {}
+
 // Close the handle before the board-state and sensor locks go away.
 CUSBChannel::~CUSBChannel() {
   ReplaceDevice(nullptr);

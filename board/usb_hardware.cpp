@@ -21,6 +21,8 @@ void Clear(Report& report) {
 
 CUSBHardWare::CUSBHardWare() = default;
 
+CUSBHardWare::CUSBHardWare(BoardOpener& opener) : m_pOpener(&opener) {}
+
 // The handle is closed before the locks go away.
 CUSBHardWare::~CUSBHardWare() {
   ReplaceDevice(nullptr);
@@ -30,7 +32,7 @@ int CUSBHardWare::OpenBoard(const std::string& selector, std::string* opened) {
   platform::CsLock lock(m_csExchange);
   std::string path;
   std::unique_ptr<platform::HidDevice> device;
-  if (BoardOpener* opener = InstalledBoardOpener()) device = opener->Open(selector, &path);
+  if (m_pOpener != nullptr) device = m_pOpener->Open(selector, &path);
   const bool found = device != nullptr;
   if (!found) path.clear();
   if (opened != nullptr) *opened = path;

@@ -9,13 +9,22 @@
 #include "board/hiddata.h"
 #include "platform/critical_section.h"
 
+namespace board {
+class BoardOpener;
+}
+
 class CUSBHardWare : public hiddata {
  public:
   // Returned by the long transfers instead of a status byte when the count does not fit the
   // 16 bits the parameter report carries. Nothing has been sent then.
   static constexpr int kCountRefused = -1;
 
+  // A link with no opener: OpenBoard finds no board. For a link whose device is put in place
+  // directly, or one that must open nothing.
   CUSBHardWare();
+  // A link that opens its board through `opener`; the caller keeps the opener alive as long as
+  // the link.
+  explicit CUSBHardWare(board::BoardOpener& opener);
   ~CUSBHardWare() override;
 
   // I2C master (0x1C, 0x1A, 0x1B).
@@ -56,7 +65,7 @@ class CUSBHardWare : public hiddata {
   void ReadSensorBlock(std::uint8_t (&raw)[board::kSensorBlockSize]);
 
   // Opens the board `selector` names (by default the first) among the HID devices through the
-  // installed board::BoardOpener, closing a held handle; stores 0 when none is found. `*path`
+  // link's board::BoardOpener, closing a held handle; stores 0 when none is found. `*path`
   // (when given) receives the opened board's device path, empty when none was opened. Returns
   // TRUE (nonzero) when no board was opened, as the control's scripts expect. Runs under the
   // exchange lock.
@@ -90,4 +99,7 @@ class CUSBHardWare : public hiddata {
   void SendI2cParameters(std::uint8_t bSlaveAddr, std::uint32_t count, bool fGenStart,
                          bool fGenStop);
   void SendEepromParameters(std::int32_t nAddr, std::uint8_t cnt);
+
+ private:
+  board::BoardOpener* m_pOpener = nullptr;  // nullptr: the link opens no board
 };

@@ -4,8 +4,6 @@
 #include <string>
 
 #include "board/board_identity.h"
-#include "board/board_opener.h"
-#include "link/board_selector.h"
 
 namespace {
 
@@ -23,21 +21,6 @@ StringMatch MatchString(Query query, std::uint8_t (&buffer)[kHidStringBytes],
   return std::strcmp(reinterpret_cast<const char*>(buffer), expected) == 0 ? StringMatch::kMatches
                                                                            : StringMatch::kDiffers;
 }
-
-// The board link's way to its board: the board identity over the active HID back end, among
-// the boards the selector allows.
-class ActiveBackendOpener final : public board::BoardOpener {
- public:
-  std::unique_ptr<platform::HidDevice> Open(const std::string& selector,
-                                            std::string* path) override {
-    return OpenSelectedBoard(platform::ActiveHidBackend(), selector, path);
-  }
-};
-
-ActiveBackendOpener g_opener;
-// Installed before main, so that every board link of a program that links discovery finds its
-// board without being told how.
-[[maybe_unused]] const bool g_installed = (board::InstallBoardOpener(&g_opener), true);
 
 }  // namespace
 

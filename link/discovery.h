@@ -34,8 +34,7 @@ void NarrowHidString(void* buffer, std::size_t bytes);
 // FindHidDevice compares them.
 bool HasBoardIdentity(platform::HidDevice& device);
 
-// FindHidDevice with the board identity; nullptr when the board is not found. This is what
-// CUSBHardWare::OpenBoard runs over the active HID back end in every program that links this
-// library: it installs itself as the board::BoardOpener when the program starts.
+// FindHidDevice with the board identity; nullptr when the board is not found. This is what a
+// board link's HidBoardOpener (link/board_link.h) runs for the first board.
 std::unique_ptr<platform::HidDevice> OpenBoardDevice(platform::HidBackend& backend,
                                                      std::string* path = nullptr);

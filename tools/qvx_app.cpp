@@ -9,6 +9,7 @@
 #include "board/board_identity.h"
 #include "board/trace_open.h"
 #include "emulator/board_model.h"
+#include "link/board_link.h"
 #include "link/board_selector.h"
 #include "platform/emulated/served_hid_system.h"
 #include "tools/board_server.h"
@@ -189,17 +190,6 @@ Action Choose(const Commands& c, const Arguments& a) {
   throw UsageError("no command given");
 }
 
-// Makes `backend` the one the board link opens through, for the length of one command.
-class ActiveBackendScope {
- public:
-  explicit ActiveBackendScope(platform::HidBackend& backend) {
-    platform::SetActiveHidBackend(&backend);
-  }
-  ~ActiveBackendScope() { platform::SetActiveHidBackend(nullptr); }
-  ActiveBackendScope(const ActiveBackendScope&) = delete;
-  ActiveBackendScope& operator=(const ActiveBackendScope&) = delete;
-};
-
 // Text written to a stream (the text trace on stderr).
 class StreamOutput : public platform::OutputFile {
  public:
@@ -271,8 +261,8 @@ std::string BoardNames(const BoardCandidate& board, std::size_t index) {
 
 int RunCommand(const Action& action, platform::HidBackend& backend, const Environment& env,
                board::TraceSink* trace) {
-  ActiveBackendScope scope(backend);
-  CUSBChannel board;
+  HidBoardOpener opener(backend);
+  CUSBChannel board(opener);
   TraceScope traced(board, trace);
   if (board.OpenBoard() != 0) {
     const std::string why = WhyBoardCannotBeOpened(backend);
@@ -420,7 +410,7 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
       backend = &session->Backend();
     }
   }
-  if (backend == nullptr) backend = &platform::DefaultHidBackend();
+  if (backend == nullptr) backend = &DefaultBoardOpener().Backend();
 
   platform::HidBackend& every = *backend;
   std::unique_ptr<SelectedBoardBackend> selected;
