@@ -31,5 +31,5 @@ class CUSBChannel : public CUSBHardWare {
   platform::CriticalSection m_csSensor;
 
  private:
-  void SetLine(std::size_t recordByte, int nStatus);
+  void SetLine(std::size_t record_byte, int nStatus);
 };

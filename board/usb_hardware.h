@@ -46,9 +46,9 @@ class CUSBHardWare : public hiddata {
     int read_status = kCountRefused;
     bool answered = false;  // both transfers wrote all their reports and got every answer
   };
-  WriteReadResult WriteReadI2C(std::uint8_t bSlaveAddr, const std::uint8_t* pbWriteData,
-                               std::uint32_t writeCount, std::uint8_t* pbReadData,
-                               std::uint32_t readCount);
+  WriteReadResult WriteReadI2C(std::uint8_t slave_addr, const std::uint8_t* write_data,
+                               std::uint32_t write_count, std::uint8_t* read_data,
+                               std::uint32_t read_count);
 
   // EEPROM pages (0x22, 0x23): the low 16 bits of nAddr are sent; cnt above 64 is taken as 64.
   // The write pauses 10 ms after its data report, still holding the exchange lock.

@@ -23,8 +23,9 @@ inline constexpr std::size_t kHidStringBytes = 512;
 // sensitive, terminator included). `*out` (and `*path`, when given: the device path it was
 // opened by) is written only when the result is kFindFound.
 FindResult FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDevice>* out,
-                         std::uint32_t vendorId, const char* manufacturer, std::uint32_t productId,
-                         const char* product, std::string* path = nullptr);
+                         std::uint32_t vendor_id, const char* manufacturer,
+                         std::uint32_t product_id, const char* product,
+                         std::string* path = nullptr);
 
 // Narrows the zero-terminated UTF-16 string at the start of `buffer` in place to 8-bit
 // characters: units below 256 keep their low byte, others become '?'. `bytes` bounds the walk.
