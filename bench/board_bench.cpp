@@ -17,6 +17,7 @@
 #include "board/trace_open.h"
 #include "board/usb_channel.h"
 #include "emulator/board_emulator.h"
+#include "link/board_link.h"
 #include "platform/emulated/emulated_hid_system.h"
 #include "platform/pause.h"
 #include "tests/support/forwarding_device.h"
@@ -29,16 +30,15 @@ class Bench {
   Bench() {
     system_.AddDevice(emulator::HidDescriptionOf(emulator::BoardData()),
                       std::make_shared<emulator::BoardEmulator>());
-    platform::SetActiveHidBackend(&system_);
     opened_ = channel_.OpenBoard() == 0;
   }
-  ~Bench() { platform::SetActiveHidBackend(nullptr); }
   bool opened() const { return opened_; }
   CUSBChannel& channel() { return channel_; }
 
  private:
   platform::EmulatedHidSystem system_;
-  CUSBChannel channel_;
+  HidBoardOpener opener_{system_};
+  CUSBChannel channel_{opener_};
   bool opened_ = false;
 };
 

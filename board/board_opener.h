@@ -1,6 +1,6 @@
 // How the board link finds its board. The search among the HID devices lives above the board
-// link (link/), which installs its opener when the program starts; the board link only calls
-// through this interface, so that it builds and links without the search.
+// link (link/): whoever builds a link hands it an opener, so that the board link builds and
+// links without the search.
 #pragma once
 
 #include <memory>
@@ -19,10 +19,5 @@ class BoardOpener {
   virtual std::unique_ptr<platform::HidDevice> Open(const std::string& selector,
                                                     std::string* path) = 0;
 };
-
-// The opener CUSBHardWare::OpenBoard uses; nullptr while none is installed, and OpenBoard then
-// finds no board. The caller keeps ownership; nullptr uninstalls.
-BoardOpener* InstalledBoardOpener();
-void InstallBoardOpener(BoardOpener* opener);
 
 }  // namespace board

@@ -4,12 +4,14 @@ using namespace board;
 
 CUSBChannel::CUSBChannel() = default;
 
+CUSBChannel::CUSBChannel(BoardOpener& opener) : CUSBHardWare(opener) {}
+
 // Close the handle before the board-state and sensor locks go away.
 CUSBChannel::~CUSBChannel() {
   ReplaceDevice(nullptr);
 }
 
-void CUSBChannel::SetLine(std::size_t recordByte, int nStatus) {
+void CUSBChannel::SetLine(std::size_t record_byte, int nStatus) {
   // Both locks, and the board's own, across the read and the write-back: no other line change,
   // line read or command, of this link or another one on the same board, may come between.
   platform::CsLock state(m_csBoardState);
@@ -19,7 +21,7 @@ void CUSBChannel::SetLine(std::size_t recordByte, int nStatus) {
   // Without a fresh record the write-back would set every other line to whatever the answer
   // buffer last held (after an EEPROM read of an erased page: all 0xFF, power included).
   if (!LastCommandAnswered()) return;
-  record[recordByte] = static_cast<std::uint8_t>(nStatus);
+  record[record_byte] = static_cast<std::uint8_t>(nStatus);
   WriteLineState(record);
 }
 

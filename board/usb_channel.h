@@ -11,7 +11,8 @@
 
 class CUSBChannel : public CUSBHardWare {
  public:
-  CUSBChannel();
+  CUSBChannel();  // opens no board (see CUSBHardWare)
+  explicit CUSBChannel(board::BoardOpener& opener);
   ~CUSBChannel() override;
 
   // Line setters: read the record, change one byte, write it back, all under the board-state
@@ -30,5 +31,5 @@ class CUSBChannel : public CUSBHardWare {
   platform::CriticalSection m_csSensor;
 
  private:
-  void SetLine(std::size_t recordByte, int nStatus);
+  void SetLine(std::size_t record_byte, int nStatus);
 };

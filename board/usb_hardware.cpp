@@ -21,6 +21,8 @@ void Clear(Report& report) {
 
 CUSBHardWare::CUSBHardWare() = default;
 
+CUSBHardWare::CUSBHardWare(BoardOpener& opener) : m_pOpener(&opener) {}
+
 // The handle is closed before the locks go away.
 CUSBHardWare::~CUSBHardWare() {
   ReplaceDevice(nullptr);
@@ -30,7 +32,7 @@ int CUSBHardWare::OpenBoard(const std::string& selector, std::string* opened) {
   platform::CsLock lock(m_csExchange);
   std::string path;
   std::unique_ptr<platform::HidDevice> device;
-  if (BoardOpener* opener = InstalledBoardOpener()) device = opener->Open(selector, &path);
+  if (m_pOpener != nullptr) device = m_pOpener->Open(selector, &path);
   const bool found = device != nullptr;
   if (!found) path.clear();
   if (opened != nullptr) *opened = path;
@@ -126,17 +128,17 @@ int CUSBHardWare::WriteI2CLongBytes(std::uint8_t bSlaveAddr, const std::uint8_t*
                      });
 }
 
-CUSBHardWare::WriteReadResult CUSBHardWare::WriteReadI2C(std::uint8_t bSlaveAddr,
-                                                         const std::uint8_t* pbWriteData,
-                                                         std::uint32_t writeCount,
-                                                         std::uint8_t* pbReadData,
-                                                         std::uint32_t readCount) {
+CUSBHardWare::WriteReadResult CUSBHardWare::WriteReadI2C(std::uint8_t slave_addr,
+                                                         const std::uint8_t* write_data,
+                                                         std::uint32_t write_count,
+                                                         std::uint8_t* read_data,
+                                                         std::uint32_t read_count) {
   WriteReadResult result;
-  if (writeCount > kMaxTransferCount || readCount > kMaxTransferCount) return result;
+  if (write_count > kMaxTransferCount || read_count > kMaxTransferCount) return result;
   Exchange lock(*this);  // re-entered by each transfer
-  result.write_status = WriteI2CLongBytes(bSlaveAddr, pbWriteData, writeCount, true, false);
+  result.write_status = WriteI2CLongBytes(slave_addr, write_data, write_count, true, false);
   const bool write_answered = LastCommandAnswered();
-  result.read_status = ReadI2CLongBytes(bSlaveAddr, pbReadData, readCount, true, true);
+  result.read_status = ReadI2CLongBytes(slave_addr, read_data, read_count, true, true);
   result.answered = write_answered && LastCommandAnswered();
   return result;
 }

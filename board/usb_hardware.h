@@ -9,13 +9,22 @@
 #include "board/hiddata.h"
 #include "platform/critical_section.h"
 
+namespace board {
+class BoardOpener;
+}
+
 class CUSBHardWare : public hiddata {
  public:
   // Returned by the long transfers instead of a status byte when the count does not fit the
   // 16 bits the parameter report carries. Nothing has been sent then.
   static constexpr int kCountRefused = -1;
 
+  // A link with no opener: OpenBoard finds no board. For a link whose device is put in place
+  // directly, or one that must open nothing.
   CUSBHardWare();
+  // A link that opens its board through `opener`; the caller keeps the opener alive as long as
+  // the link.
+  explicit CUSBHardWare(board::BoardOpener& opener);
   ~CUSBHardWare() override;
 
   // I2C master (0x1C, 0x1A, 0x1B).
@@ -37,9 +46,9 @@ class CUSBHardWare : public hiddata {
     int read_status = kCountRefused;
     bool answered = false;  // both transfers wrote all their reports and got every answer
   };
-  WriteReadResult WriteReadI2C(std::uint8_t bSlaveAddr, const std::uint8_t* pbWriteData,
-                               std::uint32_t writeCount, std::uint8_t* pbReadData,
-                               std::uint32_t readCount);
+  WriteReadResult WriteReadI2C(std::uint8_t slave_addr, const std::uint8_t* write_data,
+                               std::uint32_t write_count, std::uint8_t* read_data,
+                               std::uint32_t read_count);
 
   // EEPROM pages (0x22, 0x23): the low 16 bits of nAddr are sent; cnt above 64 is taken as 64.
   // The write pauses 10 ms after its data report, still holding the exchange lock.
@@ -56,7 +65,7 @@ class CUSBHardWare : public hiddata {
   void ReadSensorBlock(std::uint8_t (&raw)[board::kSensorBlockSize]);
 
   // Opens the board `selector` names (by default the first) among the HID devices through the
-  // installed board::BoardOpener, closing a held handle; stores 0 when none is found. `*path`
+  // link's board::BoardOpener, closing a held handle; stores 0 when none is found. `*path`
   // (when given) receives the opened board's device path, empty when none was opened. Returns
   // TRUE (nonzero) when no board was opened, as the control's scripts expect. Runs under the
   // exchange lock.
@@ -98,4 +107,5 @@ class CUSBHardWare : public hiddata {
   template <class EachDataReport>
   int TransferI2C(std::uint8_t code, std::uint8_t bSlaveAddr, std::uint32_t count, bool fGenStart,
                   bool fGenStop, EachDataReport each);
+  board::BoardOpener* m_pOpener = nullptr;  // nullptr: the link opens no board
 };

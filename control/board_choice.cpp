@@ -8,7 +8,6 @@
 #include "control/script_arrays.h"
 #include "link/board_selector.h"
 #include "ole/dispatch_table.h"
-#include "platform/hid_backend.h"
 #include "platform/win32/wide_text.h"
 
 namespace {
@@ -40,7 +39,7 @@ ole::Variant CQelVantorixActiveXCtrl::ListBoards(const wchar_t* bstrField) {
     Refuse(L"ListBoards", "unknown field '" + platform::win32::NarrowUtf8(bstrField) +
                               "': expected serial, location or path");
   }
-  const std::vector<BoardCandidate> boards = ListBoardCandidates(platform::ActiveHidBackend());
+  const std::vector<BoardCandidate> boards = ListBoardCandidates(m_BoardOpener.Backend());
   std::vector<std::wstring> texts;
   texts.reserve(boards.size());
   for (const BoardCandidate& b : boards) texts.push_back(platform::win32::WidenUtf8(b.*member));
@@ -71,8 +70,8 @@ VARIANT_BOOL CQelVantorixActiveXCtrl::SelectBoard(const wchar_t* bstrSelector) {
 std::wstring CQelVantorixActiveXCtrl::Get_SelectedBoard() {
   if (!m_UsbChannel.HasDevice()) return std::wstring();
   if (!m_fSelectedBoardKnown) {
-    m_sSelectedBoard = platform::win32::WidenUtf8(
-        StableBoardSelector(platform::ActiveHidBackend(), m_sOpenBoardPath));
+    m_sSelectedBoard =
+        platform::win32::WidenUtf8(StableBoardSelector(m_BoardOpener.Backend(), m_sOpenBoardPath));
     m_fSelectedBoardKnown = true;
   }
   return m_sSelectedBoard;

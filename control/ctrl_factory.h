@@ -1,6 +1,9 @@
-// The creator the control's class factory calls: one new control, queried for `riid`.
+// The creator the control's class factory calls: one new control whose board link opens through
+// `opener`, queried for `riid`.
 #pragma once
 
 #include <windows.h>
 
-HRESULT CreateQelVantorixActiveXCtrl(REFIID riid, void** ppv);
+class HidBoardOpener;
+
+HRESULT CreateQelVantorixActiveXCtrl(HidBoardOpener& opener, REFIID riid, void** ppv);

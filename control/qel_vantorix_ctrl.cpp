@@ -20,11 +20,12 @@ using platform::CsLock;
 // through Invoke (an export, a type-information call, a window message) opens one where it
 // enters, if it needs one.
 
-HRESULT CreateQelVantorixActiveXCtrl(REFIID riid, void** ppv) {
-  return ole::CreateAndQuery(new (std::nothrow) CQelVantorixActiveXCtrl, riid, ppv);
+HRESULT CreateQelVantorixActiveXCtrl(HidBoardOpener& opener, REFIID riid, void** ppv) {
+  return ole::CreateAndQuery(new (std::nothrow) CQelVantorixActiveXCtrl(opener), riid, ppv);
 }
 
-CQelVantorixActiveXCtrl::CQelVantorixActiveXCtrl() : COleControl(Description()) {
+CQelVantorixActiveXCtrl::CQelVantorixActiveXCtrl(HidBoardOpener& opener)
+    : COleControl(Description()), m_BoardOpener(opener), m_UsbChannel(opener) {
   StartEnvironmentTrace();
 }
 

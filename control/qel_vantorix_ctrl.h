@@ -17,12 +17,14 @@
 #include "board/trace_recorder.h"
 #include "board/usb_channel.h"
 #include "control/notification_window.h"
+#include "link/board_link.h"
 #include "ole/ole_control.h"
 #include "ole/raii.h"
 
 class CQelVantorixActiveXCtrl : public ole::COleControl {
  public:
-  CQelVantorixActiveXCtrl();
+  // The board link opens through `opener`, which outlives the control.
+  explicit CQelVantorixActiveXCtrl(HidBoardOpener& opener);
   ~CQelVantorixActiveXCtrl() override;
 
   static const ole::ControlDescription& Description();
@@ -144,6 +146,7 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
 
   // Declared before the link, so that it outlives it.
   std::unique_ptr<board::TraceRecorder> m_pTrace;
+  HidBoardOpener& m_BoardOpener;  // the link's way to its board; lists and names the boards too
   CUSBChannel m_UsbChannel;
   BYTE m_bConnected = 0;
   RECT m_rcBounds = {};

@@ -10,9 +10,9 @@ namespace emulator {
 namespace {
 
 // Record bytes that follow the board's inputs rather than what the host writes.
-bool IsInputLine(std::size_t recordByte) {
-  return recordByte == kLineKey1 || recordByte == kLineKey2 || recordByte == kLineKey3 ||
-         recordByte == kLineInt;
+bool IsInputLine(std::size_t record_byte) {
+  return record_byte == kLineKey1 || record_byte == kLineKey2 || record_byte == kLineKey3 ||
+         record_byte == kLineInt;
 }
 
 std::size_t TransferCount(const std::array<std::uint8_t, kReportSize>& parameters) {

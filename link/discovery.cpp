@@ -4,8 +4,6 @@
 #include <string>
 
 #include "board/board_identity.h"
-#include "board/board_opener.h"
-#include "link/board_selector.h"
 
 namespace {
 
@@ -24,36 +22,21 @@ StringMatch MatchString(Query query, std::uint8_t (&buffer)[kHidStringBytes],
                                                                            : StringMatch::kDiffers;
 }
 
-// The board link's way to its board: the board identity over the active HID back end, among
-// the boards the selector allows.
-class ActiveBackendOpener final : public board::BoardOpener {
- public:
-  std::unique_ptr<platform::HidDevice> Open(const std::string& selector,
-                                            std::string* path) override {
-    return OpenSelectedBoard(platform::ActiveHidBackend(), selector, path);
-  }
-};
-
-ActiveBackendOpener g_opener;
-// Installed before main, so that every board link of a program that links discovery finds its
-// board without being told how.
-[[maybe_unused]] const bool g_installed = (board::InstallBoardOpener(&g_opener), true);
-
 }  // namespace
 
 void NarrowHidString(void* buffer, std::size_t bytes) {
-  auto* const bytesIn = static_cast<std::uint8_t*>(buffer);
+  auto* const bytes_in = static_cast<std::uint8_t*>(buffer);
   const std::size_t units = bytes / 2;
   if (units == 0) return;
   std::size_t i = 0;
   // Byte i is written after unit i (bytes 2i, 2i+1) has been read, so the output never overtakes
   // the input. A string that fills the buffer without a terminator is cut before the last unit.
   for (; i + 1 < units; ++i) {
-    const unsigned unit = bytesIn[2 * i] | (bytesIn[2 * i + 1] << 8);  // UTF-16LE
+    const unsigned unit = bytes_in[2 * i] | (bytes_in[2 * i + 1] << 8);  // UTF-16LE
     if (unit == 0) break;
-    bytesIn[i] = unit < 256 ? static_cast<std::uint8_t>(unit) : '?';
+    bytes_in[i] = unit < 256 ? static_cast<std::uint8_t>(unit) : '?';
   }
-  bytesIn[i] = 0;
+  bytes_in[i] = 0;
 }
 
 bool HasBoardIdentity(platform::HidDevice& device) {
@@ -72,27 +55,27 @@ bool HasBoardIdentity(platform::HidDevice& device) {
 }
 
 FindResult FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDevice>* out,
-                         std::uint32_t vendorId, const char* manufacturer, std::uint32_t productId,
-                         const char* product, std::string* path) {
+                         std::uint32_t vendor_id, const char* manufacturer,
+                         std::uint32_t product_id, const char* product, std::string* path) {
   FindResult result = kFindNotFound;
   std::unique_ptr<platform::HidDevice> held;
-  std::string heldPath;
+  std::string held_path;
   std::uint8_t buffer[kHidStringBytes];
 
   std::unique_ptr<platform::HidEnumeration> devices = backend.Enumerate();
   for (unsigned index = 0; devices != nullptr; ++index) {
     held.reset();  // close the device examined in the previous pass before opening the next
 
-    const platform::InterfaceStatus status = devices->InterfacePath(index, &heldPath);
+    const platform::InterfaceStatus status = devices->InterfacePath(index, &held_path);
     if (status == platform::InterfaceStatus::kEnd) break;
     if (status == platform::InterfaceStatus::kUnreadable) continue;
 
-    held = backend.Open(heldPath);
+    held = backend.Open(held_path);
     if (!held) continue;
 
     platform::HidAttributes attributes;
     if (!held->GetAttributes(&attributes)) continue;
-    if (attributes.vendor_id != vendorId || attributes.product_id != productId) continue;
+    if (attributes.vendor_id != vendor_id || attributes.product_id != product_id) continue;
 
     result = kFindNotFound;
     if (manufacturer == nullptr || product == nullptr) break;  // the IDs alone decide
@@ -114,7 +97,7 @@ FindResult FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform
 
   if (held) {
     *out = std::move(held);
-    if (path != nullptr) *path = heldPath;
+    if (path != nullptr) *path = held_path;
     return kFindFound;
   }
   return result;

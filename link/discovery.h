@@ -23,8 +23,9 @@ inline constexpr std::size_t kHidStringBytes = 512;
 // sensitive, terminator included). `*out` (and `*path`, when given: the device path it was
 // opened by) is written only when the result is kFindFound.
 FindResult FindHidDevice(platform::HidBackend& backend, std::unique_ptr<platform::HidDevice>* out,
-                         std::uint32_t vendorId, const char* manufacturer, std::uint32_t productId,
-                         const char* product, std::string* path = nullptr);
+                         std::uint32_t vendor_id, const char* manufacturer,
+                         std::uint32_t product_id, const char* product,
+                         std::string* path = nullptr);
 
 // Narrows the zero-terminated UTF-16 string at the start of `buffer` in place to 8-bit
 // characters: units below 256 keep their low byte, others become '?'. `bytes` bounds the walk.
@@ -34,8 +35,7 @@ void NarrowHidString(void* buffer, std::size_t bytes);
 // FindHidDevice compares them.
 bool HasBoardIdentity(platform::HidDevice& device);
 
-// FindHidDevice with the board identity; nullptr when the board is not found. This is what
-// CUSBHardWare::OpenBoard runs over the active HID back end in every program that links this
-// library: it installs itself as the board::BoardOpener when the program starts.
+// FindHidDevice with the board identity; nullptr when the board is not found. This is what a
+// board link's HidBoardOpener (link/board_link.h) runs for the first board.
 std::unique_ptr<platform::HidDevice> OpenBoardDevice(platform::HidBackend& backend,
                                                      std::string* path = nullptr);

@@ -8,10 +8,10 @@
 #include "control/ctrl_factory.h"
 #include "control/identity.h"
 #include "control/property_page.h"
+#include "link/board_link.h"
 #include "ole/module.h"
 #include "ole/raii.h"
 #include "ole/registration.h"
-#include "platform/hid_backend.h"
 
 const wchar_t kQelVantorixCtrlProgId[] = L"QELVANTORIXAC.QelVantorixAcCtrl.1";
 const wchar_t kQelVantorixPropPageProgId[] = L"QELVANTORIX.QelVantorixPropPage.1";
@@ -38,13 +38,15 @@ void ReportSetupFailure(const std::string& why) {
 
 // A HID back end that could not be set up as asked (the emulated build given a board model or
 // state file it cannot use) refuses the control, so that nothing runs against the wrong board.
+// Every control of the module opens its board through the build's default wiring.
 HRESULT CreateCtrl(REFIID riid, void** ppv) {
-  const std::string why = platform::DefaultHidBackend().SetupFailure();
+  HidBoardOpener& opener = DefaultBoardOpener();
+  const std::string why = opener.Backend().SetupFailure();
   if (!why.empty()) {
     ReportSetupFailure(why);
     return E_FAIL;
   }
-  return CreateQelVantorixActiveXCtrl(riid, ppv);
+  return CreateQelVantorixActiveXCtrl(opener, riid, ppv);
 }
 
 }  // namespace

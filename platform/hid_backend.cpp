@@ -1,12 +1,6 @@
 #include "platform/hid_backend.h"
 
-#include <atomic>
-
 namespace platform {
-
-namespace {
-std::atomic<HidBackend*> g_active{nullptr};
-}  // namespace
 
 std::unique_ptr<HidDevice> HidBackend::OpenExplained(const std::string& path, std::string* reason) {
   std::unique_ptr<HidDevice> device = Open(path);
@@ -28,15 +22,6 @@ InUse HidBackend::InUseElsewhere(const std::string&) {
 
 std::string HidBackend::SetupFailure() const {
   return std::string();
-}
-
-HidBackend& ActiveHidBackend() {
-  HidBackend* backend = g_active.load();
-  return backend != nullptr ? *backend : DefaultHidBackend();
-}
-
-void SetActiveHidBackend(HidBackend* backend) {
-  g_active.store(backend);
 }
 
 }  // namespace platform

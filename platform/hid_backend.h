@@ -61,13 +61,10 @@ class HidBackend {
   virtual std::string SetupFailure() const;
 };
 
-// The back end that opening the board uses. A process starts with its build's default back end
-// (Win32, hidraw, or the emulated HID system in the emulated builds); tests and tools may put
-// another in its place. The caller keeps ownership of `backend`; nullptr restores the default.
-HidBackend& ActiveHidBackend();
-void SetActiveHidBackend(HidBackend* backend);
-
-// Defined by exactly one of the back-end libraries linked into a program.
+// The build's own back end (Win32, hidraw, or the emulated HID system in the emulated builds),
+// defined by exactly one of the back-end libraries linked into a program. A board link opens
+// through whatever back end its builder hands it; link/board_link.h's DefaultBoardOpener() is
+// the one over this.
 HidBackend& DefaultHidBackend();
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 
 #include "board/usb_channel.h"
 #include "emulator/default_board.h"
+#include "link/board_link.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ void PrintValues(const char* label, const std::uint16_t (&v)[board::kSensorValue
 }  // namespace
 
 int main() {
-  CUSBChannel link;
+  CUSBChannel link(DefaultBoardOpener());
   if (link.OpenBoard() != 0) {
     std::printf("board not found\n");
     return 1;

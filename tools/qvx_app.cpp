@@ -9,6 +9,7 @@
 #include "board/board_identity.h"
 #include "board/trace_open.h"
 #include "emulator/board_model.h"
+#include "link/board_link.h"
 #include "link/board_selector.h"
 #include "platform/emulated/served_hid_system.h"
 #include "tools/board_server.h"
@@ -61,6 +62,16 @@ struct Commands {
   CLI::Option* serve_name;
 };
 
+// An option naming a FILE of the emulated board's, which implies --emulated and whose default
+// the environment variable `variable` gives.
+CLI::Option* AddEmulatedFileOption(CLI::App& app, const char* name, std::string& file,
+                                   const char* what, const char* variable) {
+  CLI::Option* option =
+      app.add_option(name, file, std::string(what) + " Implies --emulated. Default: $" + variable);
+  option->option_text("FILE");
+  return option;
+}
+
 Commands Describe(CLI::App& app, Arguments& a) {
   app.require_subcommand(1);
   app.fallthrough();
@@ -68,23 +79,20 @@ Commands Describe(CLI::App& app, Arguments& a) {
                "Run against an in-process emulated board (fresh for each run) instead of the "
                "hardware");
   Commands c{};
-  c.state_file = app.add_option(
-      "--emulated-state", a.state_file,
-      std::string("Keep the emulated board's state (EEPROM, I2C memory, lines, speed, expander "
-                  "channel) in FILE: loaded before the command if FILE exists, saved after it. "
-                  "Implies --emulated. Default: $") +
-          kEmulatedStateVariable);
-  c.state_file->option_text("FILE");
+  c.state_file = AddEmulatedFileOption(
+      app, "--emulated-state", a.state_file,
+      "Keep the emulated board's state (EEPROM, I2C memory, lines, speed, expander channel) in "
+      "FILE: loaded before the command if FILE exists, saved after it.",
+      kEmulatedStateVariable);
   c.trace = app.add_option("--trace", a.trace,
                            "Trace every report and command to FILE, a new file: .pcapng (for "
                            "Wireshark) or .txt/.log (text); '-': text on stderr");
   c.trace->option_text("FILE");
-  c.model_file = app.add_option(
-      "--emulated-model", a.model_file,
-      std::string("Run against the emulated boards the JSON board model FILE describes (see "
-                  "docs/emulator.md). Implies --emulated. Default: $") +
-          kEmulatedModelVariable);
-  c.model_file->option_text("FILE");
+  c.model_file = AddEmulatedFileOption(
+      app, "--emulated-model", a.model_file,
+      "Run against the emulated boards the JSON board model FILE describes (see "
+      "docs/emulator.md).",
+      kEmulatedModelVariable);
   c.board = app.add_option("--board", a.board,
                            "Which board among several: first, index:N (from 0), serial:TEXT, "
                            "location:TEXT or path:TEXT (exact)");
@@ -189,17 +197,6 @@ Action Choose(const Commands& c, const Arguments& a) {
   throw UsageError("no command given");
 }
 
-// Makes `backend` the one the board link opens through, for the length of one command.
-class ActiveBackendScope {
- public:
-  explicit ActiveBackendScope(platform::HidBackend& backend) {
-    platform::SetActiveHidBackend(&backend);
-  }
-  ~ActiveBackendScope() { platform::SetActiveHidBackend(nullptr); }
-  ActiveBackendScope(const ActiveBackendScope&) = delete;
-  ActiveBackendScope& operator=(const ActiveBackendScope&) = delete;
-};
-
 // Text written to a stream (the text trace on stderr).
 class StreamOutput : public platform::OutputFile {
  public:
@@ -271,8 +268,8 @@ std::string BoardNames(const BoardCandidate& board, std::size_t index) {
 
 int RunCommand(const Action& action, platform::HidBackend& backend, const Environment& env,
                board::TraceSink* trace) {
-  ActiveBackendScope scope(backend);
-  CUSBChannel board;
+  HidBoardOpener opener(backend);
+  CUSBChannel board(opener);
   TraceScope traced(board, trace);
   if (board.OpenBoard() != 0) {
     const std::string why = WhyBoardCannotBeOpened(backend);
@@ -420,7 +417,7 @@ int Run(const Commands& c, const Arguments& a, const Environment& env) {
       backend = &session->Backend();
     }
   }
-  if (backend == nullptr) backend = &platform::DefaultHidBackend();
+  if (backend == nullptr) backend = &DefaultBoardOpener().Backend();
 
   platform::HidBackend& every = *backend;
   std::unique_ptr<SelectedBoardBackend> selected;

@@ -71,14 +71,14 @@ int ListDevices(platform::HidBackend& backend, std::ostream& out) {
     }
     const DeviceString maker = Query(*device, &platform::HidDevice::GetManufacturerString);
     const DeviceString product = Query(*device, &platform::HidDevice::GetProductString);
-    const bool isBoard = attributes.vendor_id == board_identity::kVendorId &&
-                         attributes.product_id == board_identity::kProductId &&
-                         SameAsBoardText(maker, board_identity::kManufacturer) &&
-                         SameAsBoardText(product, board_identity::kProduct);
-    boards += isBoard;
+    const bool is_board = attributes.vendor_id == board_identity::kVendorId &&
+                          attributes.product_id == board_identity::kProductId &&
+                          SameAsBoardText(maker, board_identity::kManufacturer) &&
+                          SameAsBoardText(product, board_identity::kProduct);
+    boards += is_board;
     char ids[16];
     std::snprintf(ids, sizeof ids, "%04X:%04X", attributes.vendor_id, attributes.product_id);
-    out << (isBoard ? "* " : "  ") << ids << ' ' << Shown(maker) << ' ' << Shown(product) << ' '
+    out << (is_board ? "* " : "  ") << ids << ' ' << Shown(maker) << ' ' << Shown(product) << ' '
         << path << '\n';
   }
   out << listed << (listed == 1 ? " HID device, " : " HID devices, ") << boards

@@ -14,6 +14,7 @@
 
 #include "board/usb_channel.h"
 #include "control/identity.h"
+#include "link/board_link.h"
 #include "ole/raii.h"
 #include "platform/critical_section.h"
 
@@ -90,7 +91,7 @@ int main() {
 
   // The same board operation without COM: the line-state read under both locks, on a board link
   // of this program over its own emulated board.
-  CUSBChannel channel;
+  CUSBChannel channel(DefaultBoardOpener());
   channel.OpenBoard();
   const Rate direct_power = Measure(
       [&] {

@@ -65,8 +65,8 @@ bool ReadUsbAncestor(const std::string& root, std::string dir, SysfsIdentity* id
 }
 
 // HID_ID=<bus>:<vendor>:<product>, each in hex (the IDs as 8 digits).
-bool ReadUeventIds(const std::string& hidDevice, SysfsIdentity* identity) {
-  std::ifstream in(hidDevice + "/uevent");
+bool ReadUeventIds(const std::string& hid_device, SysfsIdentity* identity) {
+  std::ifstream in(hid_device + "/uevent");
   std::string line;
   while (std::getline(in, line)) {
     if (line.compare(0, 7, "HID_ID=") != 0) continue;
@@ -92,12 +92,12 @@ bool ReadSysfsIdentity(const std::string& sysfs_root, const std::string& class_e
                        SysfsIdentity* identity) {
   *identity = SysfsIdentity();
   std::string root = RealPath(sysfs_root);
-  const std::string hidDevice = RealPath(class_entry + "/device");
-  if (root.empty() || hidDevice.empty()) return false;
+  const std::string hid_device = RealPath(class_entry + "/device");
+  if (root.empty() || hid_device.empty()) return false;
   if (root == "/") root.clear();
-  if (ReadUsbAncestor(root, hidDevice, identity)) return true;
+  if (ReadUsbAncestor(root, hid_device, identity)) return true;
   *identity = SysfsIdentity();
-  return ReadUeventIds(hidDevice, identity);
+  return ReadUeventIds(hid_device, identity);
 }
 
 }  // namespace platform::posix

@@ -63,12 +63,12 @@ InterfaceStatus Win32HidEnumeration::InterfacePath(unsigned index, std::string* 
 }
 
 std::unique_ptr<HidEnumeration> Win32HidBackend::Enumerate() {
-  GUID hidGuid;
-  HidD_GetHidGuid(&hidGuid);
+  GUID hid_guid;
+  HidD_GetHidGuid(&hid_guid);
   HDEVINFO set =
-      SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+      SetupDiGetClassDevsW(&hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<Win32HidEnumeration>(set, hidGuid);
+  return std::make_unique<Win32HidEnumeration>(set, hid_guid);
 }
 
 namespace {
@@ -100,12 +100,12 @@ std::unique_ptr<HidDevice> Win32HidBackend::Open(const std::string& path) {
 
 std::unique_ptr<HidDevice> Win32HidBackend::OpenExplained(const std::string& path,
                                                           std::string* reason) {
-  const std::wstring widePath = WidenUtf8(path);
-  if (widePath.empty()) {
+  const std::wstring wide_path = WidenUtf8(path);
+  if (wide_path.empty()) {
     if (reason != nullptr) *reason = ErrorText(ERROR_INVALID_NAME);
     return nullptr;
   }
-  HANDLE handle = CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE,
+  HANDLE handle = CreateFileW(wide_path.c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -137,17 +137,17 @@ bool Win32HidBackend::PeekIds(const std::string& path, HidAttributes* ids) {
 
 bool Win32HidBackend::PeekPlacement(const std::string& path, std::string* serial,
                                     std::string* location) {
-  const std::wstring widePath = WidenUtf8(path);
-  const std::string foundSerial = widePath.empty() ? std::string() : SerialNumberOf(widePath);
-  const std::string foundLocation = widePath.empty() ? std::string() : UsbLocationOf(widePath);
-  if (serial != nullptr) *serial = foundSerial;
-  if (location != nullptr) *location = foundLocation;
-  return !foundSerial.empty() || !foundLocation.empty();
+  const std::wstring wide_path = WidenUtf8(path);
+  const std::string found_serial = wide_path.empty() ? std::string() : SerialNumberOf(wide_path);
+  const std::string found_location = wide_path.empty() ? std::string() : UsbLocationOf(wide_path);
+  if (serial != nullptr) *serial = found_serial;
+  if (location != nullptr) *location = found_location;
+  return !found_serial.empty() || !found_location.empty();
 }
 
 InUse Win32HidBackend::InUseElsewhere(const std::string& path) {
-  const std::wstring widePath = WidenUtf8(path);
-  return widePath.empty() ? InUse::kCannotTell : ProbeInUse(widePath);
+  const std::wstring wide_path = WidenUtf8(path);
+  return wide_path.empty() ? InUse::kCannotTell : ProbeInUse(wide_path);
 }
 
 }  // namespace platform::win32

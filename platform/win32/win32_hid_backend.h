@@ -17,7 +17,7 @@ namespace platform::win32 {
 // interface's detail into a buffer that lives until the next call (or the enumeration's end).
 class Win32HidEnumeration final : public HidEnumeration {
  public:
-  Win32HidEnumeration(HDEVINFO set, const GUID& hidGuid) : set_(set), guid_(hidGuid) {}
+  Win32HidEnumeration(HDEVINFO set, const GUID& hid_guid) : set_(set), guid_(hid_guid) {}
   ~Win32HidEnumeration() override;
   Win32HidEnumeration(const Win32HidEnumeration&) = delete;
   Win32HidEnumeration& operator=(const Win32HidEnumeration&) = delete;

@@ -1,5 +1,5 @@
 // Discovery over a test-owned emulated HID system: device descriptions that differ from the
-// board in one mark at a time, and a fixture that makes the system the active back end.
+// board in one mark at a time, and a fixture that searches a system of its own.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-// CUSBHardWare::OpenBoard through the active HID back end: the handle it stores, the handle it
-// closes, and the board link working over the new handle.
+// CUSBHardWare::OpenBoard through an opener over a test-owned HID back end: the handle it stores,
+// the handle it closes, and the board link working over the new handle.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -16,6 +16,7 @@
 #include "discovery_fixture.h"
 #include "emulator/board_data.h"
 #include "emulator/board_emulator.h"
+#include "link/board_link.h"
 #include "link/board_selector.h"
 #include "tests/support/byte_pattern.h"
 
@@ -33,9 +34,6 @@ Bytes Pattern(unsigned seed) {
 
 class OpenBoardTest : public ::testing::Test {
  protected:
-  void SetUp() override { platform::SetActiveHidBackend(&system_); }
-  void TearDown() override { platform::SetActiveHidBackend(nullptr); }
-
   DeviceId AddBoard(const std::string& path, std::shared_ptr<emulator::BoardEmulator> board) {
     emulator::BoardData data;
     data.path = path;
@@ -52,7 +50,8 @@ class OpenBoardTest : public ::testing::Test {
 
   EmulatedHidSystem system_;
   std::shared_ptr<emulator::BoardEmulator> board_ = std::make_shared<emulator::BoardEmulator>();
-  CUSBChannel channel_;
+  HidBoardOpener opener_{system_};
+  CUSBChannel channel_{opener_};
 };
 
 TEST_F(OpenBoardTest, WithoutABoardReturnsTrueAndStoresNone) {
@@ -215,8 +214,7 @@ TEST_F(OpenBoardTest, ASelectorOpensOnlyTheBoardItNamesAmongThoseWithAllFourMark
 // exchange lock and gives it a while to succeed.
 class LockProbingBackend : public platform::HidBackend {
  public:
-  LockProbingBackend(platform::HidBackend& inner, CUSBChannel& channel)
-      : inner_(inner), channel_(channel) {}
+  explicit LockProbingBackend(platform::HidBackend& inner) : inner_(inner) {}
   ~LockProbingBackend() override {
     if (prober_.joinable()) prober_.join();
   }
@@ -224,8 +222,8 @@ class LockProbingBackend : public platform::HidBackend {
   std::unique_ptr<platform::HidEnumeration> Enumerate() override {
     if (!prober_.joinable()) {
       prober_ = std::thread([this] {
-        platform::CsLock lock(channel_.m_csExchange);
-        saw_device_ = channel_.HasDevice();
+        platform::CsLock lock(channel_->m_csExchange);
+        saw_device_ = channel_->HasDevice();
         std::lock_guard<std::mutex> guard(mutex_);
         entered_ = true;
         changed_.notify_all();
@@ -241,13 +239,15 @@ class LockProbingBackend : public platform::HidBackend {
     return inner_.Open(path);
   }
 
+  // The link whose lock the prober tries, set before the search starts.
+  void Watch(CUSBChannel& channel) { channel_ = &channel; }
   void Join() { prober_.join(); }
   bool EnteredDuringSearch() const { return entered_during_search_; }
   bool SawDevice() const { return saw_device_; }
 
  private:
   platform::HidBackend& inner_;
-  CUSBChannel& channel_;
+  CUSBChannel* channel_ = nullptr;
   std::thread prober_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -258,10 +258,12 @@ class LockProbingBackend : public platform::HidBackend {
 
 TEST_F(OpenBoardTest, HoldsTheExchangeLockUntilTheHandleIsStored) {
   AddBoard("board", board_);
-  LockProbingBackend probing(system_, channel_);
-  platform::SetActiveHidBackend(&probing);
+  LockProbingBackend probing(system_);
+  HidBoardOpener opener(probing);
+  CUSBChannel channel(opener);
+  probing.Watch(channel);
 
-  EXPECT_EQ(channel_.OpenBoard(), 0);
+  EXPECT_EQ(channel.OpenBoard(), 0);
   probing.Join();
   EXPECT_FALSE(probing.EnteredDuringSearch());
   EXPECT_TRUE(probing.SawDevice()) << "the lock was let go before the handle was stored";

@@ -103,7 +103,7 @@ TEST_F(Attribution, ASetterWithoutAFreshRecordLeavesEveryLineAlone) {
 // Two links on one board, used one after the other on one thread: each drops what the other's
 // commands left in its queue, so neither takes the other's answers.
 TEST_F(Attribution, TwoLinksOnOneBoardTakeOnlyTheirOwnAnswers) {
-  CUSBChannel other;
+  CUSBChannel other(opener_);
   ASSERT_EQ(other.OpenBoard(), 0);
   for (int round = 0; round < 20; ++round) {
     CUSBChannel& link = round % 3 == 0 ? other : channel_;

@@ -7,6 +7,7 @@
 
 #include "emulated_board_fixture.h"
 #include "emulator/default_board.h"
+#include "link/board_link.h"
 #include "link/discovery.h"
 
 namespace {
@@ -131,11 +132,12 @@ TEST_F(Misbehaviour, ReplugPowersTheBoardUp) {
   EXPECT_EQ(ReadEeprom(0x0300, 4), page);
 }
 
-// The default back end of this program holds one plugged emulated board.
+// The default back end of this program holds one plugged emulated board, and the default wiring
+// opens through it.
 TEST(DefaultEmulatedBoard, IsWhatOpenBoardFindsByDefault) {
-  platform::SetActiveHidBackend(nullptr);
   EXPECT_EQ(&platform::DefaultHidBackend(), &emulator::DefaultSystem());
-  CUSBChannel channel;
+  EXPECT_EQ(&DefaultBoardOpener().Backend(), &platform::DefaultHidBackend());
+  CUSBChannel channel(DefaultBoardOpener());
   ASSERT_EQ(channel.OpenBoard(), 0);
   EXPECT_EQ(emulator::DefaultSystem().OpenHandleCount(emulator::DefaultBoardId()), 1u);
 

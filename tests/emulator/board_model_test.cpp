@@ -8,6 +8,7 @@
 
 #include "board/usb_channel.h"
 #include "emulator/board_model.h"
+#include "link/board_link.h"
 #include "link/board_selector.h"
 #include "platform/emulated/emulated_hid_system.h"
 #include "tests/support/byte_pattern.h"
@@ -16,8 +17,8 @@ namespace {
 
 using testing_support::Bytes;
 
-// A system holding the boards of one model, the active back end while it lives, with a board
-// link opened on the first board.
+// A system holding the boards of one model, with a board link over it opened on the first
+// board.
 class ModelledBoards {
  public:
   explicit ModelledBoards(const std::string& model) {
@@ -26,10 +27,8 @@ class ModelledBoards {
       system_.AddDevice(built.description, built.board);
       boards_.push_back(built.board);
     }
-    platform::SetActiveHidBackend(&system_);
     opened_ = link_.OpenBoard() == 0;
   }
-  ~ModelledBoards() { platform::SetActiveHidBackend(nullptr); }
 
   bool opened() const { return opened_; }
   CUSBChannel& link() { return link_; }
@@ -39,7 +38,8 @@ class ModelledBoards {
  private:
   platform::EmulatedHidSystem system_;
   std::vector<std::shared_ptr<emulator::BoardEmulator>> boards_;
-  CUSBChannel link_;
+  HidBoardOpener opener_{system_};
+  CUSBChannel link_{opener_};
   bool opened_ = false;
 };
 

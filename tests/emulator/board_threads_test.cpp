@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -100,7 +101,7 @@ TEST_F(TwoThreads, OneLinkPerThreadOnOneBoardNeverReadsAnotherLinksAnswer) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kLinks; ++t) {
     threads.emplace_back([&, t] {
-      CUSBChannel link;
+      CUSBChannel link(opener_);
       if (link.OpenBoard() != 0) {
         ++wrong;
         return;
@@ -169,8 +170,9 @@ TEST_F(Turns, TheBoardGoesToTheLinksInTheOrderTheyAsked) {
   const std::shared_ptr<board::SharedBoard> shared = Shared();
   ASSERT_FALSE(shared->SharedWithOtherProcesses()) << "an in-process board takes no turn among "
                                                       "processes";
-  std::array<CUSBChannel, kCommandKinds.size()> links;
-  for (std::size_t k = 0; k < links.size(); ++k) {
+  std::deque<CUSBChannel> links;
+  for (std::size_t k = 0; k < kCommandKinds.size(); ++k) {
+    links.emplace_back(opener_);
     handles_[system_.NextHandleNumber()] = k;
     ASSERT_EQ(links[k].OpenBoard(), 0);
   }
@@ -205,8 +207,10 @@ TEST_F(Turns, NoCommandWaitsLongerThanOneCommandOfEveryLinkAhead) {
   constexpr unsigned kHostWorkMs = 100;
   constexpr int kCommandsEach = 4;
   board_->SetCommandFate(CMD_GET_LINES, emulator::AnswerFate{300, false, false});
-  std::array<CUSBChannel, kCommandKinds.size()> links;
-  for (CUSBChannel& link : links) ASSERT_EQ(link.OpenBoard(), 0);
+  std::deque<CUSBChannel> links;
+  for (std::size_t k = 0; k < kCommandKinds.size(); ++k) {
+    ASSERT_EQ(links.emplace_back(opener_).OpenBoard(), 0);
+  }
   const auto bound = std::chrono::milliseconds(
       links.size() * (kAnswerTimeoutMs + kOwedAnswerGraceMs + kHostWorkMs));
 

@@ -1,5 +1,5 @@
 // A CUSBChannel opened through OpenBoard() on a fresh emulated HID system holding one emulated
-// board, made the active HID back end for the test.
+// board; links of the test's own open through opener_, over the same system.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 
 #include "board/usb_channel.h"
 #include "emulator/board_emulator.h"
+#include "link/board_link.h"
 #include "platform/emulated/emulated_hid_system.h"
 #include "tests/support/byte_pattern.h"
 
@@ -22,10 +23,8 @@ class EmulatedBoardTest : public ::testing::Test {
   void SetUp() override {
     id_ = system_.AddDevice(emulator::HidDescriptionOf(emulator::BoardData()), board_);
     system_.RecordTakenReports(true);
-    platform::SetActiveHidBackend(&system_);
     ASSERT_EQ(channel_.OpenBoard(), 0) << "the emulated board was not found";
   }
-  void TearDown() override { platform::SetActiveHidBackend(nullptr); }
 
   Bytes ReadEeprom(std::int32_t address, std::uint8_t n) {
     Bytes out(n, 0);
@@ -49,7 +48,8 @@ class EmulatedBoardTest : public ::testing::Test {
   platform::EmulatedHidSystem system_;
   std::shared_ptr<emulator::BoardEmulator> board_ = std::make_shared<emulator::BoardEmulator>();
   platform::EmulatedHidSystem::DeviceId id_ = 0;
-  CUSBChannel channel_;
+  HidBoardOpener opener_{system_};
+  CUSBChannel channel_{opener_};
   std::size_t seen_ = 0;
 };
 

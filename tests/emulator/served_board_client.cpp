@@ -19,6 +19,7 @@
 
 #include "board/protocol.h"
 #include "board/usb_channel.h"
+#include "link/board_link.h"
 #include "platform/emulated/served_hid_system.h"
 #include "platform/pause.h"
 #include "tests/support/child_lines.h"
@@ -192,9 +193,8 @@ int main(int argc, char** argv) {
   platform::ServedHidSystem served(argv[1]);
   const std::string mode = argv[2];
   StallingBackend stalling(served, 3);  // in the third command (one report each)
-  platform::SetActiveHidBackend(mode == "hold" ? static_cast<platform::HidBackend*>(&stalling)
-                                               : &served);
-  CUSBChannel link;
+  HidBoardOpener opener(mode == "hold" ? static_cast<platform::HidBackend&>(stalling) : served);
+  CUSBChannel link(opener);
   if (link.OpenBoard() != 0) {
     std::printf("wrong: no board\n");
     return 1;

@@ -14,6 +14,7 @@
 
 #include "board/board_identity.h"
 #include "board/usb_hardware.h"
+#include "link/board_link.h"
 #include "link/discovery.h"
 #include "platform/process_turn.h"
 #include "platform/win32/wide_text.h"
@@ -62,7 +63,7 @@ TEST(Win32Discovery, NoBoardMeansNotFoundAndTheOutHandleIsLeftAlone) {
 
 TEST(Win32Discovery, OpenBoardWithoutABoardReportsFailureAndHoldsNothing) {
   QVX_WINE_ONLY("a PC may have the board attached; Wine's HID bus never has");
-  CUSBHardWare link;
+  CUSBHardWare link(DefaultBoardOpener());
   for (int pass = 0; pass < 2; ++pass) {
     EXPECT_NE(link.OpenBoard(), 0) << "pass " << pass;
     EXPECT_FALSE(link.HasDevice()) << "pass " << pass;
