@@ -146,7 +146,7 @@ void CQelVantorixActiveXCtrl::SwitchLine(const wchar_t* method, void (CUSBChanne
   Conclude(method, m_UsbChannel.LastCommandAnswered());
 }
 
-short CQelVantorixActiveXCtrl::ReadLine(const wchar_t* method, std::size_t recordByte) {
+short CQelVantorixActiveXCtrl::ReadLine(const wchar_t* method, std::size_t record_byte) {
   std::uint8_t record[board::kLineRecordSize] = {};
   {
     CsLock board_state(m_UsbChannel.m_csBoardState);
@@ -154,7 +154,7 @@ short CQelVantorixActiveXCtrl::ReadLine(const wchar_t* method, std::size_t recor
     m_UsbChannel.ReadLineState(record);
   }
   Conclude(method, m_UsbChannel.LastCommandAnswered());
-  return record[recordByte];
+  return record[record_byte];
 }
 
 void CQelVantorixActiveXCtrl::SetExpandChannel(std::uint8_t nAddress, std::uint8_t nChannel) {

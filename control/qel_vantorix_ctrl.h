@@ -114,7 +114,7 @@ class CQelVantorixActiveXCtrl : public ole::COleControl {
   // The board lines, `method` naming the member called: Set_<line> switches the line with its
   // CUSBChannel setter, Get_<line> reads the line's byte of the line-state record.
   void SwitchLine(const wchar_t* method, void (CUSBChannel::*set)(int), int nStatus);
-  short ReadLine(const wchar_t* method, std::size_t recordByte);
+  short ReadLine(const wchar_t* method, std::size_t record_byte);
   // The command sequences that several methods share. Transfer: one I2C read or write
   // (CUSBHardWare::ReadI2CLongBytes or WriteI2CLongBytes) concluded for `method`; its status.
   template <class Byte>

@@ -43,33 +43,33 @@ class SharedBoard : public StrictChannel {};
 struct Worker {
   std::uint8_t slave;
   std::uint16_t khz;
-  int speedCode;
-  std::int32_t eepromBase;
+  int speed_code;
+  std::int32_t eeprom_base;
   int rounds;
   int commands = 0;
-  int wrongResults = 0;
+  int wrong_results = 0;
 };
 
 // A mix of every kind of command; each result must be the one the board gave this thread.
 void RunCommands(TestChannel& channel, Worker& w) {
   std::vector<std::uint8_t> in(300), out(300);
   for (int i = 0; i < w.rounds; ++i) {
-    w.wrongResults += channel.SetI2CSpeed(w.khz) != w.speedCode;
+    w.wrong_results += channel.SetI2CSpeed(w.khz) != w.speed_code;
 
     const auto n = static_cast<std::uint32_t>((i * 37) % 300);
-    w.wrongResults += channel.ReadI2CLongBytes(w.slave, in.data(), n, true, true) != w.slave;
+    w.wrong_results += channel.ReadI2CLongBytes(w.slave, in.data(), n, true, true) != w.slave;
     for (std::uint32_t j = 0; j < n; ++j) {
       if (in[j] != FakeBoard::SlaveByte(w.slave, j)) {
-        ++w.wrongResults;
+        ++w.wrong_results;
         break;
       }
     }
     for (std::uint32_t j = 0; j < n; ++j) out[j] = FakeBoard::SlaveByte(w.slave, j);
-    w.wrongResults += channel.WriteI2CLongBytes(w.slave, out.data(), n, i & 1, true) != w.slave;
+    w.wrong_results += channel.WriteI2CLongBytes(w.slave, out.data(), n, i & 1, true) != w.slave;
 
     std::uint16_t values[board::kSensorValueCount] = {};
     channel.ReadSensorRawData(values);
-    w.wrongResults += values[0] != (FakeBoard::SensorByte(0) << 8 | FakeBoard::SensorByte(1));
+    w.wrong_results += values[0] != (FakeBoard::SensorByte(0) << 8 | FakeBoard::SensorByte(1));
 
     channel.SelectExpandChannel(board::kExpanderAddress, static_cast<std::uint8_t>(i & 7));
     w.commands += 5;
@@ -77,9 +77,9 @@ void RunCommands(TestChannel& channel, Worker& w) {
     if (i % 25 == 0) {
       std::uint8_t page[8], back[8] = {};
       for (std::uint8_t k = 0; k < 8; ++k) page[k] = static_cast<std::uint8_t>(w.slave + i + k);
-      channel.WriteEEPROMPage(w.eepromBase + i, page, 8);
-      channel.ReadEEPROMPage(w.eepromBase + i, back, 8);
-      for (int k = 0; k < 8; ++k) w.wrongResults += back[k] != page[k];
+      channel.WriteEEPROMPage(w.eeprom_base + i, page, 8);
+      channel.ReadEEPROMPage(w.eeprom_base + i, back, 8);
+      for (int k = 0; k < 8; ++k) w.wrong_results += back[k] != page[k];
       w.commands += 2;
     }
   }
@@ -94,8 +94,8 @@ TEST_F(SharedBoard, TwoThreadsGiveTwoCompleteUninterleavedSequences) {
   tb.join();
 
   EXPECT_EQ(board_->Problems(), std::vector<std::string>());
-  EXPECT_EQ(a.wrongResults, 0);
-  EXPECT_EQ(b.wrongResults, 0);
+  EXPECT_EQ(a.wrong_results, 0);
+  EXPECT_EQ(b.wrong_results, 0);
   EXPECT_EQ(board_->Commands().size(), static_cast<std::size_t>(a.commands + b.commands));
   EXPECT_EQ(board_->Discards(), board_->Commands().size());
 }
@@ -131,8 +131,8 @@ TEST_F(SharedBoard, ATraceSwitchedOnAndOffDuringCommandsRecordsWholeCommands) {
   trace.reset();
 
   EXPECT_EQ(board_->Problems(), std::vector<std::string>());
-  EXPECT_EQ(a.wrongResults, 0);
-  EXPECT_EQ(b.wrongResults, 0);
+  EXPECT_EQ(a.wrong_results, 0);
+  EXPECT_EQ(b.wrong_results, 0);
   const std::vector<std::string> lines = Lines(text);
   ASSERT_GT(lines.size(), 1u);
   std::size_t transfers = 0;
@@ -162,7 +162,7 @@ TEST_F(SharedBoard, LineChangesNeverSplitAnotherSettersReadModifyWrite) {
   };
   // A reader that takes the locks the line getters take; it must never see another byte move.
   std::atomic<bool> done{false};
-  int readerMismatches = 0;
+  int reader_mismatches = 0;
   auto reader = [&] {
     while (!done.load()) {
       std::uint8_t record[board::kLineRecordSize];
@@ -173,7 +173,7 @@ TEST_F(SharedBoard, LineChangesNeverSplitAnotherSettersReadModifyWrite) {
       }
       for (std::size_t i = 0; i < initial.size(); ++i) {
         if (i != board::kLinePower && i != board::kLineLedPass)
-          readerMismatches += record[i] != initial[i];
+          reader_mismatches += record[i] != initial[i];
       }
     }
   };
@@ -188,7 +188,7 @@ TEST_F(SharedBoard, LineChangesNeverSplitAnotherSettersReadModifyWrite) {
   EXPECT_EQ(board_->Problems(), std::vector<std::string>());
   EXPECT_EQ(board_->StaleLineWrites(), 0);
   EXPECT_EQ(board_->LineWrites(), 2u * rounds);
-  EXPECT_EQ(readerMismatches, 0);
+  EXPECT_EQ(reader_mismatches, 0);
   std::vector<std::uint8_t> expected = initial;
   expected[board::kLinePower] = 1;
   expected[board::kLineLedPass] = 1;
@@ -198,21 +198,21 @@ TEST_F(SharedBoard, LineChangesNeverSplitAnotherSettersReadModifyWrite) {
 TEST_F(SharedBoard, ACallerHoldingTheExchangeLockIssuesCommandsAndKeepsOthersOut) {
   std::mutex m;
   std::condition_variable cv;
-  bool otherStarting = false;
+  bool other_starting = false;
   std::thread other;
   {
     platform::CsLock exchange(channel_.m_csExchange);
     other = std::thread([&] {
       {
         std::lock_guard<std::mutex> g(m);
-        otherStarting = true;
+        other_starting = true;
       }
       cv.notify_all();
       channel_.SendHardwareReset();
     });
     {
       std::unique_lock<std::mutex> lk(m);
-      cv.wait(lk, [&] { return otherStarting; });
+      cv.wait(lk, [&] { return other_starting; });
     }
     EXPECT_EQ(channel_.SetI2CSpeed(400), 1);
     std::uint8_t record[board::kLineRecordSize];
@@ -239,34 +239,34 @@ TEST_F(SharedBoard, ALineSetterRunsInsideAHeldBoardStateLock) {
 struct PauseProbe {
   RecordingDevice* device = nullptr;
   const std::vector<Event>* log = nullptr;
-  std::mutex* logMutex = nullptr;
+  std::mutex* log_mutex = nullptr;
   std::mutex m;
   std::condition_variable cv;
   bool pausing = false;
-  bool otherReady = false;
+  bool other_ready = false;
   std::vector<unsigned> pauses;
 };
 
 void ProbePause(unsigned ms, void* context) {
   auto* p = static_cast<PauseProbe*>(context);
   p->pauses.push_back(ms);
-  std::size_t eventsAtPause;
+  std::size_t events_at_pause;
   {
-    std::lock_guard<std::mutex> g(*p->logMutex);
-    eventsAtPause = p->log->size();
+    std::lock_guard<std::mutex> g(*p->log_mutex);
+    events_at_pause = p->log->size();
   }
   {
     std::unique_lock<std::mutex> lk(p->m);
     p->pausing = true;
     p->cv.notify_all();
-    p->cv.wait(lk, [&] { return p->otherReady; });
+    p->cv.wait(lk, [&] { return p->other_ready; });
   }
   // Give the other command every chance to reach the board, were the exchange lock free. This
   // wait only widens the window; the check is the order of the reports.
   for (int i = 0; i < 100; ++i) {
     {
-      std::lock_guard<std::mutex> g(*p->logMutex);
-      if (p->log->size() != eventsAtPause) break;
+      std::lock_guard<std::mutex> g(*p->log_mutex);
+      if (p->log->size() != events_at_pause) break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -275,13 +275,13 @@ void ProbePause(unsigned ms, void* context) {
 
 TEST(EepromPause, NoOtherReportReachesTheBoardBeforeThePauseIsOver) {
   std::vector<Event> log;
-  std::mutex logMutex;
+  std::mutex log_mutex;
   TestChannel channel;
-  auto device = std::make_unique<RecordingDevice>(&log, &logMutex);
+  auto device = std::make_unique<RecordingDevice>(&log, &log_mutex);
   PauseProbe probe;
   probe.device = device.get();
   probe.log = &log;
-  probe.logMutex = &logMutex;
+  probe.log_mutex = &log_mutex;
   channel.Attach(std::move(device));
   platform::SetPauseHook(&ProbePause, &probe);
 
@@ -289,7 +289,7 @@ TEST(EepromPause, NoOtherReportReachesTheBoardBeforeThePauseIsOver) {
     {
       std::unique_lock<std::mutex> lk(probe.m);
       probe.cv.wait(lk, [&] { return probe.pausing; });
-      probe.otherReady = true;
+      probe.other_ready = true;
     }
     probe.cv.notify_all();
     channel.SendHardwareReset();

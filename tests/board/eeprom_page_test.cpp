@@ -17,9 +17,9 @@ using namespace testing_support;
 struct Page {
   std::int32_t addr;
   unsigned cnt;
-  int addrHigh;
-  int addrLow;
-  int sentCount;
+  int addr_high;
+  int addr_low;
+  int sent_count;
 };
 
 const Page kPages[] = {
@@ -32,13 +32,13 @@ const Page kPages[] = {
 struct PauseRecord {
   const std::vector<Event>* log = nullptr;
   std::vector<unsigned> ms;
-  std::vector<std::size_t> eventsBefore;
+  std::vector<std::size_t> events_before;
 };
 
 void RecordPause(unsigned ms, void* context) {
   auto* record = static_cast<PauseRecord*>(context);
   record->ms.push_back(ms);
-  record->eventsBefore.push_back(record->log->size());
+  record->events_before.push_back(record->log->size());
 }
 
 class EepromWrite : public RecordedChannel, public ::testing::WithParamInterface<Page> {
@@ -58,15 +58,16 @@ TEST_P(EepromWrite, SendsAnnounceParametersAndOneDataReportThenPauses) {
 
   channel_.WriteEEPROMPage(p.addr, data.data(), static_cast<std::uint8_t>(p.cnt));
 
-  EXPECT_EQ(Log(), Expected()
-                       .Write({0x00, 0xAA, 0x55, 0x22})
-                       .Write({0x00, p.addrHigh, p.addrLow, p.sentCount})
-                       .Write(ReportWithPayload(data.data(), static_cast<std::size_t>(p.sentCount)))
-                       .lines());
+  EXPECT_EQ(Log(),
+            Expected()
+                .Write({0x00, 0xAA, 0x55, 0x22})
+                .Write({0x00, p.addr_high, p.addr_low, p.sent_count})
+                .Write(ReportWithPayload(data.data(), static_cast<std::size_t>(p.sent_count)))
+                .lines());
   EXPECT_EQ(device_->pending_answers(), 1u);
   // One pause of 10 ms, after the data report.
   EXPECT_EQ(pauses_.ms, std::vector<unsigned>{10});
-  EXPECT_EQ(pauses_.eventsBefore, std::vector<std::size_t>{4});  // discard and three writes
+  EXPECT_EQ(pauses_.events_before, std::vector<std::size_t>{4});  // discard and three writes
 }
 
 std::string PageName(const ::testing::TestParamInfo<Page>& row) {
@@ -90,10 +91,10 @@ TEST_P(EepromRead, SendsAnnounceAndParametersThenCopiesOneAnswer) {
 
   EXPECT_EQ(Log(), Expected()
                        .Write({0x00, 0xAA, 0x55, 0x23})
-                       .Write({0x00, p.addrHigh, p.addrLow, p.sentCount})
+                       .Write({0x00, p.addr_high, p.addr_low, p.sent_count})
                        .Read()
                        .lines());
-  const auto n = static_cast<std::size_t>(p.sentCount);
+  const auto n = static_cast<std::size_t>(p.sent_count);
   EXPECT_TRUE(std::equal(page.begin(), page.begin() + n, buffer.begin()));
   EXPECT_TRUE(std::all_of(buffer.begin() + n, buffer.end(), [](auto b) { return b == 0xCC; }))
       << "more than " << n << " bytes copied";

@@ -169,7 +169,7 @@ void FakeBoard::OnAnnounce(const std::uint8_t* r) {
   if (r[kAnnounceMagic1] != kMagic1 || r[kAnnounceMagic2] != kMagic2) {
     Problem("announce without AA 55");
   }
-  std::size_t zeroFrom = kAnnounceArg1;
+  std::size_t zero_from = kAnnounceArg1;
   switch (code_) {
     case CMD_I2C_READ:
     case CMD_I2C_WRITE:
@@ -189,17 +189,17 @@ void FakeBoard::OnAnnounce(const std::uint8_t* r) {
       break;
     case CMD_SENSOR_DATA:
       if (r[kAnnounceArg1] != kSensorRequestArg) Problem("sensor request without 0x20");
-      zeroFrom = kAnnounceArg1 + 1;
+      zero_from = kAnnounceArg1 + 1;
       break;
     case CMD_EXPAND_CHANNEL:
-      zeroFrom = kAnnounceArg2 + 1;
+      zero_from = kAnnounceArg2 + 1;
       break;
     case CMD_HARDWARE_RESET:
       break;
     default:
       Problem("unknown command " + std::to_string(code_));
   }
-  ExpectZeroFrom(r, zeroFrom, "announce");
+  ExpectZeroFrom(r, zero_from, "announce");
 }
 
 void FakeBoard::OnI2cParams(const std::uint8_t* r) {

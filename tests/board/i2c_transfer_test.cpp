@@ -49,10 +49,10 @@ struct Transfer {
   bool start;
   bool stop;
   int slave;
-  int countHigh;
-  int countLow;
-  std::uint32_t dataReports;
-  std::uint32_t lastPayload;
+  int count_high;
+  int count_low;
+  std::uint32_t data_reports;
+  std::uint32_t last_payload;
 };
 
 const Transfer kTransfers[] = {
@@ -68,7 +68,7 @@ TEST_P(I2cRead, ReadsEveryDataReportThenTheStatusReport) {
   const Transfer& t = GetParam();
   const Bytes run = Pattern(t.count, 3);
   // Each data answer carries its piece of the run followed by filler that must not be copied.
-  for (std::uint32_t k = 0; k < t.dataReports; ++k) {
+  for (std::uint32_t k = 0; k < t.data_reports; ++k) {
     Bytes answer(platform::kReportSize, 0xE0 | (k & 0x0F));
     answer[0] = 0;
     for (std::uint32_t j = 0; j < 64 && 64 * k + j < t.count; ++j) answer[1 + j] = run[64 * k + j];
@@ -84,8 +84,8 @@ TEST_P(I2cRead, ReadsEveryDataReportThenTheStatusReport) {
   EXPECT_EQ(status, 0x5A);
   Expected expected;
   expected.Write({0x00, 0xAA, 0x55, 0x1A})
-      .Write({0x00, t.slave, t.countHigh, t.countLow, t.start ? 1 : 0, t.stop ? 1 : 0})
-      .Read(static_cast<int>(t.dataReports))
+      .Write({0x00, t.slave, t.count_high, t.count_low, t.start ? 1 : 0, t.stop ? 1 : 0})
+      .Read(static_cast<int>(t.data_reports))
       .Read();  // status report
   EXPECT_EQ(Log(), expected.lines());
   EXPECT_EQ(device_->pending_answers(), 0u);
@@ -107,9 +107,9 @@ TEST_P(I2cWrite, SendsEveryDataReportThenReadsTheStatusReport) {
   EXPECT_EQ(status, 0xA5);
   Expected expected;
   expected.Write({0x00, 0xAA, 0x55, 0x1B})
-      .Write({0x00, t.slave, t.countHigh, t.countLow, t.start ? 1 : 0, t.stop ? 1 : 0});
-  for (std::uint32_t k = 0; k < t.dataReports; ++k) {
-    const std::uint32_t n = k + 1 == t.dataReports ? t.lastPayload : 64;
+      .Write({0x00, t.slave, t.count_high, t.count_low, t.start ? 1 : 0, t.stop ? 1 : 0});
+  for (std::uint32_t k = 0; k < t.data_reports; ++k) {
+    const std::uint32_t n = k + 1 == t.data_reports ? t.last_payload : 64;
     expected.Write(ReportWithPayload(run.data() + 64 * k, n));
   }
   expected.Read();
@@ -119,7 +119,7 @@ TEST_P(I2cWrite, SendsEveryDataReportThenReadsTheStatusReport) {
   const Bytes& last = log_[log_.size() - 2].report;
   ASSERT_EQ(last.size(), platform::kReportSize);
   EXPECT_TRUE(
-      std::all_of(last.begin() + 1 + t.lastPayload, last.end(), [](auto b) { return b == 0; }));
+      std::all_of(last.begin() + 1 + t.last_payload, last.end(), [](auto b) { return b == 0; }));
 }
 
 std::string TransferName(const ::testing::TestParamInfo<Transfer>& row) {

@@ -41,7 +41,7 @@ TEST_F(RecordedChannel, WriteLineStateSendsTheRecordAndReadsOneAnswer) {
 struct Setter {
   const char* name;
   void (CUSBChannel::*set)(int);
-  std::size_t reportByte;
+  std::size_t report_byte;
 };
 
 const Setter kSetters[] = {
@@ -58,13 +58,13 @@ class LineSetter : public RecordedChannel, public ::testing::WithParamInterface<
     device_->QueueAnswer(current);
     device_->QueueAnswer(ReportOf({0, 0}));
     (channel_.*GetParam().set)(nStatus);
-    Bytes expectedData = current;
-    expectedData[GetParam().reportByte] = static_cast<std::uint8_t>(nStatus);
+    Bytes expected_data = current;
+    expected_data[GetParam().report_byte] = static_cast<std::uint8_t>(nStatus);
     EXPECT_EQ(Log(), Expected()
                          .Write({0x00, 0xAA, 0x55, 0x24})
                          .Read()
                          .Write({0x00, 0xAA, 0x55, 0x25})
-                         .Write(expectedData)
+                         .Write(expected_data)
                          .Read()
                          .lines());
     return log_.size() == 7 ? log_[5].report : Bytes();  // two discards are in the raw log
@@ -76,19 +76,19 @@ TEST_P(LineSetter, ChangesOnlyItsOwnByteOfTheRecordRead) {
   const Bytes sent = SetAgainst(current, 1);
   ASSERT_EQ(sent.size(), current.size());
   for (std::size_t i = 0; i < sent.size(); ++i) {
-    EXPECT_EQ(sent[i], i == GetParam().reportByte ? 1 : current[i]) << "report byte " << i;
+    EXPECT_EQ(sent[i], i == GetParam().report_byte ? 1 : current[i]) << "report byte " << i;
   }
 }
 
 TEST_P(LineSetter, WritesFalseAsZeroAndTheLowByteOfStatus) {
   Bytes current = NumberedRecordReport();
-  EXPECT_EQ(SetAgainst(current, 0)[GetParam().reportByte], 0);
-  EXPECT_EQ(SetAgainst(current, 0x102)[GetParam().reportByte], 0x02);
+  EXPECT_EQ(SetAgainst(current, 0)[GetParam().report_byte], 0);
+  EXPECT_EQ(SetAgainst(current, 0x102)[GetParam().report_byte], 0x02);
 }
 
 TEST_P(LineSetter, SettingTheValueALineAlreadyHasStillReadsAndWrites) {
   Bytes current = NumberedRecordReport();
-  current[GetParam().reportByte] = 1;
+  current[GetParam().report_byte] = 1;
   EXPECT_EQ(SetAgainst(current, 1), current);
 }
 

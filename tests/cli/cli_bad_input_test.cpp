@@ -17,12 +17,12 @@ class CliBadInput : public QvxRunner {};
 
 TEST_F(CliBadInput, IsRefusedBeforeAnythingIsOpenedOrSent) {
   const std::string dir = ::testing::TempDir();
-  const std::string shortImage = dir + "qvx_short_image.bin";
-  std::ofstream(shortImage, std::ios::binary) << std::string(100, 'x');
-  std::vector<std::string> tooMany{"i2c", "write", "50"};
-  tooMany.insert(tooMany.end(), 65536, "00");
-  const std::string oldTrace = dir + "qvx_old_trace.txt";
-  std::ofstream(oldTrace) << "an earlier trace\n";
+  const std::string short_image = dir + "qvx_short_image.bin";
+  std::ofstream(short_image, std::ios::binary) << std::string(100, 'x');
+  std::vector<std::string> too_many{"i2c", "write", "50"};
+  too_many.insert(too_many.end(), 65536, "00");
+  const std::string old_trace = dir + "qvx_old_trace.txt";
+  std::ofstream(old_trace) << "an earlier trace\n";
 
   const BadCase cases[] = {
       {{}, "A subcommand is required"},
@@ -40,14 +40,14 @@ TEST_F(CliBadInput, IsRefusedBeforeAnythingIsOpenedOrSent) {
       {{"i2c", "write", "50", "1G"}, "bad byte '1G'"},
       {{"i2c", "write", "50", "100"}, "bad byte '100': expected hex 00..FF"},
       {{"i2c", "write", "50", "-1"}, "-1"},
-      {tooMany, "too many bytes: 65536 given, at most 65535"},
+      {too_many, "too many bytes: 65536 given, at most 65535"},
       {{"eeprom", "read", "10000", "1"}, "bad EEPROM address '10000'"},
       {{"eeprom", "read", "FFFF", "2"}, "2 bytes at 0xFFFF run past the end"},
       {{"eeprom", "read", "0", "65537"}, "bad count '65537'"},
       {{"eeprom", "write", "0"}, "BYTES is required"},
       {{"eeprom", "write", "FFFF", "1", "2"}, "2 bytes at 0xFFFF run past the end"},
       {{"eeprom", "load", dir + "qvx_no_such_file"}, "cannot read"},
-      {{"eeprom", "load", shortImage}, "holds 100 bytes; an EEPROM image holds exactly 65536"},
+      {{"eeprom", "load", short_image}, "holds 100 bytes; an EEPROM image holds exactly 65536"},
       {{"eeprom", "dump", dir + "no_such_dir/image.bin"}, "cannot create"},
       {{"speed", "100"}, "bad speed '100': expected 50, 400 or 1000"},
       {{"speed", "0x32x"}, "bad speed"},
@@ -62,7 +62,7 @@ TEST_F(CliBadInput, IsRefusedBeforeAnythingIsOpenedOrSent) {
       {{"i2c", "wr", "50", "1G", "--read", "2"}, "bad byte '1G'"},
       {{"i2c", "wr", "80", "--read", "2"}, "bad I2C address '80'"},
       {{"i2c", "scan", "50"}, "unknown command or argument '50'"},
-      {{"--trace", oldTrace, "lines"}, "cannot create the trace file"},
+      {{"--trace", old_trace, "lines"}, "cannot create the trace file"},
       {{"--trace", dir + "qvx_trace.pcap", "lines"}, "does not end in .pcapng, .txt or .log"},
       {{"--trace", "\\\\.\\COM3.txt", "lines"}, "device or network path"},
       {{"--trace", "\\\\server\\share\\t.log", "reset"}, "device or network path"},
@@ -85,7 +85,7 @@ TEST_F(CliBadInput, IsRefusedBeforeAnythingIsOpenedOrSent) {
       {{"--emulated-boards", "2", "--board", "serial", "lines"}, "bad board selector 'serial'"},
       {{"--board", "index:", "list"}, "bad board selector 'index:'"},
       // Several boards: the note on the first board is not said for a run that is refused.
-      {{"--emulated-boards", "2", "--trace", oldTrace, "lines"}, "cannot create the trace file"},
+      {{"--emulated-boards", "2", "--trace", old_trace, "lines"}, "cannot create the trace file"},
   };
   for (const BadCase& c : cases) {
     std::string shown;
@@ -102,12 +102,12 @@ TEST_F(CliBadInput, IsRefusedBeforeAnythingIsOpenedOrSent) {
   }
   EXPECT_EQ(m_board->CommandCount(), 0u);
   EXPECT_EQ(m_board->IgnoredReportCount(), 0u);
-  std::ifstream old(oldTrace);
+  std::ifstream old(old_trace);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "an earlier trace\n");
   // A trace is created only once every other argument is good.
   EXPECT_FALSE(std::ifstream(dir + "qvx_bad_arg.txt").good());
-  std::remove(shortImage.c_str());
-  std::remove(oldTrace.c_str());
+  std::remove(short_image.c_str());
+  std::remove(old_trace.c_str());
 }
 
 }  // namespace

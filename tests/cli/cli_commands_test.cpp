@@ -209,10 +209,10 @@ TEST_F(CliCommands, WithoutEmulatedTheHardwareIsUsedAndNoBoardIsAnError) {
   EXPECT_EQ(m_board->CommandCount(), 0u);
 
   // The same command finds a board plugged into the hardware system.
-  auto hardwareBoard = std::make_shared<emulator::BoardEmulator>();
-  m_hardware.AddDevice(emulator::HidDescriptionOf(emulator::BoardData()), hardwareBoard);
+  auto hardware_board = std::make_shared<emulator::BoardEmulator>();
+  m_hardware.AddDevice(emulator::HidDescriptionOf(emulator::BoardData()), hardware_board);
   EXPECT_EQ(Run({"lines"}).code, 0);
-  EXPECT_EQ(hardwareBoard->CommandCount(board::CMD_GET_LINES), 1u);
+  EXPECT_EQ(hardware_board->CommandCount(board::CMD_GET_LINES), 1u);
   EXPECT_EQ(m_board->CommandCount(), 0u);
 }
 

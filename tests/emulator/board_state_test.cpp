@@ -26,11 +26,11 @@ class BoardStateTest : public testing_support::EmulatedBoardTest {};
 TEST_F(BoardStateTest, AnotherBoardTakesOverWhatTheHostLeftBehind) {
   const Bytes page = Pattern(64, 0x40);
   channel_.WriteEEPROMPage(0x1FC0, page.data(), 64);
-  const std::uint8_t memoryWrite[] = {0x12, 0x34, 0xA1, 0xA2, 0xA3, 0xA4};
-  ASSERT_EQ(channel_.WriteI2CLongBytes(emulator::kSerialMemoryAddress, memoryWrite, 6, true, true),
+  const std::uint8_t memory_write[] = {0x12, 0x34, 0xA1, 0xA2, 0xA3, 0xA4};
+  ASSERT_EQ(channel_.WriteI2CLongBytes(emulator::kSerialMemoryAddress, memory_write, 6, true, true),
             emulator::kI2cStatusOk);
-  const std::uint8_t pointerOnly[] = {0x12, 0x35};
-  channel_.WriteI2CLongBytes(emulator::kSerialMemoryAddress, pointerOnly, 2, true, false);
+  const std::uint8_t pointer_only[] = {0x12, 0x35};
+  channel_.WriteI2CLongBytes(emulator::kSerialMemoryAddress, pointer_only, 2, true, false);
   channel_.SetPower(1);
   channel_.SetLedPass(1);
   channel_.SetI2CSpeed(400);

@@ -39,10 +39,10 @@ class EmulatedBoardTest : public ::testing::Test {
     seen_ = all.size();
     return fresh;
   }
-  std::uint8_t Line(std::size_t recordByte) {
+  std::uint8_t Line(std::size_t record_byte) {
     std::uint8_t record[board::kLineRecordSize];
     channel_.ReadLineState(record);
-    return record[recordByte];
+    return record[record_byte];
   }
 
   platform::EmulatedHidSystem system_;

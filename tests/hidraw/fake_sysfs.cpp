@@ -57,13 +57,13 @@ std::string FakeSysfs::DevPath(unsigned number) const {
   return DevRoot() + "/hidraw" + std::to_string(number);
 }
 
-void FakeSysfs::AddNode(unsigned number, const std::string& hidDevice, bool fifo) {
+void FakeSysfs::AddNode(unsigned number, const std::string& hid_device, bool fifo) {
   const std::string name = "hidraw" + std::to_string(number);
-  const std::string nodeDir = hidDevice + "/hidraw/" + name;
-  MakeDirs(nodeDir);
-  Link("../..", nodeDir + "/device");
+  const std::string node_dir = hid_device + "/hidraw/" + name;
+  MakeDirs(node_dir);
+  Link("../..", node_dir + "/device");
   // The class entry is a relative link, as in the kernel's tree.
-  Link("../.." + nodeDir.substr(SysRoot().size()), SysRoot() + "/class/hidraw/" + name);
+  Link("../.." + node_dir.substr(SysRoot().size()), SysRoot() + "/class/hidraw/" + name);
   if (fifo) {
     if (::mkfifo(DevPath(number).c_str(), 0600) != 0) throw std::runtime_error("mkfifo");
   } else {
@@ -73,10 +73,10 @@ void FakeSysfs::AddNode(unsigned number, const std::string& hidDevice, bool fifo
 
 void FakeSysfs::AddUsbNode(const UsbNode& node, bool fifo) {
   const std::string usb = SysRoot() + "/devices/pci0000:00/usb1/1-" + std::to_string(node.number);
-  const std::string hidDevice =
+  const std::string hid_device =
       usb + "/1-" + std::to_string(node.number) + ":1.0/0003:" + node.id_vendor.value_or("0000") +
       ":" + node.id_product.value_or("0000") + "." + std::to_string(node.number);
-  MakeDirs(hidDevice);
+  MakeDirs(hid_device);
   // sysfs ends every attribute with a newline.
   const auto attribute = [&usb](const char* file, const std::optional<std::string>& value) {
     if (value) WriteFile(usb + "/" + file, *value + "\n");
@@ -86,8 +86,8 @@ void FakeSysfs::AddUsbNode(const UsbNode& node, bool fifo) {
   attribute("bcdDevice", node.bcd_device);
   attribute("manufacturer", node.manufacturer);
   attribute("product", node.product);
-  WriteFile(hidDevice + "/uevent", "DRIVER=hid-generic\nHID_NAME=usb device\n");
-  AddNode(node.number, hidDevice, fifo);
+  WriteFile(hid_device + "/uevent", "DRIVER=hid-generic\nHID_NAME=usb device\n");
+  AddNode(node.number, hid_device, fifo);
 }
 
 void FakeSysfs::SetSerial(unsigned number, const std::string& serial) {
@@ -96,13 +96,13 @@ void FakeSysfs::SetSerial(unsigned number, const std::string& serial) {
 }
 
 void FakeSysfs::AddOtherBusNode(unsigned number, const std::string& hid_id) {
-  const std::string hidDevice =
+  const std::string hid_device =
       SysRoot() + "/devices/virtual/misc/uhid/0005:046D:B016." + std::to_string(number);
-  MakeDirs(hidDevice);
-  WriteFile(hidDevice + "/uevent", "DRIVER=hid-generic\n" +
-                                       (hid_id.empty() ? "" : "HID_ID=" + hid_id + "\n") +
-                                       "HID_NAME=Other Bus Device\n");
-  AddNode(number, hidDevice, false);
+  MakeDirs(hid_device);
+  WriteFile(hid_device + "/uevent", "DRIVER=hid-generic\n" +
+                                        (hid_id.empty() ? "" : "HID_ID=" + hid_id + "\n") +
+                                        "HID_NAME=Other Bus Device\n");
+  AddNode(number, hid_device, false);
 }
 
 void FakeSysfs::AddStrayClassEntry(const std::string& name) {

@@ -52,7 +52,7 @@ class FakeSysfs {
                   bool readable = true);
 
  private:
-  void AddNode(unsigned number, const std::string& hidDevice, bool fifo);
+  void AddNode(unsigned number, const std::string& hid_device, bool fifo);
 
   std::string m_root;
 };

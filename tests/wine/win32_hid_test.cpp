@@ -316,8 +316,8 @@ TEST_F(Win32ReportIo, ZeroTimeoutTakesAWaitingAnswer) {
 }
 
 TEST_F(Win32ReportIo, ShortAnswerIsZeroFilledAndAClosedPeerFails) {
-  const std::uint8_t shortAnswer[3] = {0x00, 0x01, 0x02};
-  BoardSends(shortAnswer, sizeof shortAnswer);
+  const std::uint8_t short_answer[3] = {0x00, 0x01, 0x02};
+  BoardSends(short_answer, sizeof short_answer);
   std::uint8_t report[kReportSize];
   std::memset(report, 0xEE, sizeof report);
   ASSERT_EQ(m_device->ReadReport(report, 1000), ReadResult::kOk);
