@@ -13,8 +13,8 @@ namespace {
 std::wstring DefaultValue(const std::wstring& key) {
   wchar_t value[MAX_PATH * 2];
   DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ,
-                   nullptr, value, &size) != ERROR_SUCCESS)
+  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS)
     return L"";
   return value;
 }
