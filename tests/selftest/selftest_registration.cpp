@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "tests/wine/this_process.h"
+
 namespace selftest {
 
 const wchar_t kControlProgId[] = L"QELVANTORIXAC.QelVantorixAcCtrl.1";
@@ -56,11 +58,6 @@ HRESULT CallRegistration(const std::wstring& ocx, const char* entry, bool per_us
 
 }  // namespace
 
-bool OnWine() {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-
 std::wstring InstalledControl() {
   const std::wstring clsid = DefaultValue(std::wstring(kControlProgId) + L"\\CLSID");
   if (clsid.empty()) return L"";
@@ -75,7 +72,7 @@ UserRegistration::~UserRegistration() {
 Verdict UserRegistration::Ensure() {
   if (tried_) return answer_;
   tried_ = true;
-  per_user_ = !OnWine();
+  per_user_ = !test_files::OnWine();
   if (!per_user_ && !installed_.empty() && _wcsicmp(installed_.c_str(), ocx_.c_str()) != 0) {
     answer_ = {Outcome::kSkipped,
                "Wine's COM reads no per-user classes, and registering the emulated control for "

@@ -10,9 +10,6 @@ namespace selftest {
 
 extern const wchar_t kControlProgId[];
 
-// True under Wine, which behaves differently here (see UserRegistration).
-bool OnWine();
-
 // The file the control's ProgID names for programs of this bitness, or "" when none does.
 std::wstring InstalledControl();
 

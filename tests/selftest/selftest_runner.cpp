@@ -20,9 +20,13 @@
 
 #include "tests/selftest/selftest_plan.h"
 #include "tests/selftest/selftest_registration.h"
+#include "tests/wine/this_process.h"
 
 namespace selftest {
 namespace {
+
+using test_files::OnWine;
+using test_files::ProgramFolder;
 
 std::wstring Wide(const std::string& s) {
   std::wstring w(s.size(), L'\0');
@@ -36,13 +40,6 @@ std::string Narrow(const std::wstring& w) {
   s.resize(WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(),
                                static_cast<int>(s.size()), nullptr, nullptr));
   return s;
-}
-
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH];
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring p(path, n);
-  return p.substr(0, p.find_last_of(L"\\/"));
 }
 
 bool FileExists(const std::wstring& path) {

@@ -64,18 +64,6 @@ std::string Location::Describe() const {
   return Narrow(path) + " (from " + origin + ")";
 }
 
-std::wstring ProgramFolder() {
-  std::vector<wchar_t> name(MAX_PATH);
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
-    if (n < name.size()) {
-      std::wstring path(name.data(), n);
-      return path.substr(0, path.find_last_of(L'\\'));
-    }
-    name.resize(name.size() * 2);
-  }
-}
-
 Location EmulatedOcx() {
   return Find(L"--qvx-ocx", L"QVX_TEST_OCX", L"\\QelVantorixActiveX.ocx");
 }
@@ -113,11 +101,6 @@ std::string Narrow(const std::wstring& text) {
   WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
                       nullptr);
   return out;
-}
-
-bool OnWine() {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 bool IsAdministrator() {

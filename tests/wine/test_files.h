@@ -23,6 +23,8 @@
 
 #include <string>
 
+#include "this_process.h"  // ProgramFolder(), OnWine()
+
 namespace test_files {
 
 // A file or folder, and where its name came from: the flag ("--qvx-ocx"), the variable
@@ -33,9 +35,6 @@ struct Location {
   // "PATH (from ORIGIN)", for messages.
   std::string Describe() const;
 };
-
-// The folder of the running program, without a trailing back slash.
-std::wstring ProgramFolder();
 
 Location EmulatedOcx();
 Location RealOcx();
@@ -52,8 +51,6 @@ bool Present(const Location& where, const char* what);
 // In the system's ANSI code page, for the narrow file functions.
 std::string Narrow(const std::wstring& text);
 
-// Wine's ntdll exports wine_get_version; Windows' does not.
-bool OnWine();
 // Whether this process's token holds the Administrators group as enabled.
 bool IsAdministrator();
 
